@@ -1,0 +1,256 @@
+#include "Connection.h"
+
+#include "History.h"
+#include "PortText.h"
+#include "Transcoding.h"
+
+#include "CodePage.h"
+#include "ReceiveBox.h"
+#include "SendBox.h"
+#include "SocketControl.h"
+#include "SystemColour.h"
+
+#include <QAccessible>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace status {
+QString ready()
+{
+    return QStringLiteral("Listo");
+}
+QString connecting()
+{
+    return QStringLiteral("Conectando...");
+}
+QString connectingViaProxy()
+{
+    return QStringLiteral("Conectando con el Proxy...");
+}
+QString awaitingProxyReply()
+{
+    return QStringLiteral(
+        "Conectado al proxy, petición de conexión enviada, esperando respuesta...");
+}
+QString connected()
+{
+    return QStringLiteral("Conectado");
+}
+QString disconnected()
+{
+    return QStringLiteral("Desconectado");
+}
+QString closedByPeer()
+{
+    return QStringLiteral("El equipo remoto finalizó la conexión");
+}
+QString proxyRefused()
+{
+    return QStringLiteral("El proxy no pudo realizar la conexión");
+}
+} // namespace status
+
+namespace messages {
+QString title()
+{
+    return QStringLiteral("Brisol v1.4");
+}
+QString invalidProxy()
+{
+    return QStringLiteral("Datos del Proxy no válidos");
+}
+QString invalidRemote()
+{
+    return QStringLiteral("Datos del equipo remoto no válidos");
+}
+} // namespace messages
+
+namespace {
+// Text colour of both boxes from the first connect command on.
+constexpr std::uint32_t lightGrey = 0x00E0E0E0;
+constexpr int socketConnected = SocketControl::StateConnected;
+} // namespace
+
+Connection::Connection(const ConnectionControls &controls, ProxySettingsAccess &proxySettings,
+                       QObject *parent)
+    : QObject(parent), m_controls(controls), m_proxySettings(proxySettings)
+{}
+
+void Connection::setStatus(std::uint32_t colour, const QString &caption)
+{
+    QLabel &estado = *m_controls.Estado;
+    QPalette palette = estado.palette();
+    palette.setColor(QPalette::WindowText, platform::colourFromWord(colour));
+    estado.setPalette(palette);
+    estado.setText(caption);
+    QAccessibleValueChangeEvent event(&estado, caption);
+    QAccessible::updateAccessibility(&event);
+}
+
+void Connection::showError(const QString &message)
+{
+    QMessageBox box(QMessageBox::Critical, messages::title(), message, QMessageBox::Ok,
+                    m_controls.cmdConnect->window());
+    box.exec();
+}
+
+void Connection::returnToIdle(const QString &caption)
+{
+    m_controls.cmdDisconnect->setEnabled(false);
+    m_controls.txtSend->setReadOnly(true);
+    m_controls.send_button->setEnabled(false);
+    m_controls.tcpClient->Close();
+    m_controls.cmdConnect->setEnabled(true);
+    m_controls.cmdConnect->setFocus();
+    setStatus(status::idle, caption);
+}
+
+void Connection::connectedSequence()
+{
+    buffer_str.clear();
+    m_controls.txtSend->setReadOnly(false);
+    m_controls.txtSend->setFocus();
+    setStatus(status::green, status::connected());
+}
+
+void Connection::cmdDisconnect_Click()
+{
+    returnToIdle(status::disconnected());
+}
+
+void Connection::tcpClient_Connect()
+{
+    if (usando_proxy)
+        sendTunnelRequest();
+    else
+        connectedSequence();
+}
+
+void Connection::tcpClient_Close()
+{
+    returnToIdle(status::closedByPeer());
+}
+
+void Connection::tcpClient_Error(int /*number*/, const QString &description)
+{
+    returnToIdle(description);
+}
+
+void Connection::cmdConnect_Click()
+{
+    host_str = m_controls.host_remoto->currentText();
+    puerto_str = m_controls.puerto_remoto->currentText();
+
+    QString portText;
+    if (m_controls.usar_proxy->isChecked()) {
+        usando_proxy = true;
+        tunel_listo = false;
+        if (!isValidPair(proxy_host_str, proxy_puerto_str)) {
+            showError(messages::invalidProxy());
+            m_proxySettings.showProxySettings();
+            return;
+        }
+        if (!isValidPair(host_str, puerto_str)) {
+            showError(messages::invalidRemote());
+            m_controls.host_remoto->setFocus();
+            return;
+        }
+        m_controls.tcpClient->setRemoteHost(proxy_host_str);
+        portText = proxy_puerto_str;
+    } else {
+        usando_proxy = false;
+        if (!isValidPair(host_str, puerto_str)) {
+            showError(messages::invalidRemote());
+            m_controls.host_remoto->setFocus();
+            return;
+        }
+        m_controls.tcpClient->setRemoteHost(host_str);
+        portText = puerto_str;
+    }
+    m_controls.tcpClient->setRemotePort(portFromText(portText).value_or(0));
+
+    recordInHistory(*m_controls.host_remoto, host_str);
+    recordInHistory(*m_controls.puerto_remoto, puerto_str);
+    if (usando_proxy) {
+        recordInHistory(m_proxySettings.proxyHostList(), proxy_host_str);
+        recordInHistory(m_proxySettings.proxyPortList(), proxy_puerto_str);
+    }
+
+    m_controls.cmdConnect->setEnabled(false);
+    setStatus(status::yellow, usando_proxy ? status::connectingViaProxy() : status::connecting());
+    m_controls.tcpClient->Connect();
+    m_controls.cmdDisconnect->setEnabled(true);
+    m_controls.cmdDisconnect->setFocus();
+    m_controls.txtSend->setText(QString());
+    m_controls.txtSend->setTextColour(platform::colourFromWord(lightGrey));
+    m_controls.txtRcv->setText(QString());
+    m_controls.txtRcv->setTextColour(platform::colourFromWord(lightGrey));
+    m_proxyReply.reset();
+}
+
+void Connection::sendTunnelRequest()
+{
+    m_controls.tcpClient->SendData(connectRequest(host_str, puerto_str));
+    setStatus(status::yellow, status::awaitingProxyReply());
+}
+
+void Connection::tcpClient_DataArrival(std::int32_t bytesTotal)
+{
+    const QByteArray data = m_controls.tcpClient->GetData();
+    const QString chunk = renderReceived(QByteArrayView(data).first(
+        qMin<qsizetype>(data.size(), qMax<std::int32_t>(bytesTotal, 0))));
+    // Appending gives the same text as rewriting the whole transcript with
+    // the chunk at its end, at the cost of the chunk alone.
+    m_controls.txtRcv->append(chunk);
+    m_controls.txtRcv->setSelStart(m_controls.txtRcv->length());
+    if (usando_proxy && !tunel_listo)
+        testProxyReply(chunk);
+}
+
+void Connection::testProxyReply(QStringView arrived)
+{
+    switch (m_proxyReply.feed(arrived)) {
+    case ProxyVerdict::Incomplete:
+        break;
+    case ProxyVerdict::Accepted:
+        m_proxyReply.reset();
+        tunel_listo = true;
+        connectedSequence();
+        break;
+    case ProxyVerdict::Refused:
+        m_proxyReply.reset();
+        returnToIdle(status::proxyRefused());
+        break;
+    }
+}
+
+void Connection::txtSend_KeyPress(int keyAscii)
+{
+    if (m_controls.tcpClient->State() != socketConnected)
+        return;
+    if (keyAscii == 13) {
+        m_controls.send_button->setEnabled(false);
+        buffer_str += QLatin1String("\r\n");
+        buffer_str = toOemText(buffer_str);
+        m_controls.tcpClient->SendData(buffer_str);
+        buffer_str.clear();
+        return;
+    }
+    buffer_str += platform::codepage::ansiToChar(static_cast<unsigned char>(keyAscii));
+    if (!m_controls.send_button->isEnabled())
+        m_controls.send_button->setEnabled(true);
+}
+
+void Connection::send_button_Click()
+{
+    m_controls.send_button->setEnabled(false);
+    if (m_controls.tcpClient->State() != socketConnected)
+        return;
+    buffer_str = toOemText(buffer_str);
+    m_controls.tcpClient->SendData(buffer_str);
+    buffer_str.clear();
+    m_controls.txtSend->setFocus();
+}

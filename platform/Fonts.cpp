@@ -1,0 +1,47 @@
+#include "Fonts.h"
+
+#include <QFontDatabase>
+#include <QFontInfo>
+
+namespace platform {
+
+namespace {
+
+// A family that is not installed silently becomes some other font; only an
+// exact match of the family name counts as having it.
+bool installed(const QFont &font)
+{
+    return QFontInfo(font).family().compare(font.family(), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+QFont fixedsysFont()
+{
+    QFont font(QStringLiteral("Fixedsys"));
+    font.setPointSizeF(9.0);
+    font.setWeight(QFont::Normal);
+    if (installed(font) && QFontInfo(font).fixedPitch())
+        return font;
+    QFont fallback = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fallback.setPointSizeF(9.0);
+    fallback.setWeight(QFont::Normal);
+    fallback.setStyleHint(QFont::TypeWriter);
+    return fallback;
+}
+
+QFont msSansSerifFont(qreal pointSize)
+{
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSizeF(pointSize);
+    font.setWeight(QFont::Normal);
+    if (installed(font))
+        return font;
+    QFont fallback = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    fallback.setPointSizeF(pointSize);
+    fallback.setWeight(QFont::Normal);
+    fallback.setStyleHint(QFont::SansSerif);
+    return fallback;
+}
+
+} // namespace platform

@@ -1,0 +1,101 @@
+#pragma once
+
+// The receive box: a read-only transcript view built for streams.
+//
+// The text is kept in storage made for appending, with an index of line
+// starts, and only the rows in view are painted: appending costs in
+// proportion to what is appended, and painting costs the same whatever the
+// length of the transcript or of the line in view. The view is monospace, so
+// wrapping a line at the view's width is arithmetic, never text layout.
+//
+// Text() gives back exactly the characters put, CR LF included; how control
+// characters are drawn never changes them.
+
+#include <QAbstractScrollArea>
+#include <QColor>
+#include <QString>
+#include <QStringView>
+
+#include <memory>
+
+class QMenu;
+
+class ReceiveBox final : public QAbstractScrollArea
+{
+    Q_OBJECT
+
+public:
+    explicit ReceiveBox(QWidget *parent = nullptr);
+    ~ReceiveBox() override;
+    Q_DISABLE_COPY_MOVE(ReceiveBox)
+
+    // The whole text, character for character.
+    QString Text() const;
+    // Replaces the whole text; the selection is dropped.
+    void setText(QStringView text);
+    // Adds text at the end; schedules one paint, never paints at once.
+    void append(QStringView text);
+    // Number of characters of Text().
+    qsizetype length() const;
+    // Characters [from, from + count) of Text(), clipped to the text.
+    QString mid(qsizetype from, qsizetype count) const;
+
+    // Caret at that character position (clamped to 0..length()), nothing
+    // selected, the view scrolled so that the position is shown.
+    void setSelStart(qsizetype position);
+    qsizetype selStart() const;
+
+    // Colour of the text added from now on; text already there keeps its own.
+    // By default the text is drawn in the palette's window colour on a back
+    // colour of the palette's window-text colour.
+    void setTextColour(const QColor &colour);
+    QColor textColour() const;
+    void setBackColour(const QColor &colour);
+    QColor backColour() const;
+
+    // The selection, as half-open character positions; empty when equal.
+    qsizetype selectionStart() const;
+    qsizetype selectionEnd() const;
+    void setSelection(qsizetype anchor, qsizetype position);
+    QString selectedText() const;
+    void selectAll();
+    // Puts the selected characters, exactly as Text() holds them, on the
+    // clipboard.
+    void copy() const;
+
+    // Position of the character under a point of the viewport (for tests and
+    // the mouse), and the first row drawn.
+    qsizetype positionAt(const QPoint &viewportPoint) const;
+    qsizetype firstVisibleRow() const;
+    qsizetype rowCount() const;
+    int columnsPerRow() const;
+    // Rows that fit whole in the viewport: what PageUp and PageDown move by.
+    int visibleRowCount() const;
+    // One character cell in viewport pixels. Every character takes one cell;
+    // a TAB runs to the next multiple of eight columns of its line, counted
+    // before wrapping, so a wrapped row is always columnsPerRow() cells.
+    QSize cellSize() const;
+
+    // The menu the box shows on a right click: "Copiar" (enabled only with a
+    // selection) and "Seleccionar todo". The caller owns it.
+    QMenu *createContextMenu(QWidget *parent);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};

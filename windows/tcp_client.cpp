@@ -1,0 +1,218 @@
+#include "tcp_client.h"
+
+#include "Twips.h"
+#include "proxy_settings.h"
+
+#include "Fonts.h"
+#include "ProcessExit.h"
+#include "ReceiveBox.h"
+#include "SendBox.h"
+#include "SocketControl.h"
+#include "SystemColour.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+
+namespace {
+
+constexpr std::uint32_t statusBackColour = 0x00808080;
+constexpr std::uint32_t boxBackColour = platform::windowTextColour;
+
+QComboBox *historyCombo(QWidget *parent, const char *name)
+{
+    auto *combo = new QComboBox(parent);
+    combo->setObjectName(QLatin1String(name));
+    combo->setEditable(true);
+    // Only the connect command fills the list; Enter must not add to it.
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    return combo;
+}
+
+QPushButton *commandButton(QWidget *parent, const char *name, const QString &caption)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    // No button is a default button: Enter in a field presses none.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+QLabel *label(QWidget *parent, const char *name, const QString &caption)
+{
+    auto *result = new QLabel(caption, parent);
+    result->setObjectName(QLatin1String(name));
+    return result;
+}
+
+template <typename Widget> Widget *named(Widget *widget, const char *name)
+{
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+} // namespace
+
+tcp_client::tcp_client(QWidget *parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                              Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+{
+    setObjectName(QStringLiteral("tcp_client"));
+    setWindowTitle(QStringLiteral("Brisol v1.4"));
+    // The layout is measured for the classic 8 pt dialog font: larger
+    // defaults would clip the captions.
+    setFont(platform::msSansSerifFont());
+    buildControls();
+    m_connection = std::make_unique<Connection>(
+        ConnectionControls{host_remoto, puerto_remoto, usar_proxy, cmdConnect, cmdDisconnect,
+                           txtSend, send_button, txtRcv, Estado, tcpClient},
+        static_cast<ProxySettingsAccess &>(*this));
+    wireEvents();
+    host_remoto->setFocus(Qt::OtherFocusReason);
+}
+
+tcp_client::~tcp_client() = default;
+
+void tcp_client::buildControls()
+{
+    options_menu = menuBar()->addMenu(QStringLiteral("Opciones"));
+    options_menu->setObjectName(QStringLiteral("options_menu"));
+    proxy_settings_menu = options_menu->addAction(QStringLiteral("Configurar Proxy"));
+    proxy_settings_menu->setObjectName(QStringLiteral("proxy_settings_menu"));
+
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client_area"));
+    client->setFixedSize(pixelsFromTwips(11910), pixelsFromTwips(7815));
+    setCentralWidget(client);
+
+    // Created from back to front: a widget created later lies in front.
+    Label1 = label(client, "Label1", QStringLiteral("Equipo Remoto"));
+    Label1->setGeometry(rectFromTwips(2760, 600, 1215, 255));
+    Label2 = label(client, "Label2", QStringLiteral("Puerto"));
+    Label2->setGeometry(rectFromTwips(6480, 600, 615, 255));
+
+    Estado = label(client, "Estado", QStringLiteral("Listo"));
+    Estado->setGeometry(rectFromTwips(240, 7320, 11415, 375));
+    Estado->setFont(platform::msSansSerifFont(9.75));
+    Estado->setAutoFillBackground(true);
+    {
+        QPalette palette = Estado->palette();
+        palette.setColor(QPalette::Window, platform::colourFromWord(statusBackColour));
+        palette.setColor(QPalette::WindowText,
+                         platform::colourFromWord(platform::windowBackgroundColour));
+        Estado->setPalette(palette);
+    }
+
+    Frame2 = named(new QGroupBox(QStringLiteral("Ventana de Envío"), client), "Frame2");
+    Frame2->setGeometry(rectFromTwips(240, 1800, 11415, 2055));
+    Frame1 = named(new QGroupBox(QStringLiteral("Ventana de Recepción"), client), "Frame1");
+    Frame1->setGeometry(rectFromTwips(240, 4080, 11415, 3015));
+
+    tcpClient = named(new SocketControl(this), "tcpClient");
+
+    cmdConnect = commandButton(client, "cmdConnect", QStringLiteral("Conectar"));
+    cmdConnect->setGeometry(rectFromTwips(4560, 1200, 975, 375));
+    cmdDisconnect = commandButton(client, "cmdDisconnect", QStringLiteral("Desconectar"));
+    cmdDisconnect->setGeometry(rectFromTwips(6000, 1200, 1215, 375));
+    cmdDisconnect->setEnabled(false);
+
+    usar_proxy = named(new QCheckBox(QStringLiteral("Usar Proxy"), client), "usar_proxy");
+    usar_proxy->setGeometry(rectFromTwips(5160, 120, 1215, 255));
+
+    const QFont boxFont = platform::fixedsysFont();
+    const QColor boxBack = platform::colourFromWord(boxBackColour);
+    txtRcv = named(new ReceiveBox(client), "txtRcv");
+    txtRcv->setGeometry(rectFromTwips(480, 4440, 10935, 2415));
+    txtRcv->setFont(boxFont);
+    txtRcv->setBackColour(boxBack);
+
+    txtSend = named(new SendBox(client), "txtSend");
+    txtSend->setGeometry(rectFromTwips(480, 2160, 9975, 1455));
+    txtSend->setFont(boxFont);
+    txtSend->setBackColour(boxBack);
+
+    host_remoto = historyCombo(client, "host_remoto");
+    host_remoto->setGeometry(rectFromTwips(3960, 600, 2175, 315));
+    puerto_remoto = historyCombo(client, "puerto_remoto");
+    puerto_remoto->setGeometry(rectFromTwips(7080, 600, 855, 315));
+
+    send_button = commandButton(client, "send_button", QStringLiteral("Enviar"));
+    send_button->setGeometry(rectFromTwips(10680, 2640, 735, 375));
+    send_button->setEnabled(false);
+
+    Label1->setBuddy(host_remoto);
+    Label2->setBuddy(puerto_remoto);
+
+    // Tab order by tab index; labels and frames take no focus.
+    QWidget *const tabOrder[] = {host_remoto,   puerto_remoto, usar_proxy,  cmdConnect,
+                                 cmdDisconnect, txtSend,       send_button, txtRcv};
+    for (std::size_t i = 1; i < std::size(tabOrder); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    // The window is exactly the client area and the menu bar; no resizing.
+    adjustSize();
+    setFixedSize(sizeHint());
+}
+
+void tcp_client::wireEvents()
+{
+    Connection *connection = m_connection.get();
+    connect(cmdConnect, &QPushButton::clicked, connection, &Connection::cmdConnect_Click);
+    connect(cmdDisconnect, &QPushButton::clicked, connection, &Connection::cmdDisconnect_Click);
+    connect(tcpClient, &SocketControl::connected, connection, &Connection::tcpClient_Connect);
+    connect(tcpClient, &SocketControl::dataArrival, connection, &Connection::tcpClient_DataArrival);
+    connect(tcpClient, &SocketControl::closed, connection, &Connection::tcpClient_Close);
+    connect(tcpClient, &SocketControl::error, connection, &Connection::tcpClient_Error);
+    connect(txtSend, &SendBox::keyPress, connection, &Connection::txtSend_KeyPress);
+    connect(send_button, &QPushButton::clicked, connection, &Connection::send_button_Click);
+    // toggled, not clicked: the menu item's tick counts as a click of the box.
+    connect(usar_proxy, &QCheckBox::toggled, this, &tcp_client::usar_proxy_Click);
+    connect(proxy_settings_menu, &QAction::triggered, this, &tcp_client::proxy_settings_menu_Click);
+}
+
+proxy_settings &tcp_client::proxySettings()
+{
+    if (!m_proxySettings)
+        m_proxySettings = new proxy_settings(*this, *m_connection);
+    return *m_proxySettings;
+}
+
+QComboBox &tcp_client::proxyHostList()
+{
+    return *proxySettings().proxy;
+}
+
+QComboBox &tcp_client::proxyPortList()
+{
+    return *proxySettings().puerto;
+}
+
+void tcp_client::showProxySettings()
+{
+    proxySettings().showModeless();
+}
+
+void tcp_client::usar_proxy_Click()
+{
+    if (usar_proxy->isChecked())
+        showProxySettings();
+}
+
+void tcp_client::proxy_settings_menu_Click()
+{
+    usar_proxy->setChecked(true);
+    showProxySettings();
+}
+
+void tcp_client::closeEvent(QCloseEvent *event)
+{
+    // Ends the process here, in every state: the connection ends with it.
+    platform::exitProcess(0);
+    event->accept();
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+// The main window: every control of the connection at its place, the menu
+// that leads to the proxy settings, and the wiring of each control event to
+// its handler in the connection. No connection logic lives here.
+
+#include "Connection.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+class QAction;
+class QGroupBox;
+class QMenu;
+class proxy_settings;
+
+class tcp_client final : public QMainWindow, private ProxySettingsAccess
+{
+    Q_OBJECT
+
+public:
+    explicit tcp_client(QWidget *parent = nullptr);
+    ~tcp_client() override;
+    Q_DISABLE_COPY_MOVE(tcp_client)
+
+    QComboBox *host_remoto = nullptr;
+    QComboBox *puerto_remoto = nullptr;
+    QCheckBox *usar_proxy = nullptr;
+    QPushButton *cmdConnect = nullptr;
+    QPushButton *cmdDisconnect = nullptr;
+    SendBox *txtSend = nullptr;
+    QPushButton *send_button = nullptr;
+    ReceiveBox *txtRcv = nullptr;
+    QLabel *Estado = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    QGroupBox *Frame2 = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    SocketControl *tcpClient = nullptr;
+    QMenu *options_menu = nullptr;
+    QAction *proxy_settings_menu = nullptr;
+
+    // The connection's fields and handlers, proxy strings included.
+    Connection &connection() { return *m_connection; }
+    // The proxy settings window, if it has been created.
+    proxy_settings *proxySettingsWindow() const { return m_proxySettings; }
+
+    void usar_proxy_Click();
+    void proxy_settings_menu_Click();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    proxy_settings &proxySettings();
+    QComboBox &proxyHostList() override;
+    QComboBox &proxyPortList() override;
+    void showProxySettings() override;
+
+    void buildControls();
+    void wireEvents();
+
+    std::unique_ptr<Connection> m_connection;
+    proxy_settings *m_proxySettings = nullptr;
+};
