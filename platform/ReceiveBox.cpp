@@ -1,0 +1,1393 @@
+#include "ReceiveBox.h"
+
+#include "Fonts.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFocusEvent>
+#include <QFontMetrics>
+#include <QGlyphRun>
+#include <QHash>
+#include <QKeyEvent>
+#include <QList>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QRawFont>
+#include <QScrollBar>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Characters live in chunks of a fixed number of characters, so a position
+// finds its chunk by a shift and no growth ever copies the text. A chunk holds
+// one byte per character while everything in it is <= U+00FF and switches to
+// two bytes when a wider character arrives; only that chunk pays for it.
+constexpr int kChunkBits = 16;
+constexpr qsizetype kChunkChars = qsizetype{1} << kChunkBits;
+constexpr qsizetype kChunkMask = kChunkChars - 1;
+
+// The line index is a stream of variable-length records in pages that never
+// move, one record per finished line, plus one summary per group of lines.
+constexpr int kPageBits = 16;
+constexpr qsizetype kPageBytes = qsizetype{1} << kPageBits;
+constexpr qsizetype kGroupLines = 128;
+
+// A line holding a TAB keeps the column of every 1024th character once it is
+// longer than that, so finding a column in it scans at most 1024 characters.
+constexpr int kCheckpointBits = 10;
+constexpr qsizetype kCheckpointChars = qsizetype{1} << kCheckpointBits;
+
+constexpr qsizetype kTabStop = 8;
+
+// Up to this many rows a scroll bar step is one row; beyond it the bar is
+// scaled (its values are ints, and no bar has that many pixels anyway).
+constexpr qsizetype kScrollScale = qsizetype{1} << 24;
+
+constexpr quint32 kUnknownGlyph = 0xFFFFFFFFu;
+
+template <typename T> constexpr std::size_t ix(T i)
+{
+    return static_cast<std::size_t>(i);
+}
+
+qsizetype nextTabStop(qsizetype column)
+{
+    return (column / kTabStop + 1) * kTabStop;
+}
+
+// Drawn as a picture of its code, never as nothing: C0 (TAB, CR and LF never
+// reach drawing), DEL and C1.
+bool isControl(char16_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+enum class CharClass { Word, Space, Other };
+
+CharClass classOf(char16_t c)
+{
+    if (c == u' ' || c == u'\t')
+        return CharClass::Space;
+    if (c == u'_' || QChar(c).isLetterOrNumber())
+        return CharClass::Word;
+    return CharClass::Other;
+}
+
+class TextStore final
+{
+public:
+    qsizetype size() const { return m_size; }
+
+    void clear()
+    {
+        m_chunks.clear();
+        m_chunks.shrink_to_fit();
+        m_size = 0;
+    }
+
+    void append(const char16_t *text, qsizetype count)
+    {
+        while (count > 0) {
+            if (m_chunks.empty() || m_chunks.back().size == kChunkChars) {
+                Chunk chunk;
+                chunk.narrow.reset(new quint8[ix(kChunkChars)]);
+                m_chunks.push_back(std::move(chunk));
+            }
+            Chunk &chunk = m_chunks.back();
+            const qsizetype take = std::min(count, kChunkChars - chunk.size);
+            if (!chunk.wide && !allNarrow(text, take))
+                widen(chunk);
+            if (chunk.wide) {
+                std::memcpy(chunk.wide.get() + chunk.size, text, ix(take) * sizeof(char16_t));
+            } else {
+                quint8 *out = chunk.narrow.get() + chunk.size;
+                for (qsizetype i = 0; i < take; ++i)
+                    out[i] = static_cast<quint8>(text[i]);
+            }
+            chunk.size += take;
+            m_size += take;
+            text += take;
+            count -= take;
+        }
+    }
+
+    char16_t at(qsizetype position) const
+    {
+        const Chunk &chunk = m_chunks[ix(position >> kChunkBits)];
+        const qsizetype offset = position & kChunkMask;
+        return chunk.wide ? chunk.wide[ix(offset)] : char16_t{chunk.narrow[ix(offset)]};
+    }
+
+    // Characters [from, from + count) into out; the range must lie in the text.
+    void copy(qsizetype from, qsizetype count, char16_t *out) const
+    {
+        while (count > 0) {
+            const Chunk &chunk = m_chunks[ix(from >> kChunkBits)];
+            const qsizetype offset = from & kChunkMask;
+            const qsizetype take = std::min(count, chunk.size - offset);
+            if (chunk.wide) {
+                std::memcpy(out, chunk.wide.get() + offset, ix(take) * sizeof(char16_t));
+            } else {
+                const quint8 *in = chunk.narrow.get() + offset;
+                for (qsizetype i = 0; i < take; ++i)
+                    out[i] = in[i];
+            }
+            out += take;
+            from += take;
+            count -= take;
+        }
+    }
+
+private:
+    struct Chunk
+    {
+        std::unique_ptr<quint8[]> narrow;
+        std::unique_ptr<char16_t[]> wide;
+        qsizetype size = 0;
+    };
+
+    static bool allNarrow(const char16_t *text, qsizetype count)
+    {
+        char16_t bits = 0;
+        for (qsizetype i = 0; i < count; ++i)
+            bits = static_cast<char16_t>(bits | text[i]);
+        return bits <= 0xFF;
+    }
+
+    static void widen(Chunk &chunk)
+    {
+        chunk.wide.reset(new char16_t[ix(kChunkChars)]);
+        for (qsizetype i = 0; i < chunk.size; ++i)
+            chunk.wide[ix(i)] = chunk.narrow[ix(i)];
+        chunk.narrow.reset();
+    }
+
+    std::vector<Chunk> m_chunks;
+    qsizetype m_size = 0;
+};
+
+// Unsigned LEB128 records in pages of fixed size.
+class RecordStore final
+{
+public:
+    qsizetype size() const { return m_size; }
+
+    void clear()
+    {
+        m_pages.clear();
+        m_pages.shrink_to_fit();
+        m_size = 0;
+    }
+
+    void push(quint64 value)
+    {
+        while (value >= 0x80) {
+            pushByte(static_cast<quint8>((value & 0x7F) | 0x80));
+            value >>= 7;
+        }
+        pushByte(static_cast<quint8>(value));
+    }
+
+    quint64 read(qsizetype &position) const
+    {
+        quint64 value = 0;
+        int shift = 0;
+        for (;;) {
+            const quint8 byte = byteAt(position++);
+            value |= quint64{byte & 0x7Fu} << shift;
+            if (byte < 0x80)
+                return value;
+            shift += 7;
+        }
+    }
+
+    quint8 byteAt(qsizetype position) const
+    {
+        return m_pages[ix(position >> kPageBits)][ix(position & (kPageBytes - 1))];
+    }
+
+    void setByte(qsizetype position, quint8 byte)
+    {
+        m_pages[ix(position >> kPageBits)][ix(position & (kPageBytes - 1))] = byte;
+    }
+
+private:
+    void pushByte(quint8 byte)
+    {
+        if ((m_size >> kPageBits) == static_cast<qsizetype>(m_pages.size()))
+            m_pages.emplace_back(new quint8[ix(kPageBytes)]);
+        setByte(m_size++, byte);
+    }
+
+    std::vector<std::unique_ptr<quint8[]>> m_pages;
+    qsizetype m_size = 0;
+};
+
+// One line as the index knows it. The last line is open: it has no
+// terminator yet and is not in the record stream.
+struct Line
+{
+    qsizetype index = 0;
+    qsizetype start = 0;
+    qsizetype length = 0; // characters before the terminator
+    qsizetype columns = 0;
+    qsizetype next = 0; // record of the following line
+    int terminator = 0; // 1 for CR or LF, 2 for CR LF
+    bool hasTab = false;
+
+    qsizetype end() const { return start + length; }
+    qsizetype nextStart() const { return start + length + terminator; }
+};
+
+struct Located
+{
+    Line line;
+    qsizetype firstRow = 0; // row of the line's first row
+};
+
+struct Group
+{
+    qsizetype start = 0;      // position of its first line
+    qsizetype record = 0;     // record of its first line
+    qsizetype rowsBefore = 0; // rows of every line before it, at the current width
+    quint32 maxColumns = 0;   // widest line, saturated
+};
+
+struct TabLine
+{
+    qsizetype line = 0;
+    std::vector<qsizetype> checkpoints;
+};
+
+struct ColourRun
+{
+    qsizetype start = 0;
+    QRgb rgb = 0;
+};
+
+struct Cell
+{
+    qsizetype position = 0;
+    int column = 0; // in the row; a TAB begun on the row before starts left of 0
+    int width = 1;
+    char16_t ch = 0;
+};
+
+QColor mix(const QColor &a, const QColor &b, qreal share)
+{
+    return QColor::fromRgbF(static_cast<float>(a.redF() * share + b.redF() * (1 - share)),
+                            static_cast<float>(a.greenF() * share + b.greenF() * (1 - share)),
+                            static_cast<float>(a.blueF() * share + b.blueF() * (1 - share)));
+}
+
+} // namespace
+
+struct ReceiveBox::Private
+{
+    explicit Private(ReceiveBox *box) : q(box) {}
+
+    ReceiveBox *q;
+
+    TextStore text;
+    RecordStore records;
+    std::vector<Group> groups;
+    std::vector<TabLine> tabLines;
+    qsizetype closedLines = 0;
+    qsizetype closedRows = 0; // rows of the finished lines at the current width
+    qsizetype lastRecord = 0;
+    bool pendingCr = false; // the text ends with a CR that a LF may still join
+
+    qsizetype openStart = 0;
+    qsizetype openLength = 0;
+    qsizetype openColumns = 0;
+    bool openHasTab = false;
+    std::vector<qsizetype> openCheckpoints;
+
+    std::vector<ColourRun> runs;
+    QColor textColour;
+    QColor backColour;
+
+    qsizetype anchor = 0;
+    qsizetype caret = 0;
+
+    qsizetype firstRow = 0;
+    int columns = 1;
+    int visibleRows = 1;
+    int cellWidth = 8;
+    int cellHeight = 16;
+    int ascent = 12;
+    bool scaledScroll = false;
+    bool syncingScrollBar = false;
+
+    QRawFont rawFont;
+    std::vector<quint32> glyphs;
+    QHash<quint64, QPixmap> controlPictures;
+    std::vector<char16_t> rowChars;
+    std::vector<Cell> cells;
+    QList<quint32> runGlyphs;
+    QList<QPointF> runPositions;
+    QRgb runColour = 0;
+
+    bool dragging = false;
+    QPoint dragPoint;
+    QTimer autoScroll;
+    int wheelRemainder = 0;
+
+    // --- the text and its line index ---
+
+    void clear()
+    {
+        text.clear();
+        records.clear();
+        groups.clear();
+        groups.shrink_to_fit();
+        tabLines.clear();
+        closedLines = 0;
+        closedRows = 0;
+        lastRecord = 0;
+        pendingCr = false;
+        openStart = 0;
+        openLength = 0;
+        openColumns = 0;
+        openHasTab = false;
+        openCheckpoints.clear();
+        runs.assign(1, ColourRun{0, textColour.rgb()});
+        anchor = caret = 0;
+        firstRow = 0;
+    }
+
+    void append(QStringView piece)
+    {
+        if (piece.isEmpty())
+            return;
+        const char16_t *p = piece.utf16();
+        const qsizetype n = piece.size();
+        text.append(p, n);
+        qsizetype i = 0;
+        if (pendingCr) {
+            pendingCr = false;
+            if (p[0] == u'\n') {
+                joinCrLf();
+                i = 1;
+            }
+        }
+        while (i < n) {
+            const qsizetype j = findSpecial(p, i, n);
+            if (j > i)
+                extendOpenLine(j - i);
+            if (j == n)
+                break;
+            const char16_t c = p[j];
+            if (c == u'\t') {
+                addTab();
+                i = j + 1;
+            } else if (c == u'\n') {
+                closeLine(1);
+                i = j + 1;
+            } else if (j + 1 < n) {
+                const bool crLf = p[j + 1] == u'\n';
+                closeLine(crLf ? 2 : 1);
+                i = j + (crLf ? 2 : 1);
+            } else {
+                closeLine(1);
+                pendingCr = true;
+                i = j + 1;
+            }
+        }
+    }
+
+    static qsizetype findSpecial(const char16_t *p, qsizetype from, qsizetype n)
+    {
+        qsizetype i = from;
+        // Blocks without any character below 0x0E are skipped whole.
+        for (; i + 16 <= n; i += 16) {
+            bool low = false;
+            for (int k = 0; k < 16; ++k)
+                low |= p[i + k] < 0x0E;
+            if (low)
+                break;
+        }
+        for (; i < n; ++i) {
+            const char16_t c = p[i];
+            if (c == u'\n' || c == u'\r' || c == u'\t')
+                return i;
+        }
+        return n;
+    }
+
+    void extendOpenLine(qsizetype count)
+    {
+        if (openHasTab) {
+            auto k = static_cast<qsizetype>(openCheckpoints.size());
+            for (; (k << kCheckpointBits) < openLength + count; ++k)
+                openCheckpoints.push_back(openColumns + (k << kCheckpointBits) - openLength);
+        }
+        openColumns += count;
+        openLength += count;
+    }
+
+    void addTab()
+    {
+        if (!openHasTab) {
+            openHasTab = true;
+            // No TAB before: columns were characters.
+            for (qsizetype k = 0; (k << kCheckpointBits) < openLength; ++k)
+                openCheckpoints.push_back(k << kCheckpointBits);
+        }
+        if ((openLength & (kCheckpointChars - 1)) == 0)
+            openCheckpoints.push_back(openColumns);
+        openColumns = nextTabStop(openColumns);
+        ++openLength;
+    }
+
+    void closeLine(int terminator)
+    {
+        if (closedLines % kGroupLines == 0) {
+            Group group;
+            group.start = openStart;
+            group.record = records.size();
+            group.rowsBefore = closedRows;
+            groups.push_back(group);
+        }
+        lastRecord = records.size();
+        records.push((quint64(openLength) << 3) | (quint64(terminator) << 1) |
+                     (openHasTab ? 1u : 0u));
+        if (openHasTab)
+            records.push(quint64(openColumns - openLength));
+        Group &group = groups.back();
+        group.maxColumns = std::max(group.maxColumns, saturated(openColumns));
+        closedRows += rowsOf(openColumns);
+        if (openHasTab && openCheckpoints.size() > 1)
+            tabLines.push_back(TabLine{closedLines, std::move(openCheckpoints)});
+        ++closedLines;
+        openStart += openLength + terminator;
+        openLength = 0;
+        openColumns = 0;
+        openHasTab = false;
+        openCheckpoints.clear();
+    }
+
+    // A LF right after a line closed by a CR at the end of the last piece:
+    // the two are one terminator. The record's size does not change, since
+    // only its low bits do.
+    void joinCrLf()
+    {
+        const quint8 byte = records.byteAt(lastRecord);
+        records.setByte(lastRecord, static_cast<quint8>((byte & ~0x06u) | (2u << 1)));
+        ++openStart;
+    }
+
+    static quint32 saturated(qsizetype value)
+    {
+        return value > qsizetype{0xFFFFFFFF} ? 0xFFFFFFFFu : static_cast<quint32>(value);
+    }
+
+    qsizetype rowsOf(qsizetype lineColumns) const
+    {
+        return lineColumns <= columns ? 1 : (lineColumns + columns - 1) / columns;
+    }
+
+    qsizetype totalRows() const { return closedRows + rowsOf(openColumns); }
+
+    Line openLine() const
+    {
+        Line line;
+        line.index = closedLines;
+        line.start = openStart;
+        line.length = openLength;
+        line.columns = openColumns;
+        line.next = records.size();
+        line.hasTab = openHasTab;
+        return line;
+    }
+
+    Line readLine(qsizetype index, qsizetype start, qsizetype record) const
+    {
+        if (index == closedLines)
+            return openLine();
+        Line line;
+        line.index = index;
+        line.start = start;
+        qsizetype at = record;
+        const quint64 head = records.read(at);
+        line.hasTab = (head & 1) != 0;
+        line.terminator = static_cast<int>((head >> 1) & 3);
+        line.length = static_cast<qsizetype>(head >> 3);
+        line.columns = line.length + (line.hasTab ? static_cast<qsizetype>(records.read(at)) : 0);
+        line.next = at;
+        return line;
+    }
+
+    Line firstLineOf(qsizetype group) const
+    {
+        const Group &g = groups[ix(group)];
+        return readLine(group * kGroupLines, g.start, g.record);
+    }
+
+    bool nextLine(Line &line) const
+    {
+        if (line.index >= closedLines)
+            return false;
+        line = readLine(line.index + 1, line.nextStart(), line.next);
+        return true;
+    }
+
+    qsizetype groupLineCount(qsizetype group) const
+    {
+        return std::min(kGroupLines, closedLines - group * kGroupLines);
+    }
+
+    // The line holding a position; a position inside a CR LF belongs to the
+    // line it ends.
+    Located lineAtPosition(qsizetype position) const
+    {
+        if (position >= openStart)
+            return {openLine(), closedRows};
+        const auto it = std::upper_bound(groups.begin(), groups.end(), position,
+                                         [](qsizetype p, const Group &g) { return p < g.start; });
+        const auto group = static_cast<qsizetype>(it - groups.begin()) - 1;
+        Located located{firstLineOf(group), groups[ix(group)].rowsBefore};
+        while (position >= located.line.nextStart()) {
+            located.firstRow += rowsOf(located.line.columns);
+            nextLine(located.line);
+        }
+        return located;
+    }
+
+    Located lineAtRow(qsizetype row) const
+    {
+        if (row >= closedRows)
+            return {openLine(), closedRows};
+        const auto it =
+            std::upper_bound(groups.begin(), groups.end(), row,
+                             [](qsizetype r, const Group &g) { return r < g.rowsBefore; });
+        const auto group = static_cast<qsizetype>(it - groups.begin()) - 1;
+        Located located{firstLineOf(group), groups[ix(group)].rowsBefore};
+        for (;;) {
+            const qsizetype rows = rowsOf(located.line.columns);
+            if (row < located.firstRow + rows)
+                return located;
+            located.firstRow += rows;
+            nextLine(located.line);
+        }
+    }
+
+    const std::vector<qsizetype> *checkpointsOf(const Line &line) const
+    {
+        if (!line.hasTab)
+            return nullptr;
+        if (line.index == closedLines)
+            return &openCheckpoints;
+        const auto it =
+            std::lower_bound(tabLines.begin(), tabLines.end(), line.index,
+                             [](const TabLine &t, qsizetype index) { return t.line < index; });
+        return it != tabLines.end() && it->line == line.index ? &it->checkpoints : nullptr;
+    }
+
+    // Column where the character at that offset of the line starts.
+    qsizetype columnOf(const Line &line, qsizetype offset) const
+    {
+        if (!line.hasTab)
+            return offset;
+        qsizetype from = 0;
+        qsizetype column = 0;
+        if (const auto *checkpoints = checkpointsOf(line); checkpoints && !checkpoints->empty()) {
+            const qsizetype k = std::min(offset >> kCheckpointBits,
+                                         static_cast<qsizetype>(checkpoints->size()) - 1);
+            from = k << kCheckpointBits;
+            column = (*checkpoints)[ix(k)];
+        }
+        for (qsizetype i = from; i < offset; ++i)
+            column = text.at(line.start + i) == u'\t' ? nextTabStop(column) : column + 1;
+        return column;
+    }
+
+    // Offset of the character whose cells hold that column, with the column
+    // it starts at; the line's length past its last character.
+    qsizetype offsetAtColumn(const Line &line, qsizetype column, qsizetype &cellStart) const
+    {
+        if (column >= line.columns) {
+            cellStart = line.columns;
+            return line.length;
+        }
+        if (!line.hasTab) {
+            cellStart = column;
+            return column;
+        }
+        qsizetype from = 0;
+        qsizetype c = 0;
+        if (const auto *checkpoints = checkpointsOf(line); checkpoints && !checkpoints->empty()) {
+            const auto it = std::upper_bound(checkpoints->begin(), checkpoints->end(), column);
+            const auto k = static_cast<qsizetype>(it - checkpoints->begin()) - 1;
+            from = k << kCheckpointBits;
+            c = (*checkpoints)[ix(k)];
+        }
+        for (qsizetype i = from; i < line.length; ++i) {
+            const qsizetype next = text.at(line.start + i) == u'\t' ? nextTabStop(c) : c + 1;
+            if (column < next) {
+                cellStart = c;
+                return i;
+            }
+            c = next;
+        }
+        cellStart = c;
+        return line.length;
+    }
+
+    struct RowColumn
+    {
+        qsizetype row = 0;
+        qsizetype column = 0; // in the row, 0..columns
+    };
+
+    // Where the caret stands before the character at that position. The end
+    // of a line that fills its last row stays at the end of that row.
+    RowColumn rowColumnOf(qsizetype position) const
+    {
+        const Located located = lineAtPosition(position);
+        const Line &line = located.line;
+        const qsizetype column = columnOf(line, std::min(position - line.start, line.length));
+        const qsizetype row = std::min(column / columns, rowsOf(line.columns) - 1);
+        return {located.firstRow + row, column - row * columns};
+    }
+
+    qsizetype rowStartPosition(qsizetype row) const
+    {
+        const Located located = lineAtRow(row);
+        qsizetype cellStart = 0;
+        return located.line.start +
+               offsetAtColumn(located.line, (row - located.firstRow) * columns, cellStart);
+    }
+
+    void rewrap()
+    {
+        qsizetype rows = 0;
+        for (qsizetype g = 0; g < static_cast<qsizetype>(groups.size()); ++g) {
+            Group &group = groups[ix(g)];
+            group.rowsBefore = rows;
+            const qsizetype count = groupLineCount(g);
+            if (qsizetype{group.maxColumns} <= columns) {
+                rows += count;
+                continue;
+            }
+            Line line = firstLineOf(g);
+            for (qsizetype i = 0; i < count; ++i) {
+                rows += rowsOf(line.columns);
+                if (i + 1 < count)
+                    nextLine(line);
+            }
+        }
+        closedRows = rows;
+    }
+
+    // --- colours ---
+
+    void setTextColour(const QColor &colour)
+    {
+        textColour = colour;
+        const qsizetype end = text.size();
+        if (runs.back().start == end)
+            runs.back().rgb = colour.rgb();
+        else if (runs.back().rgb != colour.rgb())
+            runs.push_back(ColourRun{end, colour.rgb()});
+    }
+
+    qsizetype runIndexAt(qsizetype position) const
+    {
+        const auto it =
+            std::upper_bound(runs.begin(), runs.end(), position,
+                             [](qsizetype p, const ColourRun &r) { return p < r.start; });
+        return std::max<qsizetype>(0, static_cast<qsizetype>(it - runs.begin()) - 1);
+    }
+
+    // --- geometry and scrolling ---
+
+    void updateMetrics()
+    {
+        const QFont font = q->font();
+        const QFontMetrics metrics(font);
+        cellWidth = std::max(1, metrics.horizontalAdvance(QLatin1Char('M')));
+        cellHeight = std::max(1, metrics.height());
+        ascent = metrics.ascent();
+        rawFont = QRawFont::fromFont(font);
+        glyphs.assign(0x10000, kUnknownGlyph);
+        controlPictures.clear();
+    }
+
+    void updateGeometry()
+    {
+        const QSize size = q->viewport()->size();
+        const int newColumns = std::max(1, size.width() / cellWidth);
+        const int newRows = std::max(1, size.height() / cellHeight);
+        if (newColumns == columns && newRows == visibleRows)
+            return;
+        const bool atBottom = firstRow > 0 && firstRow >= maxFirstRow();
+        if (newColumns != columns) {
+            const qsizetype top = rowStartPosition(firstRow);
+            columns = newColumns;
+            rewrap();
+            firstRow = rowColumnOf(top).row;
+        }
+        visibleRows = newRows;
+        if (atBottom)
+            firstRow = maxFirstRow();
+        syncScrollBar();
+    }
+
+    qsizetype maxFirstRow() const { return std::max<qsizetype>(0, totalRows() - visibleRows); }
+
+    void syncScrollBar()
+    {
+        const qsizetype maxRow = maxFirstRow();
+        firstRow = std::clamp<qsizetype>(firstRow, 0, maxRow);
+        scaledScroll = maxRow > kScrollScale;
+        QScrollBar *bar = q->verticalScrollBar();
+        syncingScrollBar = true;
+        if (scaledScroll) {
+            const double scale = double(kScrollScale) / double(maxRow);
+            bar->setRange(0, static_cast<int>(kScrollScale));
+            bar->setPageStep(std::max(1, static_cast<int>(visibleRows * scale)));
+            bar->setValue(static_cast<int>(double(firstRow) * scale));
+        } else {
+            bar->setRange(0, static_cast<int>(maxRow));
+            bar->setPageStep(visibleRows);
+            bar->setValue(static_cast<int>(firstRow));
+        }
+        syncingScrollBar = false;
+    }
+
+    void scrollBarMoved(int value)
+    {
+        if (syncingScrollBar)
+            return;
+        const qsizetype maxRow = maxFirstRow();
+        firstRow =
+            scaledScroll
+                ? static_cast<qsizetype>(double(value) * double(maxRow) / double(kScrollScale))
+                : qsizetype{value};
+        firstRow = std::clamp<qsizetype>(firstRow, 0, maxRow);
+        q->viewport()->update();
+    }
+
+    void setFirstRow(qsizetype row)
+    {
+        const qsizetype old = firstRow;
+        firstRow = row;
+        syncScrollBar();
+        if (firstRow != old)
+            q->viewport()->update();
+    }
+
+    void ensureVisible(qsizetype position)
+    {
+        const qsizetype row = rowColumnOf(position).row;
+        if (row < firstRow)
+            firstRow = row;
+        else if (row >= firstRow + visibleRows)
+            firstRow = row - visibleRows + 1;
+        syncScrollBar();
+    }
+
+    // Position for a viewport point: the character under it, or with
+    // betweenCharacters the nearest gap between characters (for the caret).
+    qsizetype hitTest(const QPoint &point, bool betweenCharacters) const
+    {
+        const int y = point.y();
+        const qsizetype rowInView = y >= 0 ? y / cellHeight : -((-y + cellHeight - 1) / cellHeight);
+        const qsizetype row = firstRow + rowInView;
+        if (row < 0)
+            return 0;
+        if (row >= totalRows())
+            return text.size();
+        const Located located = lineAtRow(row);
+        const Line &line = located.line;
+        const int x = std::max(0, point.x());
+        const qsizetype column = betweenCharacters
+                                     ? std::min<qsizetype>((x + cellWidth / 2) / cellWidth, columns)
+                                     : std::min<qsizetype>(x / cellWidth, columns - 1);
+        const qsizetype lineColumn = (row - located.firstRow) * columns + column;
+        qsizetype cellStart = 0;
+        qsizetype offset = offsetAtColumn(line, lineColumn, cellStart);
+        if (betweenCharacters && offset < line.length && lineColumn > cellStart) {
+            // Inside a TAB's cells: the nearer side of it.
+            const qsizetype width = nextTabStop(cellStart) - cellStart;
+            if ((lineColumn - cellStart) * 2 >= width)
+                ++offset;
+        }
+        return line.start + offset;
+    }
+
+    // --- selection ---
+
+    qsizetype selectionFrom() const { return std::min(anchor, caret); }
+    qsizetype selectionTo() const { return std::max(anchor, caret); }
+
+    void selectWordAt(qsizetype position)
+    {
+        const Line line = lineAtPosition(position).line;
+        if (position >= line.end()) {
+            anchor = caret = std::min(position, line.end());
+            return;
+        }
+        const CharClass kind = classOf(text.at(position));
+        qsizetype from = position;
+        qsizetype to = position + 1;
+        if (kind != CharClass::Other) {
+            while (from > line.start && classOf(text.at(from - 1)) == kind)
+                --from;
+            while (to < line.end() && classOf(text.at(to)) == kind)
+                ++to;
+        }
+        anchor = from;
+        caret = to;
+    }
+
+    QString mid(qsizetype from, qsizetype count) const
+    {
+        const qsizetype size = text.size();
+        const qsizetype to = count >= size - from ? size : std::max<qsizetype>(0, from + count);
+        from = std::clamp<qsizetype>(from, 0, size);
+        count = to - from;
+        if (count <= 0)
+            return {};
+        QString result(count, Qt::Uninitialized);
+        text.copy(from, count, reinterpret_cast<char16_t *>(result.data()));
+        return result;
+    }
+
+    // --- painting ---
+
+    quint32 glyphFor(char16_t c)
+    {
+        quint32 &glyph = glyphs[c];
+        if (glyph == kUnknownGlyph) {
+            const QChar ch(c);
+            quint32 index = 0;
+            int count = 1;
+            if (!rawFont.isValid() || !rawFont.glyphIndexesForChars(&ch, 1, &index, &count) ||
+                count != 1)
+                index = 0;
+            glyph = index;
+        }
+        return glyph;
+    }
+
+    // A control character is drawn as its code in two small hex digits, one
+    // above the other, filling exactly one cell.
+    const QPixmap &controlPicture(char16_t code, QRgb rgb)
+    {
+        const quint64 key = (quint64{rgb} << 16) | code;
+        auto it = controlPictures.constFind(key);
+        if (it != controlPictures.constEnd())
+            return *it;
+        if (controlPictures.size() > 1024)
+            controlPictures.clear();
+        const qreal ratio = q->viewport()->devicePixelRatioF();
+        QPixmap picture(QSize(cellWidth, cellHeight) * ratio);
+        picture.setDevicePixelRatio(ratio);
+        picture.fill(Qt::transparent);
+        QPainter painter(&picture);
+        painter.setRenderHint(QPainter::TextAntialiasing);
+        QFont small = q->font();
+        small.setPixelSize(std::max(4, (cellHeight - 2) / 2));
+        small.setStretch(QFont::Condensed);
+        painter.setFont(small);
+        painter.setPen(QColor::fromRgb(rgb));
+        const QString digits =
+            QStringLiteral("%1").arg(int{code}, 2, 16, QLatin1Char('0')).toUpper();
+        const int half = cellHeight / 2;
+        painter.drawText(QRect(0, 0, cellWidth, half), Qt::AlignCenter, digits.left(1));
+        painter.drawText(QRect(0, half, cellWidth, cellHeight - half), Qt::AlignCenter,
+                         digits.right(1));
+        painter.end();
+        return *controlPictures.insert(key, picture);
+    }
+
+    void flushGlyphs(QPainter &painter)
+    {
+        if (runGlyphs.isEmpty())
+            return;
+        QGlyphRun run;
+        run.setRawFont(rawFont);
+        run.setGlyphIndexes(runGlyphs);
+        run.setPositions(runPositions);
+        painter.setPen(QColor::fromRgb(runColour));
+        painter.drawGlyphRun(QPointF(0, 0), run);
+        runGlyphs.clear();
+        runPositions.clear();
+    }
+
+    void addGlyph(QPainter &painter, quint32 glyph, QPointF at, QRgb rgb)
+    {
+        if (rgb != runColour) {
+            flushGlyphs(painter);
+            runColour = rgb;
+        }
+        runGlyphs.append(glyph);
+        runPositions.append(at);
+    }
+
+    void paint(QPainter &painter, const QRect &area)
+    {
+        painter.fillRect(area, backColour);
+        const int top = std::max(0, area.top() / cellHeight);
+        const int bottom = area.bottom() / cellHeight;
+        const qsizetype total = totalRows();
+        if (firstRow + top < total) {
+            const Located located = lineAtRow(firstRow + top);
+            Line line = located.line;
+            qsizetype rowInLine = firstRow + top - located.firstRow;
+            for (int row = top; row <= bottom; ++row) {
+                paintRow(painter, line, rowInLine, row * cellHeight);
+                if (++rowInLine >= rowsOf(line.columns)) {
+                    if (!nextLine(line))
+                        break;
+                    rowInLine = 0;
+                }
+            }
+            flushGlyphs(painter);
+        }
+        if (q->hasFocus() && anchor == caret) {
+            const RowColumn at = rowColumnOf(caret);
+            if (at.row >= firstRow && at.row < firstRow + bottom + 1) {
+                const int x =
+                    std::min(static_cast<int>(at.column) * cellWidth, q->viewport()->width() - 1);
+                painter.fillRect(
+                    QRect(x, static_cast<int>(at.row - firstRow) * cellHeight, 1, cellHeight),
+                    textColour);
+            }
+        }
+    }
+
+    void paintRow(QPainter &painter, const Line &line, qsizetype rowInLine, int y)
+    {
+        const qsizetype rowColumn = rowInLine * columns;
+        qsizetype cellStart = 0;
+        const qsizetype offset = offsetAtColumn(line, rowColumn, cellStart);
+        const qsizetype count = std::min<qsizetype>(line.length - offset, columns + 1);
+        rowChars.resize(ix(count));
+        if (count > 0)
+            text.copy(line.start + offset, count, rowChars.data());
+
+        cells.clear();
+        qsizetype column = cellStart - rowColumn;
+        for (qsizetype i = 0; i < count && column < columns; ++i) {
+            const char16_t c = rowChars[ix(i)];
+            const qsizetype width =
+                c == u'\t' ? nextTabStop(column + rowColumn) - column - rowColumn : 1;
+            cells.push_back(Cell{line.start + offset + i, static_cast<int>(column),
+                                 static_cast<int>(width), c});
+            column += width;
+        }
+
+        const qsizetype selFrom = selectionFrom();
+        const qsizetype selTo = selectionTo();
+        const QPalette &palette = q->palette();
+        const QRgb highlightedText = palette.color(QPalette::HighlightedText).rgb();
+        if (selFrom < selTo) {
+            const QColor highlight = palette.color(QPalette::Highlight);
+            auto fill = [&](qsizetype fromColumn, qsizetype toColumn) {
+                fromColumn = std::max<qsizetype>(0, fromColumn);
+                toColumn = std::min<qsizetype>(columns, toColumn);
+                if (fromColumn < toColumn)
+                    painter.fillRect(QRect(static_cast<int>(fromColumn) * cellWidth, y,
+                                           static_cast<int>(toColumn - fromColumn) * cellWidth,
+                                           cellHeight),
+                                     highlight);
+            };
+            for (const Cell &cell : cells) {
+                if (cell.position >= selFrom && cell.position < selTo)
+                    fill(cell.column, cell.column + cell.width);
+            }
+            // The terminator of a selected line end shows as one selected cell.
+            const bool lastRow = rowInLine + 1 >= rowsOf(line.columns);
+            if (lastRow && line.terminator > 0 && line.end() >= selFrom && line.end() < selTo)
+                fill(column, column + 1);
+        }
+
+        if (cells.empty())
+            return;
+        qsizetype run = runIndexAt(cells.front().position);
+        const QColor back = backColour;
+        const int baseline = y + ascent;
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            const Cell &cell = cells[i];
+            const char16_t c = cell.ch;
+            if (c == u'\t' || c == u' ')
+                continue;
+            while (run + 1 < static_cast<qsizetype>(runs.size()) &&
+                   runs[ix(run + 1)].start <= cell.position)
+                ++run;
+            const bool selected = cell.position >= selFrom && cell.position < selTo;
+            const QRgb rgb = selected ? highlightedText : runs[ix(run)].rgb;
+            const int x = cell.column * cellWidth;
+            if (isControl(c)) {
+                const QRgb dim = selected ? rgb : mix(QColor::fromRgb(rgb), back, 0.6).rgb();
+                painter.drawPixmap(QPoint(x, y), controlPicture(c, dim));
+                continue;
+            }
+            if (QChar::isLowSurrogate(c))
+                continue;
+            if (QChar::isHighSurrogate(c)) {
+                QString pair{QChar(c)};
+                if (i + 1 < cells.size() && QChar::isLowSurrogate(cells[i + 1].ch))
+                    pair.append(QChar(cells[i + 1].ch));
+                painter.setPen(QColor::fromRgb(rgb));
+                painter.drawText(QPointF(x, baseline), pair);
+                continue;
+            }
+            const quint32 glyph = glyphFor(c);
+            if (glyph != 0) {
+                addGlyph(painter, glyph, QPointF(x, baseline), rgb);
+            } else {
+                // Not in the box's font: drawn by fallback, still at its cell.
+                painter.setPen(QColor::fromRgb(rgb));
+                painter.drawText(QPointF(x, baseline), QString(QChar(c)));
+            }
+        }
+    }
+
+    void autoScrollStep()
+    {
+        const int height = q->viewport()->height();
+        const int y = dragPoint.y();
+        qsizetype delta = 0;
+        if (y < 0)
+            delta = -1 - (-y) / cellHeight;
+        else if (y >= height)
+            delta = 1 + (y - height) / cellHeight;
+        if (delta == 0) {
+            autoScroll.stop();
+            return;
+        }
+        setFirstRow(firstRow + delta);
+        caret = hitTest(dragPoint, true);
+        q->viewport()->update();
+    }
+};
+
+ReceiveBox::ReceiveBox(QWidget *parent) : QAbstractScrollArea(parent), d(new Private(this))
+{
+    setFont(platform::fixedsysFont());
+    setFocusPolicy(Qt::StrongFocus);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Always there, so that text arriving never changes the width and rewraps.
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    viewport()->setAutoFillBackground(false);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setCursor(Qt::IBeamCursor);
+    d->textColour = palette().color(QPalette::Window);
+    d->backColour = palette().color(QPalette::WindowText);
+    d->runs.assign(1, ColourRun{0, d->textColour.rgb()});
+    d->updateMetrics();
+    d->autoScroll.setInterval(50);
+    connect(&d->autoScroll, &QTimer::timeout, this, [this] { d->autoScrollStep(); });
+    d->updateGeometry();
+}
+
+ReceiveBox::~ReceiveBox() = default;
+
+QString ReceiveBox::Text() const
+{
+    return d->mid(0, d->text.size());
+}
+
+void ReceiveBox::setText(QStringView text)
+{
+    d->clear();
+    d->append(text);
+    d->syncScrollBar();
+    viewport()->update();
+}
+
+void ReceiveBox::append(QStringView text)
+{
+    d->append(text);
+    d->syncScrollBar();
+    viewport()->update();
+}
+
+qsizetype ReceiveBox::length() const
+{
+    return d->text.size();
+}
+
+QString ReceiveBox::mid(qsizetype from, qsizetype count) const
+{
+    return d->mid(from, count);
+}
+
+void ReceiveBox::setSelStart(qsizetype position)
+{
+    position = std::clamp<qsizetype>(position, 0, d->text.size());
+    d->anchor = d->caret = position;
+    d->ensureVisible(position);
+    viewport()->update();
+}
+
+qsizetype ReceiveBox::selStart() const
+{
+    return d->selectionFrom();
+}
+
+void ReceiveBox::setTextColour(const QColor &colour)
+{
+    d->setTextColour(colour);
+}
+
+QColor ReceiveBox::textColour() const
+{
+    return d->textColour;
+}
+
+void ReceiveBox::setBackColour(const QColor &colour)
+{
+    d->backColour = colour;
+    viewport()->update();
+}
+
+QColor ReceiveBox::backColour() const
+{
+    return d->backColour;
+}
+
+qsizetype ReceiveBox::selectionStart() const
+{
+    return d->selectionFrom();
+}
+
+qsizetype ReceiveBox::selectionEnd() const
+{
+    return d->selectionTo();
+}
+
+void ReceiveBox::setSelection(qsizetype anchor, qsizetype position)
+{
+    d->anchor = std::clamp<qsizetype>(anchor, 0, d->text.size());
+    d->caret = std::clamp<qsizetype>(position, 0, d->text.size());
+    viewport()->update();
+}
+
+QString ReceiveBox::selectedText() const
+{
+    return d->mid(d->selectionFrom(), d->selectionTo() - d->selectionFrom());
+}
+
+void ReceiveBox::selectAll()
+{
+    setSelection(0, d->text.size());
+}
+
+void ReceiveBox::copy() const
+{
+    if (d->selectionFrom() == d->selectionTo())
+        return;
+    QGuiApplication::clipboard()->setText(selectedText());
+}
+
+qsizetype ReceiveBox::positionAt(const QPoint &viewportPoint) const
+{
+    return d->hitTest(viewportPoint, false);
+}
+
+qsizetype ReceiveBox::firstVisibleRow() const
+{
+    return d->firstRow;
+}
+
+qsizetype ReceiveBox::rowCount() const
+{
+    return d->totalRows();
+}
+
+int ReceiveBox::columnsPerRow() const
+{
+    return d->columns;
+}
+
+int ReceiveBox::visibleRowCount() const
+{
+    return d->visibleRows;
+}
+
+QSize ReceiveBox::cellSize() const
+{
+    return {d->cellWidth, d->cellHeight};
+}
+
+QMenu *ReceiveBox::createContextMenu(QWidget *parent)
+{
+    auto *menu = new QMenu(parent);
+    QAction *copyAction = menu->addAction(QStringLiteral("Copiar"));
+    copyAction->setShortcut(QKeySequence::Copy);
+    copyAction->setEnabled(d->selectionFrom() != d->selectionTo());
+    connect(copyAction, &QAction::triggered, this, &ReceiveBox::copy);
+    QAction *selectAllAction = menu->addAction(QStringLiteral("Seleccionar todo"));
+    selectAllAction->setShortcut(QKeySequence::SelectAll);
+    selectAllAction->setEnabled(d->text.size() > 0);
+    connect(selectAllAction, &QAction::triggered, this, &ReceiveBox::selectAll);
+    return menu;
+}
+
+void ReceiveBox::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(viewport());
+    d->paint(painter, event->rect());
+}
+
+void ReceiveBox::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    d->updateGeometry();
+}
+
+void ReceiveBox::scrollContentsBy(int, int)
+{
+    d->scrollBarMoved(verticalScrollBar()->value());
+}
+
+void ReceiveBox::keyPressEvent(QKeyEvent *event)
+{
+    if (event == QKeySequence::Copy) {
+        copy();
+        return;
+    }
+    if (event == QKeySequence::SelectAll) {
+        selectAll();
+        return;
+    }
+    const bool control = (event->modifiers() & Qt::ControlModifier) != 0;
+    switch (event->key()) {
+    case Qt::Key_PageUp:
+        d->setFirstRow(d->firstRow - d->visibleRows);
+        return;
+    case Qt::Key_PageDown:
+        d->setFirstRow(d->firstRow + d->visibleRows);
+        return;
+    case Qt::Key_Up:
+        d->setFirstRow(d->firstRow - 1);
+        return;
+    case Qt::Key_Down:
+        d->setFirstRow(d->firstRow + 1);
+        return;
+    case Qt::Key_Home:
+        if (control) {
+            d->setFirstRow(0);
+            return;
+        }
+        break;
+    case Qt::Key_End:
+        if (control) {
+            d->setFirstRow(d->maxFirstRow());
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    event->ignore();
+}
+
+void ReceiveBox::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    const qsizetype position = d->hitTest(event->position().toPoint(), true);
+    if ((event->modifiers() & Qt::ShiftModifier) == 0)
+        d->anchor = position;
+    d->caret = position;
+    d->dragging = true;
+    viewport()->update();
+}
+
+void ReceiveBox::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!d->dragging || (event->buttons() & Qt::LeftButton) == 0) {
+        QAbstractScrollArea::mouseMoveEvent(event);
+        return;
+    }
+    d->dragPoint = event->position().toPoint();
+    d->caret = d->hitTest(d->dragPoint, true);
+    const bool outside = d->dragPoint.y() < 0 || d->dragPoint.y() >= viewport()->height();
+    if (outside && !d->autoScroll.isActive())
+        d->autoScroll.start();
+    else if (!outside)
+        d->autoScroll.stop();
+    viewport()->update();
+}
+
+void ReceiveBox::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mouseReleaseEvent(event);
+        return;
+    }
+    d->dragging = false;
+    d->autoScroll.stop();
+}
+
+void ReceiveBox::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mouseDoubleClickEvent(event);
+        return;
+    }
+    d->selectWordAt(d->hitTest(event->position().toPoint(), false));
+    viewport()->update();
+}
+
+void ReceiveBox::wheelEvent(QWheelEvent *event)
+{
+    // 120 units are one notch; a notch scrolls the usual number of rows.
+    d->wheelRemainder += event->angleDelta().y();
+    const int notches = d->wheelRemainder / 120;
+    d->wheelRemainder -= notches * 120;
+    if (notches != 0)
+        d->setFirstRow(d->firstRow - qsizetype{notches} * QApplication::wheelScrollLines());
+    event->accept();
+}
+
+void ReceiveBox::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu *menu = createContextMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+void ReceiveBox::changeEvent(QEvent *event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        // Rows depend on the number of columns only, which updateGeometry()
+        // follows.
+        d->updateMetrics();
+        d->updateGeometry();
+        viewport()->update();
+    } else if (event->type() == QEvent::PaletteChange) {
+        viewport()->update();
+    }
+}
+
+void ReceiveBox::focusInEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void ReceiveBox::focusOutEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
+}

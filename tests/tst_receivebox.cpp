@@ -1,0 +1,781 @@
+#include "ReceiveBox.h"
+
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMenu>
+#include <QRandomGenerator>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWheelEvent>
+
+namespace {
+
+// Windows-1252 as the receive path decodes it: 0x80..0x9F are mostly
+// typographic characters above U+00FF; the five unassigned bytes stay C1.
+QString cp1252Characters1To255()
+{
+    static const char16_t high[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    QString text;
+    for (int byte = 1; byte <= 255; ++byte)
+        text.append(byte >= 0x80 && byte <= 0x9F ? QChar(high[byte - 0x80]) : QChar(byte));
+    return text;
+}
+
+// An independent model of the layout: lines end at CR LF, LF or CR; a TAB
+// runs to the next multiple of 8 columns of its line; a line of c columns
+// takes max(1, ceil(c / width)) rows.
+class Model final
+{
+public:
+    Model(const QString &text, int width) : m_width(width)
+    {
+        m_lines.append(Line{});
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text[i];
+            if (c == u'\r' || c == u'\n') {
+                if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+                    ++i;
+                m_lines.append(Line{i + 1, {}, 0});
+            } else {
+                m_lines.last().chars.append(c);
+            }
+        }
+        for (Line &line : m_lines) {
+            line.firstRow = m_rows;
+            m_rows += std::max<qsizetype>(1, (columns(line.chars) + width - 1) / width);
+        }
+    }
+
+    qsizetype rows() const { return m_rows; }
+
+    // Position of the character in that cell (a line's end past its last one).
+    qsizetype positionAt(qsizetype row, int column) const
+    {
+        const auto it =
+            std::upper_bound(m_lines.begin(), m_lines.end(), row,
+                             [](qsizetype r, const Line &line) { return r < line.firstRow; });
+        const Line &line = *(it - 1);
+        const qsizetype wanted = (row - line.firstRow) * m_width + column;
+        qsizetype c = 0;
+        for (qsizetype i = 0; i < line.chars.size(); ++i) {
+            const qsizetype next = line.chars[i] == u'\t' ? (c / 8 + 1) * 8 : c + 1;
+            if (wanted < next)
+                return line.start + i;
+            c = next;
+        }
+        return line.start + line.chars.size();
+    }
+
+private:
+    struct Line
+    {
+        qsizetype start = 0;
+        QString chars;
+        qsizetype firstRow = 0;
+    };
+
+    static qsizetype columns(QStringView chars)
+    {
+        qsizetype column = 0;
+        for (QChar c : chars)
+            column = c == u'\t' ? (column / 8 + 1) * 8 : column + 1;
+        return column;
+    }
+
+    int m_width;
+    QList<Line> m_lines;
+    qsizetype m_rows = 0;
+};
+
+QPoint cellCentre(const ReceiveBox &box, qsizetype rowInView, int column)
+{
+    const QSize cell = box.cellSize();
+    return {column * cell.width() + cell.width() / 2,
+            static_cast<int>(rowInView) * cell.height() + cell.height() / 2};
+}
+
+QPoint cellLeftEdge(const ReceiveBox &box, qsizetype rowInView, int column)
+{
+    const QSize cell = box.cellSize();
+    return {column * cell.width() + 1,
+            static_cast<int>(rowInView) * cell.height() + cell.height() / 2};
+}
+
+// Every visible row, at a few columns, maps to the model's character.
+void compareWithModel(const ReceiveBox &box, const Model &model)
+{
+    const int width = box.columnsPerRow();
+    QCOMPARE(box.rowCount(), model.rows());
+    const qsizetype shown =
+        std::min<qsizetype>(box.visibleRowCount(), box.rowCount() - box.firstVisibleRow());
+    for (qsizetype row = 0; row < shown; ++row) {
+        for (int column : {0, 1, 7, 8, 9, width / 2, width - 1}) {
+            const qsizetype expected = model.positionAt(box.firstVisibleRow() + row, column);
+            const qsizetype actual = box.positionAt(cellCentre(box, row, column));
+            if (actual != expected)
+                QFAIL(qPrintable(QStringLiteral("row %1 column %2: %3, expected %4")
+                                     .arg(box.firstVisibleRow() + row)
+                                     .arg(column)
+                                     .arg(actual)
+                                     .arg(expected)));
+        }
+    }
+}
+
+void compareWithModel(const ReceiveBox &box, const QString &text)
+{
+    compareWithModel(box, Model(text, box.columnsPerRow()));
+}
+
+QString lines80(qsizetype totalChars)
+{
+    QString line(78, QLatin1Char('x'));
+    line += QStringLiteral("\r\n");
+    QString text;
+    text.reserve(totalChars);
+    while (text.size() + line.size() <= totalChars)
+        text += line;
+    return text;
+}
+
+} // namespace
+
+#define SHOW(box, width, height)                                                                   \
+    do {                                                                                           \
+        (box).resize((width), (height));                                                           \
+        (box).show();                                                                              \
+        QVERIFY(QTest::qWaitForWindowExposed(&(box)));                                             \
+    } while (false)
+
+class TestReceiveBox final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void roundTrip_data();
+    void roundTrip();
+    void setTextReplaces();
+    void piecesEqualWhole_data();
+    void piecesEqualWhole();
+    void lineBreaks_data();
+    void lineBreaks();
+    void longLineWraps();
+    void resizeRewraps();
+    void tabStops_data();
+    void tabStops();
+    void randomTextMatchesModel();
+    void selStartAtEndShowsLastRow();
+    void selStartInLongLine();
+    void dragSelects();
+    void shiftClickExtends();
+    void doubleClickSelectsWord_data();
+    void doubleClickSelectsWord();
+    void selectAllCopy();
+    void keysScroll_data();
+    void keysScroll();
+    void wheelScrolls();
+    void contextMenu();
+    void manyPieces();
+    void sixteenMebibyteLine();
+    void hugeRowCountScrollBar();
+    void paintStates_data();
+    void paintStates();
+    void controlCharacterIsDrawn();
+    void textColourRuns();
+};
+
+void TestReceiveBox::roundTrip_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("CR LF between letters") << QStringLiteral("A\r\nB");
+    QTest::newRow("cp1252 characters 1..255") << cp1252Characters1To255();
+    QTest::newRow("NUL and the four characters \\x00")
+        << (QString(QChar(0)) + QStringLiteral("\\x00") + QChar(0));
+    QTest::newRow("C1 controls") << QStringLiteral("\u0080\u0085\u009F x");
+    QTest::newRow("wide, and a surrogate pair") << QStringLiteral("\u4E2D\u6587 \U0001F600 end");
+    // A chunk that turns wide after holding narrow text, across a boundary.
+    QTest::newRow("euro after 70000 narrow characters")
+        << (QString(70000, QLatin1Char('a')) + QChar(0x20AC) + QString(70000, QChar(0xE9)));
+}
+
+void TestReceiveBox::roundTrip()
+{
+    QFETCH(QString, text);
+    ReceiveBox box;
+    box.setText(text);
+    QCOMPARE(box.length(), text.size());
+    QCOMPARE(box.Text(), text);
+    QCOMPARE(box.mid(1, 3), text.mid(1, 3));
+    QCOMPARE(box.mid(text.size() - 2, 10), text.mid(text.size() - 2, 10));
+    QCOMPARE(box.mid(-5, 7), text.left(2));
+    QCOMPARE(box.mid(text.size() + 1, 3), QString());
+}
+
+void TestReceiveBox::setTextReplaces()
+{
+    ReceiveBox box;
+    SHOW(box, 400, 300);
+    box.setText(QStringLiteral("one\r\ntwo\r\nthree"));
+    box.setSelection(2, 9);
+    box.setText(QStringLiteral("four"));
+    QCOMPARE(box.Text(), QStringLiteral("four"));
+    QCOMPARE(box.rowCount(), 1);
+    QCOMPARE(box.selectionStart(), box.selectionEnd());
+    QCOMPARE(box.positionAt(cellCentre(box, 0, 2)), 2);
+    box.setText({});
+    QCOMPARE(box.length(), 0);
+    QCOMPARE(box.rowCount(), 1);
+}
+
+void TestReceiveBox::piecesEqualWhole_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("CR LF, LF, CR and doubled ends")
+        << QStringLiteral("ab\r\ncd\nef\rgh\r\r\n\n\rij\r");
+    QTest::newRow("tabs and wide characters")
+        << QStringLiteral("a\tb\u20AC\t\tc\r\n\td\u2014e\rf\t");
+    QTest::newRow("CR LF pairs only") << QStringLiteral("\r\n\r\n\r\n");
+}
+
+void TestReceiveBox::piecesEqualWhole()
+{
+    QFETCH(QString, text);
+    ReceiveBox whole;
+    SHOW(whole, 200, 400);
+    whole.append(text);
+    const qsizetype rows = whole.rowCount();
+    compareWithModel(whole, text);
+    // Every way of cutting the text in two, in particular between CR and LF.
+    for (qsizetype cut = 0; cut <= text.size(); ++cut) {
+        ReceiveBox pieces;
+        SHOW(pieces, 200, 400);
+        pieces.append(QStringView(text).left(cut));
+        pieces.append(QStringView(text).mid(cut));
+        QCOMPARE(pieces.Text(), text);
+        QCOMPARE(pieces.rowCount(), rows);
+        compareWithModel(pieces, text);
+    }
+    // And one character at a time.
+    ReceiveBox single;
+    SHOW(single, 200, 400);
+    for (QChar c : text)
+        single.append(QStringView(&c, 1));
+    QCOMPARE(single.Text(), text);
+    compareWithModel(single, text);
+}
+
+void TestReceiveBox::lineBreaks_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("empty") << QString() << 1;
+    QTest::newRow("CR LF") << QStringLiteral("A\r\nB") << 2;
+    QTest::newRow("LF") << QStringLiteral("A\nB") << 2;
+    QTest::newRow("CR") << QStringLiteral("A\rB") << 2;
+    QTest::newRow("LF CR is two ends") << QStringLiteral("A\n\rB") << 3;
+    QTest::newRow("CR CR LF is two ends") << QStringLiteral("A\r\r\nB") << 3;
+    QTest::newRow("trailing CR LF opens an empty row") << QStringLiteral("A\r\n") << 2;
+    QTest::newRow("mixed") << QStringLiteral("1\r\n2\n3\r4\r\n\r\n5") << 6;
+}
+
+void TestReceiveBox::lineBreaks()
+{
+    QFETCH(QString, text);
+    QFETCH(int, rows);
+    ReceiveBox box;
+    SHOW(box, 300, 300);
+    box.setText(text);
+    QCOMPARE(box.rowCount(), rows);
+    compareWithModel(box, text);
+}
+
+void TestReceiveBox::longLineWraps()
+{
+    ReceiveBox box;
+    SHOW(box, 500, 300);
+    const int width = box.columnsPerRow();
+    QCOMPARE(width, box.viewport()->width() / box.cellSize().width());
+    const qsizetype size = qsizetype{1} << 20;
+    box.setText(QString(size, QLatin1Char('z')));
+    QCOMPARE(box.rowCount(), (size + width - 1) / width);
+    box.setSelStart(size / 2);
+    const qsizetype row = box.firstVisibleRow();
+    QCOMPARE(box.positionAt(cellCentre(box, 0, 0)), row * width);
+    QCOMPARE(box.positionAt(cellCentre(box, 1, 3)), (row + 1) * width + 3);
+}
+
+void TestReceiveBox::resizeRewraps()
+{
+    ReceiveBox box;
+    SHOW(box, 600, 300);
+    const QString text = QString(1000, QLatin1Char('q')) + QStringLiteral("\r\nshort");
+    box.setText(text);
+    const int wide = box.columnsPerRow();
+    QCOMPARE(box.rowCount(), (1000 + wide - 1) / wide + 1);
+    box.setSelStart(500);
+    const qsizetype shownBefore = box.positionAt(cellCentre(box, 0, 0));
+    box.resize(300, 300);
+    QTRY_VERIFY(box.columnsPerRow() < wide);
+    const int narrow = box.columnsPerRow();
+    QCOMPARE(box.rowCount(), (1000 + narrow - 1) / narrow + 1);
+    compareWithModel(box, text);
+    // The row at the top still holds what was at the top.
+    const qsizetype top = box.positionAt(cellCentre(box, 0, 0));
+    QVERIFY(top <= shownBefore && shownBefore < top + narrow);
+}
+
+void TestReceiveBox::tabStops_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("column"); // where the character after the last TAB is drawn
+    QTest::newRow("after two letters") << QStringLiteral("ab\tX") << 8;
+    QTest::newRow("at line start") << QStringLiteral("\tX") << 8;
+    QTest::newRow("seven letters") << QStringLiteral("1234567\tX") << 8;
+    QTest::newRow("eight letters go to the next stop") << QStringLiteral("12345678\tX") << 16;
+    QTest::newRow("two tabs") << QStringLiteral("\t\tX") << 16;
+    QTest::newRow("after a CR LF the stops restart") << QStringLiteral("abcdefghij\r\nab\tX") << 8;
+}
+
+void TestReceiveBox::tabStops()
+{
+    QFETCH(QString, text);
+    QFETCH(int, column);
+    ReceiveBox box;
+    SHOW(box, 400, 200);
+    box.setText(text);
+    const qsizetype row = box.rowCount() - 1;
+    const qsizetype x = text.size() - 1;
+    QCOMPARE(box.positionAt(cellCentre(box, row, column)), x);
+    QCOMPARE(box.positionAt(cellCentre(box, row, column - 1)), x - 1); // the TAB's last cell
+    compareWithModel(box, text);
+}
+
+void TestReceiveBox::randomTextMatchesModel()
+{
+    // Short lines and lines of thousands of characters (past the 1024 where a
+    // line with TABs keeps checkpoints), TABs, wide and control characters,
+    // every line end, appended in random pieces.
+    QRandomGenerator random(20240611);
+    const char16_t sprinkles[] = {u'\t', u'\t', u' ', 0x20AC, 0x01, 0x85, 0x2014};
+    const QString ends[] = {QStringLiteral("\r\n"), QStringLiteral("\n"), QStringLiteral("\r")};
+    QString text;
+    while (text.size() < 80000) {
+        const int kind = random.bounded(10);
+        const int length = kind < 3   ? random.bounded(60)
+                           : kind < 4 ? random.bounded(1000, 6000)
+                                      : random.bounded(60, 200);
+        for (int i = 0; i < length; ++i)
+            text.append(random.bounded(8) == 0
+                            ? QChar(sprinkles[random.bounded(int(std::size(sprinkles)))])
+                            : QChar(u'a' + random.bounded(26)));
+        text += ends[random.bounded(3)];
+    }
+    ReceiveBox box;
+    SHOW(box, 330, 1500);
+    for (qsizetype at = 0; at < text.size();) {
+        const qsizetype piece = random.bounded(1, 3000);
+        box.append(QStringView(text).mid(at, piece));
+        at += piece;
+    }
+    QCOMPARE(box.Text(), text);
+    const Model model(text, box.columnsPerRow());
+    QCOMPARE(box.rowCount(), model.rows());
+    box.setFocus();
+    box.setSelStart(0);
+    for (;;) {
+        compareWithModel(box, model);
+        if (QTest::currentTestFailed())
+            return;
+        if (box.firstVisibleRow() + box.visibleRowCount() >= box.rowCount())
+            break;
+        QTest::keyClick(&box, Qt::Key_PageDown);
+    }
+}
+
+void TestReceiveBox::selStartAtEndShowsLastRow()
+{
+    ReceiveBox box;
+    SHOW(box, 400, 300);
+    QString text;
+    for (int i = 0; i < 1000; ++i)
+        text += QStringLiteral("line %1\r\n").arg(i);
+    text += QStringLiteral("last");
+    box.setText(text);
+    box.setSelStart(box.length());
+    QCOMPARE(box.selectionStart(), box.length());
+    QCOMPARE(box.selectionEnd(), box.length());
+    QCOMPARE(box.firstVisibleRow() + box.visibleRowCount(), box.rowCount());
+    QCOMPARE(box.positionAt(cellCentre(box, box.visibleRowCount() - 1, 0)), text.size() - 4);
+    QCOMPARE(box.verticalScrollBar()->value(), box.verticalScrollBar()->maximum());
+    box.setSelStart(3);
+    QCOMPARE(box.firstVisibleRow(), 0);
+}
+
+void TestReceiveBox::selStartInLongLine()
+{
+    ReceiveBox box;
+    SHOW(box, 500, 300);
+    const qsizetype size = qsizetype{16} << 20;
+    QString text(size, QLatin1Char('-'));
+    const qsizetype middle = size / 2 + 5;
+    text[middle] = QLatin1Char('#');
+    box.setText(text);
+    box.setSelStart(middle);
+    const int width = box.columnsPerRow();
+    const qsizetype row = middle / width;
+    QVERIFY(box.firstVisibleRow() <= row);
+    QVERIFY(row < box.firstVisibleRow() + box.visibleRowCount());
+    QCOMPARE(box.positionAt(QPoint(0, 0)), box.firstVisibleRow() * width);
+    const qsizetype shown = box.positionAt(
+        cellCentre(box, row - box.firstVisibleRow(), static_cast<int>(middle % width)));
+    QCOMPARE(shown, middle);
+    QCOMPARE(box.mid(shown, 1), QStringLiteral("#"));
+}
+
+void TestReceiveBox::dragSelects()
+{
+    ReceiveBox box;
+    SHOW(box, 400, 300);
+    box.setText(QStringLiteral("hello world\r\nsecond line"));
+    QWidget *view = box.viewport();
+    QTest::mousePress(view, Qt::LeftButton, {}, cellLeftEdge(box, 0, 6));
+    QTest::mouseMove(view, cellLeftEdge(box, 1, 3));
+    QTest::mouseRelease(view, Qt::LeftButton, {}, cellLeftEdge(box, 1, 3));
+    QCOMPARE(box.selectedText(), QStringLiteral("world\r\nsec"));
+    // Dragging up selects backwards.
+    QTest::mousePress(view, Qt::LeftButton, {}, cellLeftEdge(box, 1, 2));
+    QTest::mouseMove(view, cellLeftEdge(box, 0, 9));
+    QTest::mouseRelease(view, Qt::LeftButton, {}, cellLeftEdge(box, 0, 9));
+    QCOMPARE(box.selectedText(), QStringLiteral("ld\r\nse"));
+    // Past the end of a line means its end.
+    QTest::mousePress(view, Qt::LeftButton, {}, cellLeftEdge(box, 0, 30));
+    QTest::mouseMove(view, cellLeftEdge(box, 1, 0));
+    QTest::mouseRelease(view, Qt::LeftButton, {}, cellLeftEdge(box, 1, 0));
+    QCOMPARE(box.selectedText(), QStringLiteral("\r\n"));
+    QCOMPARE(box.Text(), QStringLiteral("hello world\r\nsecond line"));
+}
+
+void TestReceiveBox::shiftClickExtends()
+{
+    ReceiveBox box;
+    SHOW(box, 400, 300);
+    box.setText(QStringLiteral("0123456789\r\nabcdef"));
+    QWidget *view = box.viewport();
+    QTest::mouseClick(view, Qt::LeftButton, {}, cellLeftEdge(box, 0, 2));
+    QTest::mouseClick(view, Qt::LeftButton, Qt::ShiftModifier, cellLeftEdge(box, 1, 4));
+    QCOMPARE(box.selectedText(), QStringLiteral("23456789\r\nabcd"));
+    QTest::mouseClick(view, Qt::LeftButton, Qt::ShiftModifier, cellLeftEdge(box, 0, 1));
+    QCOMPARE(box.selectedText(), QStringLiteral("1"));
+}
+
+void TestReceiveBox::doubleClickSelectsWord_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("selected");
+    QTest::newRow("first word") << 0 << 1 << QStringLiteral("alpha_1");
+    QTest::newRow("last letter of a word") << 0 << 12 << QStringLiteral("b\u00E9ta");
+    QTest::newRow("a run of spaces") << 0 << 8 << QStringLiteral("  ");
+    QTest::newRow("punctuation alone") << 0 << 13 << QStringLiteral(",");
+    QTest::newRow("word on the second line") << 1 << 2 << QStringLiteral("gamma");
+    QTest::newRow("past the line end selects nothing") << 0 << 30 << QString();
+}
+
+void TestReceiveBox::doubleClickSelectsWord()
+{
+    QFETCH(int, row);
+    QFETCH(int, column);
+    QFETCH(QString, selected);
+    ReceiveBox box;
+    SHOW(box, 400, 300);
+    box.setText(QStringLiteral("alpha_1  b\u00E9ta,!\r\ngamma"));
+    QTest::mouseDClick(box.viewport(), Qt::LeftButton, {}, cellCentre(box, row, column));
+    QCOMPARE(box.selectedText(), selected);
+}
+
+void TestReceiveBox::selectAllCopy()
+{
+    ReceiveBox box;
+    SHOW(box, 400, 300);
+    const QString text = QStringLiteral("first\r\nsecond\n\u20AC\t\u0001third\r");
+    box.setText(text);
+    box.setFocus();
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    QTest::keySequence(&box, QKeySequence::Copy);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+    QTest::keySequence(&box, QKeySequence::SelectAll);
+    QCOMPARE(box.selectedText(), text);
+    QTest::keySequence(&box, QKeySequence::Copy);
+    QCOMPARE(QGuiApplication::clipboard()->text(), text);
+    QCOMPARE(box.Text(), text);
+}
+
+void TestReceiveBox::keysScroll_data()
+{
+    QTest::addColumn<QKeyCombination>("key");
+    QTest::addColumn<int>("pages"); // expected first row in pages, or -1 for the end
+    QTest::addColumn<int>("rows");  // plus rows
+    QTest::newRow("PageDown") << QKeyCombination(Qt::Key_PageDown) << 3 << 0;
+    QTest::newRow("PageUp") << QKeyCombination(Qt::Key_PageUp) << 1 << 0;
+    QTest::newRow("Down") << QKeyCombination(Qt::Key_Down) << 2 << 1;
+    QTest::newRow("Up") << QKeyCombination(Qt::Key_Up) << 2 << -1;
+    QTest::newRow("Ctrl+Home") << (Qt::ControlModifier | Qt::Key_Home) << 0 << 0;
+    QTest::newRow("Ctrl+End") << (Qt::ControlModifier | Qt::Key_End) << -1 << 0;
+}
+
+void TestReceiveBox::keysScroll()
+{
+    QFETCH(QKeyCombination, key);
+    QFETCH(int, pages);
+    QFETCH(int, rows);
+    ReceiveBox box;
+    SHOW(box, 400, 300);
+    const QString text = lines80(400 * 80);
+    box.setText(text);
+    box.setFocus();
+    QTest::keyClick(&box, Qt::Key_PageDown);
+    QTest::keyClick(&box, Qt::Key_PageDown);
+    const qsizetype page = box.visibleRowCount();
+    QCOMPARE(box.firstVisibleRow(), 2 * page);
+    QTest::keyClick(&box, key.key(), key.keyboardModifiers());
+    const qsizetype expected = pages < 0 ? box.rowCount() - page : pages * page + rows;
+    QCOMPARE(box.firstVisibleRow(), expected);
+    QCOMPARE(box.verticalScrollBar()->value(), expected);
+    QCOMPARE(box.Text(), text);
+}
+
+void TestReceiveBox::wheelScrolls()
+{
+    ReceiveBox box;
+    SHOW(box, 400, 300);
+    box.setText(lines80(200 * 80));
+    const QPoint at = cellCentre(box, 1, 1);
+    auto wheel = [&](int delta) {
+        QWheelEvent event(at, box.viewport()->mapToGlobal(at), {}, QPoint(0, delta), Qt::NoButton,
+                          {}, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(box.viewport(), &event);
+    };
+    wheel(-240);
+    QCOMPARE(box.firstVisibleRow(), 2 * QApplication::wheelScrollLines());
+    wheel(120);
+    QCOMPARE(box.firstVisibleRow(), QApplication::wheelScrollLines());
+    wheel(60);
+    wheel(60);
+    QCOMPARE(box.firstVisibleRow(), 0);
+}
+
+void TestReceiveBox::contextMenu()
+{
+    ReceiveBox box;
+    SHOW(box, 400, 300);
+    box.setText(QStringLiteral("uno\r\ndos"));
+    {
+        std::unique_ptr<QMenu> menu(box.createContextMenu(nullptr));
+        const QList<QAction *> actions = menu->actions();
+        QCOMPARE(actions.size(), 2);
+        QCOMPARE(actions[0]->text(), QStringLiteral("Copiar"));
+        QVERIFY(!actions[0]->isEnabled());
+        QCOMPARE(actions[1]->text(), QStringLiteral("Seleccionar todo"));
+        actions[1]->trigger();
+        QCOMPARE(box.selectedText(), box.Text());
+    }
+    {
+        box.setSelection(1, 6);
+        std::unique_ptr<QMenu> menu(box.createContextMenu(nullptr));
+        QAction *copy = menu->actions().value(0);
+        QVERIFY(copy->isEnabled());
+        copy->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("no\r\nd"));
+    }
+    // A right click shows the menu.
+    QContextMenuEvent event(QContextMenuEvent::Mouse, cellCentre(box, 0, 0),
+                            box.viewport()->mapToGlobal(cellCentre(box, 0, 0)));
+    QCoreApplication::sendEvent(box.viewport(), &event);
+    QMenu *shown = box.findChild<QMenu *>();
+    QVERIFY(shown);
+    QTRY_VERIFY(shown->isVisible());
+    QCOMPARE(shown->actions().value(0)->text(), QStringLiteral("Copiar"));
+    shown->close();
+}
+
+void TestReceiveBox::manyPieces()
+{
+    // 64 MiB of 80-column lines in 64 KiB pieces, the view following the end.
+    ReceiveBox box;
+    SHOW(box, 640, 400);
+    const qsizetype pieceSize = 64 * 1024;
+    QString piece;
+    for (int i = 0; piece.size() < pieceSize; ++i)
+        piece += QStringLiteral("%1 %2\r\n").arg(i, 6).arg(QString(70, QChar(u'a' + i % 26)));
+    piece.truncate(pieceSize);
+    const int pieces = 1024;
+    for (int i = 0; i < pieces; ++i) {
+        box.append(piece);
+        box.setSelStart(box.length());
+    }
+    QCOMPARE(box.length(), pieceSize * pieces);
+    // Pieces end inside a line, which carries on into the next piece; every
+    // piece after the first adds the same rows.
+    const qsizetype one = Model(piece, box.columnsPerRow()).rows();
+    const qsizetype two = Model(piece.repeated(2), box.columnsPerRow()).rows();
+    QCOMPARE(box.rowCount(), one + (pieces - 1) * (two - one));
+    for (qsizetype at : {qsizetype{0}, pieceSize * 7 + 123, pieceSize * 1023 + 5000})
+        QCOMPARE(box.mid(at, 300), piece.mid(at % pieceSize, 300));
+    QCOMPARE(box.firstVisibleRow() + box.visibleRowCount(), box.rowCount());
+}
+
+void TestReceiveBox::sixteenMebibyteLine()
+{
+    ReceiveBox box;
+    SHOW(box, 640, 400);
+    const qsizetype pieceSize = 64 * 1024;
+    QString piece(pieceSize, QLatin1Char('m'));
+    const int pieces = 256;
+    for (int i = 0; i < pieces; ++i) {
+        piece[0] = QChar(u'A' + i % 26);
+        box.append(piece);
+        box.setSelStart(box.length());
+    }
+    const qsizetype size = pieceSize * pieces;
+    QCOMPARE(box.length(), size);
+    const int width = box.columnsPerRow();
+    QCOMPARE(box.rowCount(), (size + width - 1) / width);
+    QCOMPARE(box.mid(pieceSize * 200 - 2, 4),
+             QStringLiteral("mm") + QChar(u'A' + 200 % 26) + QStringLiteral("m"));
+    QCOMPARE(box.positionAt(QPoint(0, 0)), box.firstVisibleRow() * width);
+}
+
+void TestReceiveBox::hugeRowCountScrollBar()
+{
+    // More rows than a scroll bar step per row allows: the bar is scaled, the
+    // keys still move by rows and both ends are reachable.
+    ReceiveBox box;
+    SHOW(box, 400, 300);
+    const qsizetype lines = 20'000'000;
+    box.setText(QString(lines, QLatin1Char('\n')));
+    QCOMPARE(box.rowCount(), lines + 1);
+    QScrollBar *bar = box.verticalScrollBar();
+    box.setFocus();
+    QTest::keyClick(&box, Qt::Key_End, Qt::ControlModifier);
+    QCOMPARE(box.firstVisibleRow(), box.rowCount() - box.visibleRowCount());
+    QCOMPARE(bar->value(), bar->maximum());
+    QTest::keyClick(&box, Qt::Key_Up);
+    QCOMPARE(box.firstVisibleRow(), box.rowCount() - box.visibleRowCount() - 1);
+    bar->setValue(bar->maximum() / 2);
+    const qsizetype half = (box.rowCount() - box.visibleRowCount()) / 2;
+    QVERIFY(qAbs(box.firstVisibleRow() - half) < 2);
+    QCOMPARE(box.positionAt(QPoint(0, 0)), box.firstVisibleRow());
+    bar->setValue(0);
+    QCOMPARE(box.firstVisibleRow(), 0);
+}
+
+void TestReceiveBox::paintStates_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("selectFrom");
+    QTest::addColumn<int>("selectTo");
+    QTest::newRow("empty") << QString() << 0 << 0;
+    QString controls;
+    for (int c = 0; c < 0x20; ++c)
+        controls.append(QChar(c));
+    controls += QStringLiteral("\u007F\u0080\u0085\u009F\u20AC\u4E2D\U0001F600");
+    QTest::newRow("control characters") << controls << 0 << 0;
+    QTest::newRow("long lines, tabs")
+        << (QString(5000, QLatin1Char('w')) + QStringLiteral("\t\t\r\n") + QString(3000, u'\t'))
+        << 100 << 6000;
+    QTest::newRow("selection across lines") << QStringLiteral("abc\r\ndef\r\nghi") << 2 << 9;
+}
+
+void TestReceiveBox::paintStates()
+{
+    QFETCH(QString, text);
+    QFETCH(int, selectFrom);
+    QFETCH(int, selectTo);
+    ReceiveBox box;
+    SHOW(box, 300, 200);
+    box.setText(text);
+    box.setSelection(selectFrom, selectTo);
+    const QImage image = box.grab().toImage();
+    QVERIFY(!image.isNull());
+    if (selectFrom < selectTo) {
+        const QRgb highlight = box.palette().color(QPalette::Highlight).rgb();
+        bool found = false;
+        for (int y = 0; y < image.height() && !found; ++y)
+            for (int x = 0; x < image.width() && !found; ++x)
+                found = image.pixel(x, y) == highlight;
+        QVERIFY(found);
+    }
+}
+
+void TestReceiveBox::controlCharacterIsDrawn()
+{
+    // Every control character leaves visible pixels in its cell, and the
+    // cells around it stay as they are.
+    ReceiveBox box;
+    SHOW(box, 400, 200);
+    box.setBackColour(Qt::black);
+    box.setTextColour(QColor(0xE0E0E0));
+    const QSize cell = box.cellSize();
+    auto inkInCell = [&](const QImage &image, int column) {
+        int ink = 0;
+        for (int y = 0; y < cell.height(); ++y)
+            for (int x = column * cell.width(); x < (column + 1) * cell.width(); ++x)
+                ink += image.pixel(x, y) != QColor(Qt::black).rgb();
+        return ink;
+    };
+    QList<int> codes;
+    for (int c = 0; c < 0x20; ++c)
+        if (c != '\t' && c != '\r' && c != '\n')
+            codes << c;
+    codes << 0x7F << 0x80 << 0x9F;
+    for (int code : codes) {
+        box.setText(QStringLiteral(" ") + QChar(code) + QStringLiteral(" "));
+        box.setSelStart(box.length()); // the caret out of the cells looked at
+        const QImage image = box.viewport()->grab().toImage();
+        if (inkInCell(image, 1) == 0 || inkInCell(image, 0) != 0 || inkInCell(image, 2) != 0)
+            QFAIL(qPrintable(QStringLiteral("code %1: ink %2 %3 %4")
+                                 .arg(code, 2, 16)
+                                 .arg(inkInCell(image, 0))
+                                 .arg(inkInCell(image, 1))
+                                 .arg(inkInCell(image, 2))));
+    }
+}
+
+void TestReceiveBox::textColourRuns()
+{
+    ReceiveBox box;
+    SHOW(box, 400, 200);
+    box.setBackColour(Qt::black);
+    box.setTextColour(Qt::red);
+    box.append(QStringLiteral("AAAA"));
+    box.setTextColour(Qt::green);
+    box.append(QStringLiteral("BBBB"));
+    QCOMPARE(box.textColour(), QColor(Qt::green));
+    const QImage image = box.viewport()->grab().toImage();
+    const QSize cell = box.cellSize();
+    // The strongest pixel of a cell shows its colour.
+    auto strongest = [&](int column) {
+        QColor best(Qt::black);
+        for (int y = 0; y < cell.height(); ++y)
+            for (int x = column * cell.width(); x < (column + 1) * cell.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (c.value() > best.value())
+                    best = c;
+            }
+        return best;
+    };
+    const QColor a = strongest(1);
+    const QColor b = strongest(5);
+    QVERIFY(a.red() > 128 && a.green() < 64);
+    QVERIFY(b.green() > 128 && b.red() < 64);
+}
+
+QTEST_MAIN(TestReceiveBox)
+#include "tst_receivebox.moc"
