@@ -90,3 +90,12 @@ inline void typeInCombo(QComboBox *combo, const QString &text)
 {
     combo->setEditText(text);
 }
+
+// The widget holds its window's focus: it has the keyboard whenever the
+// window is active, whether or not the platform has activated it again after
+// a modal box or a second window.
+inline bool hasWindowFocus(QWidget *widget)
+{
+    QWidget *focused = widget->window()->focusWidget();
+    return focused && (focused == widget || widget->isAncestorOf(focused));
+}
