@@ -2,6 +2,7 @@
 // and the promise that none arrives inside a call or after Close.
 
 #include "SocketControl.h"
+#include "Translations.h"
 
 #include <QHostAddress>
 #include <QSignalSpy>
@@ -106,6 +107,7 @@ private Q_SLOTS:
     void closeOnAClosedControlRaisesNothing();
     void sendData_data();
     void sendData();
+    void descriptionsInSpanish();
 
 private:
     // Lets a second connection to the server run its whole course, so that
@@ -356,6 +358,27 @@ void TestSocketControl::sendData()
     QTRY_VERIFY_WITH_TIMEOUT((got += peer->readAll()).size() >= expected.size(), 10000);
     QCOMPARE(got, expected);
     QVERIFY(recorder.insideCall.isEmpty());
+}
+
+void TestSocketControl::descriptionsInSpanish()
+{
+    SocketControl control;
+    Recorder recorder(control);
+    control.setRemoteHost(QStringLiteral("127.0.0.1"));
+    control.setRemotePort(closedPort());
+    control.Connect();
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.events.contains(QStringLiteral("error")), 10000);
+    const QString english = recorder.lastDescription;
+
+    QVERIFY(platform::installSpanishQtTranslations(*QCoreApplication::instance()));
+    recorder.events.clear();
+    control.Close();
+    control.setRemotePort(closedPort());
+    control.Connect();
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.events.contains(QStringLiteral("error")), 10000);
+    QVERIFY2(recorder.lastDescription != english, qPrintable(recorder.lastDescription));
+    QVERIFY2(recorder.lastDescription.contains(QStringLiteral("rechaz"), Qt::CaseInsensitive),
+             qPrintable(recorder.lastDescription));
 }
 
 QTEST_GUILESS_MAIN(TestSocketControl)
