@@ -9,24 +9,33 @@ QString connectRequest(const QString &host, const QString &port)
 
 ProxyVerdict ProxyReply::feed(QStringView arrived)
 {
-    static constexpr QLatin1String blankLine("\r\n\r\n");
-    // Only the new text, and the three characters before it that a blank line
-    // split across two arrivals would start in, need to be searched again.
-    const qsizetype searchFrom = qMax<qsizetype>(0, m_text.size() - (blankLine.size() - 1));
-    m_text.append(arrived);
-    if (m_text.indexOf(blankLine, searchFrom) < 0)
-        return ProxyVerdict::Incomplete;
+    for (const QChar character : arrived) {
+        const char16_t unit = character.unicode();
+        const bool blankLineDone =
+            unit == u'\n' && m_recent[0] == u'\r' && m_recent[1] == u'\n' && m_recent[2] == u'\r';
+        m_recent[0] = m_recent[1];
+        m_recent[1] = m_recent[2];
+        m_recent[2] = unit;
 
-    const qsizetype firstSpace = m_text.indexOf(QLatin1Char(' '));
-    if (firstSpace < 0)
-        return ProxyVerdict::Refused;
-    const qsizetype secondSpace = m_text.indexOf(QLatin1Char(' '), firstSpace + 1);
-    const qsizetype end = secondSpace < 0 ? m_text.size() : secondSpace;
-    const QStringView code = QStringView(m_text).mid(firstSpace + 1, end - firstSpace - 1);
-    return code == QLatin1String("200") ? ProxyVerdict::Accepted : ProxyVerdict::Refused;
+        if (unit == u' ') {
+            ++m_spaces;
+        } else if (m_spaces == 1 && !m_codeTooLong) {
+            if (m_code.size() == 3)
+                m_codeTooLong = true;
+            else
+                m_code.append(character);
+        }
+        if (blankLineDone) {
+            // With one space the code runs to the end of the reply, blank line
+            // included, and so is never "200".
+            const bool accepted = m_spaces >= 2 && !m_codeTooLong && m_code == u"200";
+            return accepted ? ProxyVerdict::Accepted : ProxyVerdict::Refused;
+        }
+    }
+    return ProxyVerdict::Incomplete;
 }
 
 void ProxyReply::reset()
 {
-    m_text.clear();
+    *this = ProxyReply();
 }

@@ -16,17 +16,24 @@ enum class ProxyVerdict {
     Refused,    // anything else, a reply without a space included
 };
 
-// Judges a proxy's reply from the text received so far. The reply is
-// complete once CR LF CR LF has arrived; its status code is what stands
-// between the first and the second space of the whole text (or the end of
-// the text), compared exactly with "200".
+// Judges a proxy's reply as it arrives. The reply is complete with its first
+// blank line (CR LF CR LF); its status code is what stands between the first
+// and the second space of the reply, or runs to the end of the reply, and is
+// compared exactly with "200". Whatever follows the blank line belongs to the
+// remote end and plays no part, so the verdict never depends on how the bytes
+// were split into arrivals. Holds a few characters, however long the reply.
 class ProxyReply final
 {
 public:
-    // Adds the text of one arrival and judges all the text fed since reset().
+    // Takes the text of one arrival; Incomplete until the blank line is in.
     ProxyVerdict feed(QStringView arrived);
     void reset();
 
 private:
-    QString m_text;
+    // The last characters seen, to find a blank line split across arrivals.
+    char16_t m_recent[3] = {};
+    int m_spaces = 0;
+    // The characters after the first space, as far as they can still be "200".
+    QString m_code;
+    bool m_codeTooLong = false;
 };

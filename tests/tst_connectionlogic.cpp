@@ -157,6 +157,14 @@ void TestConnectionLogic::proxyReply_data()
         << QStringLiteral("HTTP/1.1 200 O\\x00K\r\n\r\n") << V::Accepted;
     QTest::newRow("lower-case words do not matter")
         << QStringLiteral("http/1.1 200 ok\r\n\r\n") << V::Accepted;
+    QTest::newRow("spaces only after the blank line")
+        << QStringLiteral("HTTP/1.1\r\n\r\n 200 data") << V::Refused;
+    QTest::newRow("one space: the code runs into the blank line")
+        << QStringLiteral("HTTP/1.1 200\r\n\r\nand more") << V::Refused;
+    QTest::newRow("code longer than 200")
+        << QStringLiteral("HTTP/1.1 2000 OK\r\n\r\n") << V::Refused;
+    QTest::newRow("code shorter than 200")
+        << QStringLiteral("HTTP/1.1 20 OK\r\n\r\n") << V::Refused;
     QTest::newRow("incomplete") << QStringLiteral("HTTP/1.1 200 OK\r\n") << V::Incomplete;
     QTest::newRow("LF-only lines never complete")
         << QStringLiteral("HTTP/1.1 200 OK\n\n") << V::Incomplete;
