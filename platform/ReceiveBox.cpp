@@ -14,17 +14,28 @@
 #include <QList>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QRawFont>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTimer>
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
 #include <cstring>
+#include <optional>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -72,6 +83,74 @@ bool isControl(char16_t c)
     return c < 0x20 || (c >= 0x7F && c <= 0x9F);
 }
 
+// The receive path's inner loops: 16-bit characters to bytes and back, and
+// the search for the characters that shape lines. With SSE2 (every x86-64)
+// eight characters at a time.
+
+// Stores count characters as bytes; false, with out partly written, when one
+// is above U+00FF.
+bool narrowCopy(const char16_t *in, qsizetype count, quint8 *out)
+{
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= count; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i + 8));
+        const __m128i high = _mm_or_si128(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, zero)) != 0xFFFF)
+            return false;
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(a, b));
+    }
+#endif
+    for (; i < count; ++i) {
+        if (in[i] > 0xFF)
+            return false;
+        out[i] = static_cast<quint8>(in[i]);
+    }
+    return true;
+}
+
+void widenCopy(const quint8 *in, qsizetype count, char16_t *out)
+{
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= count; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i + 8), _mm_unpackhi_epi8(v, zero));
+    }
+#endif
+    for (; i < count; ++i)
+        out[i] = in[i];
+}
+
+// Index of the first CR, LF or TAB in [from, count), or count.
+qsizetype findLineShaping(const char16_t *text, qsizetype from, qsizetype count)
+{
+    qsizetype i = from;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi16(0x0D);
+    const __m128i lf = _mm_set1_epi16(0x0A);
+    const __m128i tab = _mm_set1_epi16(0x09);
+    for (; i + 8 <= count; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + i));
+        const __m128i hit = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi16(v, cr), _mm_cmpeq_epi16(v, lf)), _mm_cmpeq_epi16(v, tab));
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        if (mask != 0)
+            return i + std::countr_zero(mask) / 2;
+    }
+#endif
+    for (; i < count; ++i) {
+        const char16_t c = text[i];
+        if (c == u'\n' || c == u'\r' || c == u'\t')
+            return i;
+    }
+    return count;
+}
+
 enum class CharClass { Word, Space, Other };
 
 CharClass classOf(char16_t c)
@@ -82,6 +161,62 @@ CharClass classOf(char16_t c)
         return CharClass::Word;
     return CharClass::Other;
 }
+
+// Text arriving moves the scroll bar's value and range all the time, and once
+// the transcript is long mostly by less than a pixel: the bar is repainted
+// only when what it shows changes.
+class ScrollBar final : public QScrollBar
+{
+public:
+    using QScrollBar::QScrollBar;
+
+    // Range, page and value set together are judged once, by the end state.
+    void beginChanges() { m_changing = true; }
+    void endChanges()
+    {
+        m_changing = false;
+        if (m_changed && (!m_painted || appearance() != *m_painted))
+            QScrollBar::sliderChange(SliderValueChange);
+        m_changed = false;
+    }
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (m_changing && change != SliderOrientationChange)
+            m_changed = true;
+        else if (change == SliderOrientationChange || !m_painted || appearance() != *m_painted)
+            QScrollBar::sliderChange(change);
+    }
+
+    void paintEvent(QPaintEvent *event) override
+    {
+        m_painted = appearance();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    struct Appearance
+    {
+        QRect slider;
+        bool atMinimum = false;
+        bool atMaximum = false;
+        bool operator==(const Appearance &) const = default;
+    };
+
+    Appearance appearance() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                        this),
+                value() == minimum(), value() == maximum()};
+    }
+
+    std::optional<Appearance> m_painted;
+    bool m_changing = false;
+    bool m_changed = false;
+};
 
 class TextStore final
 {
@@ -105,14 +240,10 @@ public:
             }
             Chunk &chunk = m_chunks.back();
             const qsizetype take = std::min(count, kChunkChars - chunk.size);
-            if (!chunk.wide && !allNarrow(text, take))
-                widen(chunk);
-            if (chunk.wide) {
+            if (chunk.wide || !narrowCopy(text, take, chunk.narrow.get() + chunk.size)) {
+                if (!chunk.wide)
+                    widen(chunk);
                 std::memcpy(chunk.wide.get() + chunk.size, text, ix(take) * sizeof(char16_t));
-            } else {
-                quint8 *out = chunk.narrow.get() + chunk.size;
-                for (qsizetype i = 0; i < take; ++i)
-                    out[i] = static_cast<quint8>(text[i]);
             }
             chunk.size += take;
             m_size += take;
@@ -138,9 +269,7 @@ public:
             if (chunk.wide) {
                 std::memcpy(out, chunk.wide.get() + offset, ix(take) * sizeof(char16_t));
             } else {
-                const quint8 *in = chunk.narrow.get() + offset;
-                for (qsizetype i = 0; i < take; ++i)
-                    out[i] = in[i];
+                widenCopy(chunk.narrow.get() + offset, take, out);
             }
             out += take;
             from += take;
@@ -156,19 +285,10 @@ private:
         qsizetype size = 0;
     };
 
-    static bool allNarrow(const char16_t *text, qsizetype count)
-    {
-        char16_t bits = 0;
-        for (qsizetype i = 0; i < count; ++i)
-            bits = static_cast<char16_t>(bits | text[i]);
-        return bits <= 0xFF;
-    }
-
     static void widen(Chunk &chunk)
     {
         chunk.wide.reset(new char16_t[ix(kChunkChars)]);
-        for (qsizetype i = 0; i < chunk.size; ++i)
-            chunk.wide[ix(i)] = chunk.narrow[ix(i)];
+        widenCopy(chunk.narrow.get(), chunk.size, chunk.wide.get());
         chunk.narrow.reset();
     }
 
@@ -326,9 +446,37 @@ struct ReceiveBox::Private
     int cellWidth = 8;
     int cellHeight = 16;
     int ascent = 12;
+    ScrollBar *scrollBar = nullptr;
+    bool scrollBarPending = false;
     bool scaledScroll = false;
     bool syncingScrollBar = false;
 
+    // Painting at an integer device pixel ratio: every cell is a block of
+    // pixels rendered once per character and colour pair, and a paint copies
+    // blocks into a frame, with no text layout or glyph blending per paint.
+    struct ColourPair
+    {
+        QRgb fg = 0;
+        QRgb bg = 0;
+        std::array<qint32, 256> latin1{};
+    };
+    struct Overflow
+    {
+        QPointF at;
+        QString text;
+        QRgb fg = 0;
+    };
+    std::vector<ColourPair> pairs;
+    qint32 lastPair = -1;
+    QHash<quint64, qint32> wideBlocks; // (pair << 16) | character
+    std::vector<quint32> blockPixels;
+    std::vector<bool> blockOverflows;
+    int blockScale = 0; // the device pixel ratio the blocks were rendered at
+    QImage frame;       // where blocks go when the painter's device takes none
+    std::vector<Overflow> overflows;
+    std::vector<QRgb> backRowPixels;
+
+    // Painting at a fractional ratio: glyph runs at the cells' positions.
     QRawFont rawFont;
     std::vector<quint32> glyphs;
     QHash<quint64, QPixmap> controlPictures;
@@ -382,7 +530,7 @@ struct ReceiveBox::Private
             }
         }
         while (i < n) {
-            const qsizetype j = findSpecial(p, i, n);
+            const qsizetype j = findLineShaping(p, i, n);
             if (j > i)
                 extendOpenLine(j - i);
             if (j == n)
@@ -404,25 +552,6 @@ struct ReceiveBox::Private
                 i = j + 1;
             }
         }
-    }
-
-    static qsizetype findSpecial(const char16_t *p, qsizetype from, qsizetype n)
-    {
-        qsizetype i = from;
-        // Blocks without any character below 0x0E are skipped whole.
-        for (; i + 16 <= n; i += 16) {
-            bool low = false;
-            for (int k = 0; k < 16; ++k)
-                low |= p[i + k] < 0x0E;
-            if (low)
-                break;
-        }
-        for (; i < n; ++i) {
-            const char16_t c = p[i];
-            if (c == u'\n' || c == u'\r' || c == u'\t')
-                return i;
-        }
-        return n;
     }
 
     void extendOpenLine(qsizetype count)
@@ -722,6 +851,7 @@ struct ReceiveBox::Private
         rawFont = QRawFont::fromFont(font);
         glyphs.assign(0x10000, kUnknownGlyph);
         controlPictures.clear();
+        resetBlocks();
     }
 
     void updateGeometry()
@@ -746,23 +876,48 @@ struct ReceiveBox::Private
 
     qsizetype maxFirstRow() const { return std::max<qsizetype>(0, totalRows() - visibleRows); }
 
+    // Appending only adds rows below: the scroll bar follows once control is
+    // back in the event loop, or at once when the view moves (usually right
+    // after, to show the end), so a burst of arrivals costs one bar update.
+    void scheduleScrollBarSync()
+    {
+        if (scrollBarPending)
+            return;
+        scrollBarPending = true;
+        QTimer::singleShot(0, q, [this] {
+            if (scrollBarPending)
+                syncScrollBar();
+        });
+    }
+
     void syncScrollBar()
     {
+        scrollBarPending = false;
         const qsizetype maxRow = maxFirstRow();
         firstRow = std::clamp<qsizetype>(firstRow, 0, maxRow);
         scaledScroll = maxRow > kScrollScale;
         QScrollBar *bar = q->verticalScrollBar();
         syncingScrollBar = true;
+        int maximum = static_cast<int>(maxRow);
+        int page = visibleRows;
+        int value = static_cast<int>(firstRow);
         if (scaledScroll) {
             const double scale = double(kScrollScale) / double(maxRow);
-            bar->setRange(0, static_cast<int>(kScrollScale));
-            bar->setPageStep(std::max(1, static_cast<int>(visibleRows * scale)));
-            bar->setValue(static_cast<int>(double(firstRow) * scale));
-        } else {
-            bar->setRange(0, static_cast<int>(maxRow));
-            bar->setPageStep(visibleRows);
-            bar->setValue(static_cast<int>(firstRow));
+            maximum = static_cast<int>(kScrollScale);
+            page = std::max(1, static_cast<int>(visibleRows * scale));
+            value = static_cast<int>(double(firstRow) * scale);
         }
+        ScrollBar *own = bar == scrollBar ? scrollBar : nullptr;
+        if (own)
+            own->beginChanges();
+        if (bar->maximum() != maximum)
+            bar->setRange(0, maximum);
+        if (bar->pageStep() != page)
+            bar->setPageStep(page);
+        if (bar->value() != value)
+            bar->setValue(value);
+        if (own)
+            own->endChanges();
         syncingScrollBar = false;
     }
 
@@ -884,6 +1039,22 @@ struct ReceiveBox::Private
 
     // A control character is drawn as its code in two small hex digits, one
     // above the other, filling exactly one cell.
+    void drawControlPicture(QPainter &painter, const QRect &cell, char16_t code, QRgb rgb) const
+    {
+        QFont small = q->font();
+        small.setPixelSize(std::max(5, cell.height() / 2));
+        small.setWeight(QFont::DemiBold);
+        painter.setFont(small);
+        painter.setPen(QColor::fromRgb(rgb));
+        const QString digits =
+            QStringLiteral("%1").arg(int{code}, 2, 16, QLatin1Char('0')).toUpper();
+        const int half = cell.height() / 2;
+        painter.drawText(QRect(cell.x(), cell.y(), cell.width(), half), Qt::AlignCenter,
+                         digits.left(1));
+        painter.drawText(QRect(cell.x(), cell.y() + half, cell.width(), cell.height() - half),
+                         Qt::AlignCenter, digits.right(1));
+    }
+
     const QPixmap &controlPicture(char16_t code, QRgb rgb)
     {
         const quint64 key = (quint64{rgb} << 16) | code;
@@ -897,20 +1068,103 @@ struct ReceiveBox::Private
         picture.setDevicePixelRatio(ratio);
         picture.fill(Qt::transparent);
         QPainter painter(&picture);
-        painter.setRenderHint(QPainter::TextAntialiasing);
-        QFont small = q->font();
-        small.setPixelSize(std::max(4, (cellHeight - 2) / 2));
-        small.setStretch(QFont::Condensed);
-        painter.setFont(small);
-        painter.setPen(QColor::fromRgb(rgb));
-        const QString digits =
-            QStringLiteral("%1").arg(int{code}, 2, 16, QLatin1Char('0')).toUpper();
-        const int half = cellHeight / 2;
-        painter.drawText(QRect(0, 0, cellWidth, half), Qt::AlignCenter, digits.left(1));
-        painter.drawText(QRect(0, half, cellWidth, cellHeight - half), Qt::AlignCenter,
-                         digits.right(1));
+        drawControlPicture(painter, QRect(0, 0, cellWidth, cellHeight), code, rgb);
         painter.end();
         return *controlPictures.insert(key, picture);
+    }
+
+    // --- the cell blocks ---
+
+    void resetBlocks()
+    {
+        pairs.clear();
+        lastPair = -1;
+        wideBlocks.clear();
+        blockPixels.clear();
+        blockPixels.shrink_to_fit();
+        blockOverflows.clear();
+    }
+
+    qint32 pairIndex(QRgb fg, QRgb bg)
+    {
+        if (lastPair >= 0 && pairs[ix(lastPair)].fg == fg && pairs[ix(lastPair)].bg == bg)
+            return lastPair;
+        for (std::size_t i = 0; i < pairs.size(); ++i) {
+            if (pairs[i].fg == fg && pairs[i].bg == bg)
+                return lastPair = static_cast<qint32>(i);
+        }
+        if (pairs.size() >= 64 || blockOverflows.size() >= 8192)
+            resetBlocks();
+        ColourPair pair;
+        pair.fg = fg;
+        pair.bg = bg;
+        pair.latin1.fill(-1);
+        pairs.push_back(pair);
+        return lastPair = static_cast<qint32>(pairs.size() - 1);
+    }
+
+    qint32 block(char16_t c, qint32 pair)
+    {
+        if (c < 0x100) {
+            qint32 &slot = pairs[ix(pair)].latin1[c];
+            if (slot < 0)
+                slot = renderBlock(c, pairs[ix(pair)].fg, pairs[ix(pair)].bg);
+            return slot;
+        }
+        const quint64 key = (quint64(pair) << 16) | c;
+        auto it = wideBlocks.constFind(key);
+        if (it != wideBlocks.constEnd())
+            return *it;
+        const qint32 index = renderBlock(c, pairs[ix(pair)].fg, pairs[ix(pair)].bg);
+        wideBlocks.insert(key, index);
+        return index;
+    }
+
+    // Renders a character in the middle of three cells; ink in the outer two
+    // means the glyph does not fit its cell (a wide fallback glyph), and then
+    // the block is left empty and the character drawn over the frame.
+    qint32 renderBlock(char16_t c, QRgb fg, QRgb bg)
+    {
+        const int width = cellWidth * blockScale;
+        const int height = cellHeight * blockScale;
+        QImage canvas(3 * width, height, QImage::Format_RGB32);
+        canvas.setDevicePixelRatio(blockScale);
+        canvas.fill(bg);
+        bool overflow = QChar::isHighSurrogate(c);
+        if (!overflow && c != u' ' && c != u'\t' && !QChar::isLowSurrogate(c)) {
+            QPainter painter(&canvas);
+            if (isControl(c)) {
+                drawControlPicture(painter, QRect(cellWidth, 0, cellWidth, cellHeight), c, fg);
+            } else {
+                painter.setFont(q->font());
+                painter.setPen(QColor::fromRgb(fg));
+                painter.drawText(QPointF(cellWidth, ascent), QString(QChar(c)));
+            }
+            painter.end();
+            auto ink = [bg](QRgb p) {
+                return std::abs(qRed(p) - qRed(bg)) + std::abs(qGreen(p) - qGreen(bg)) +
+                           std::abs(qBlue(p) - qBlue(bg)) >
+                       3 * 96;
+            };
+            for (int y = 0; y < height && !overflow; ++y) {
+                const auto *line = reinterpret_cast<const QRgb *>(canvas.constScanLine(y));
+                for (int x = 0; x < width && !overflow; ++x)
+                    overflow = ink(line[x]) || ink(line[2 * width + x]);
+            }
+        }
+        const auto index = static_cast<qint32>(blockOverflows.size());
+        blockOverflows.push_back(overflow);
+        const std::size_t at = blockPixels.size();
+        blockPixels.resize(at + ix(width) * ix(height), 0xFF000000u | bg);
+        if (!overflow) {
+            for (int y = 0; y < height; ++y) {
+                const auto *line = reinterpret_cast<const QRgb *>(canvas.constScanLine(y));
+                std::copy(line + width, line + 2 * width,
+                          blockPixels.begin() + static_cast<std::ptrdiff_t>(at) +
+                              std::ptrdiff_t{y} * width);
+            }
+        }
+        return index;
     }
 
     void flushGlyphs(QPainter &painter)
@@ -937,39 +1191,10 @@ struct ReceiveBox::Private
         runPositions.append(at);
     }
 
-    void paint(QPainter &painter, const QRect &area)
-    {
-        painter.fillRect(area, backColour);
-        const int top = std::max(0, area.top() / cellHeight);
-        const int bottom = area.bottom() / cellHeight;
-        const qsizetype total = totalRows();
-        if (firstRow + top < total) {
-            const Located located = lineAtRow(firstRow + top);
-            Line line = located.line;
-            qsizetype rowInLine = firstRow + top - located.firstRow;
-            for (int row = top; row <= bottom; ++row) {
-                paintRow(painter, line, rowInLine, row * cellHeight);
-                if (++rowInLine >= rowsOf(line.columns)) {
-                    if (!nextLine(line))
-                        break;
-                    rowInLine = 0;
-                }
-            }
-            flushGlyphs(painter);
-        }
-        if (q->hasFocus() && anchor == caret) {
-            const RowColumn at = rowColumnOf(caret);
-            if (at.row >= firstRow && at.row < firstRow + bottom + 1) {
-                const int x =
-                    std::min(static_cast<int>(at.column) * cellWidth, q->viewport()->width() - 1);
-                painter.fillRect(
-                    QRect(x, static_cast<int>(at.row - firstRow) * cellHeight, 1, cellHeight),
-                    textColour);
-            }
-        }
-    }
-
-    void paintRow(QPainter &painter, const Line &line, qsizetype rowInLine, int y)
+    // The cells of one row: the characters of its columns, a TAB over its
+    // cells (one begun on the row before starts left of column 0). Returns the
+    // column after the last cell.
+    qsizetype layoutRow(const Line &line, qsizetype rowInLine)
     {
         const qsizetype rowColumn = rowInLine * columns;
         qsizetype cellStart = 0;
@@ -978,7 +1203,6 @@ struct ReceiveBox::Private
         rowChars.resize(ix(count));
         if (count > 0)
             text.copy(line.start + offset, count, rowChars.data());
-
         cells.clear();
         qsizetype column = cellStart - rowColumn;
         for (qsizetype i = 0; i < count && column < columns; ++i) {
@@ -989,71 +1213,335 @@ struct ReceiveBox::Private
                                  static_cast<int>(width), c});
             column += width;
         }
+        return column;
+    }
 
-        const qsizetype selFrom = selectionFrom();
-        const qsizetype selTo = selectionTo();
+    struct Colours
+    {
+        QRgb back = 0;
+        QRgb highlight = 0;
+        QRgb highlightedText = 0;
+        qsizetype selFrom = 0;
+        qsizetype selTo = 0;
+    };
+
+    Colours colours() const
+    {
         const QPalette &palette = q->palette();
-        const QRgb highlightedText = palette.color(QPalette::HighlightedText).rgb();
-        if (selFrom < selTo) {
-            const QColor highlight = palette.color(QPalette::Highlight);
-            auto fill = [&](qsizetype fromColumn, qsizetype toColumn) {
-                fromColumn = std::max<qsizetype>(0, fromColumn);
-                toColumn = std::min<qsizetype>(columns, toColumn);
-                if (fromColumn < toColumn)
-                    painter.fillRect(QRect(static_cast<int>(fromColumn) * cellWidth, y,
-                                           static_cast<int>(toColumn - fromColumn) * cellWidth,
-                                           cellHeight),
-                                     highlight);
-            };
-            for (const Cell &cell : cells) {
-                if (cell.position >= selFrom && cell.position < selTo)
-                    fill(cell.column, cell.column + cell.width);
-            }
-            // The terminator of a selected line end shows as one selected cell.
-            const bool lastRow = rowInLine + 1 >= rowsOf(line.columns);
-            if (lastRow && line.terminator > 0 && line.end() >= selFrom && line.end() < selTo)
-                fill(column, column + 1);
-        }
+        return {backColour.rgb(), palette.color(QPalette::Highlight).rgb(),
+                palette.color(QPalette::HighlightedText).rgb(), selectionFrom(), selectionTo()};
+    }
 
-        if (cells.empty())
+    // Foreground of a cell: its run's colour, dimmed for control pictures,
+    // or the highlighted text colour.
+    QRgb foreground(const Cell &cell, qsizetype &run, const Colours &colours) const
+    {
+        if (cell.position >= colours.selFrom && cell.position < colours.selTo)
+            return colours.highlightedText;
+        while (run + 1 < static_cast<qsizetype>(runs.size()) &&
+               runs[ix(run + 1)].start <= cell.position)
+            ++run;
+        const QRgb rgb = runs[ix(run)].rgb;
+        if (isControl(cell.ch))
+            return mix(QColor::fromRgb(rgb), QColor::fromRgb(colours.back), 0.6).rgb();
+        return rgb;
+    }
+
+    bool lineEndSelected(const Line &line, qsizetype rowInLine, const Colours &colours) const
+    {
+        return rowInLine + 1 >= rowsOf(line.columns) && line.terminator > 0 &&
+               line.end() >= colours.selFrom && line.end() < colours.selTo;
+    }
+
+    // Where blocks go: 32-bit pixels, the viewport's origin in them and the
+    // rectangle that may be written, in device pixels.
+    struct Target
+    {
+        QRgb *bits = nullptr;
+        qsizetype stride = 0; // in pixels
+        QPoint origin;
+        QRect clip;
+    };
+
+    // The painter's own image when it paints straight into one of 32-bit
+    // opaque pixels (a widget's backing store, a grab): the blocks are copied
+    // there and nothing else touches those pixels. Otherwise there is none.
+    static bool directTarget(QPainter &painter, const QRect &deviceArea, Target &target)
+    {
+        QPaintEngine *engine = painter.paintEngine();
+        if (!engine || engine->type() != QPaintEngine::Raster || painter.hasClipping())
+            return false;
+        QPaintDevice *device = engine->paintDevice();
+        if (!device || device->devType() != QInternal::Image)
+            return false;
+        auto *image = static_cast<QImage *>(device);
+        const QImage::Format format = image->format();
+        if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied &&
+            format != QImage::Format_ARGB32)
+            return false;
+        const QTransform transform = painter.deviceTransform();
+        if (transform.type() > QTransform::TxTranslate)
+            return false;
+        const QPoint origin(qRound(transform.dx()), qRound(transform.dy()));
+        if (QPointF(origin) != QPointF(transform.dx(), transform.dy()))
+            return false;
+        QRect clip = deviceArea.translated(origin).intersected(image->rect());
+        const QRegion system = engine->systemClip();
+        if (!system.isEmpty()) {
+            if (system.rectCount() != 1)
+                return false;
+            clip = clip.intersected(system.boundingRect());
+        }
+        target.bits = reinterpret_cast<QRgb *>(image->bits());
+        target.stride = image->bytesPerLine() / 4;
+        target.origin = origin;
+        target.clip = clip;
+        return true;
+    }
+
+    void paint(QPainter &painter, const QRect &area)
+    {
+        const qreal ratio = q->viewport()->devicePixelRatioF();
+        if (std::abs(ratio - std::round(ratio)) > 1e-6) {
+            paintWithPainter(painter, area);
             return;
-        qsizetype run = runIndexAt(cells.front().position);
-        const QColor back = backColour;
+        }
+        const int scale = static_cast<int>(std::round(ratio));
+        if (scale != blockScale) {
+            resetBlocks();
+            blockScale = scale;
+        }
+        const QRect deviceArea(area.topLeft() * scale, area.size() * scale);
+        Target target;
+        const bool direct = directTarget(painter, deviceArea, target);
+        if (!direct) {
+            const QSize size = q->viewport()->size() * scale;
+            if (frame.size() != size) {
+                frame = QImage(size, QImage::Format_RGB32);
+                frame.setDevicePixelRatio(scale);
+            }
+            target.bits = reinterpret_cast<QRgb *>(frame.bits());
+            target.stride = frame.bytesPerLine() / 4;
+            target.clip = deviceArea.intersected(frame.rect());
+        }
+        if (target.clip.isEmpty())
+            return;
+
+        const Colours colours = this->colours();
+        const int top = std::max(0, area.top() / cellHeight);
+        const int bottom = area.bottom() / cellHeight;
+        int row = top;
+        if (firstRow + top < totalRows()) {
+            const Located located = lineAtRow(firstRow + top);
+            Line line = located.line;
+            qsizetype rowInLine = firstRow + top - located.firstRow;
+            for (; row <= bottom; ++row) {
+                blitRow(target, line, rowInLine, row, colours);
+                if (++rowInLine >= rowsOf(line.columns)) {
+                    if (!nextLine(line)) {
+                        ++row;
+                        break;
+                    }
+                    rowInLine = 0;
+                }
+            }
+        }
+        if (row <= bottom) // rows past the text
+            fill(target,
+                 QRect(0, row * cellHeight * scale, q->viewport()->width() * scale,
+                       (bottom + 1 - row) * cellHeight * scale),
+                 colours.back);
+        if (!direct)
+            painter.drawImage(area.topLeft(), frame, deviceArea);
+
+        for (const Overflow &o : overflows)
+            drawInCell(painter, o.at, o.text, o.fg);
+        overflows.clear();
+        drawCaret(painter, bottom);
+    }
+
+    // A glyph wider than its cells (an ideograph, an emoji from a fallback
+    // font) is narrowed to them rather than spilling over its neighbours. A
+    // surrogate pair has two cells, one per UTF-16 unit.
+    void drawInCell(QPainter &painter, QPointF baseline, const QString &glyph, QRgb rgb)
+    {
+        painter.setFont(q->font());
+        painter.setPen(QColor::fromRgb(rgb));
+        const qreal advance = QFontMetricsF(q->font()).horizontalAdvance(glyph);
+        const qreal room = qreal(cellWidth) * qreal(glyph.size());
+        if (advance <= room + 0.5) {
+            painter.drawText(baseline, glyph);
+            return;
+        }
+        painter.save();
+        painter.translate(baseline);
+        painter.scale(room / advance, 1.0);
+        painter.drawText(QPointF(0, 0), glyph);
+        painter.restore();
+    }
+
+    void drawCaret(QPainter &painter, int bottomRow)
+    {
+        if (!q->hasFocus() || anchor != caret)
+            return;
+        const RowColumn at = rowColumnOf(caret);
+        if (at.row < firstRow || at.row > firstRow + bottomRow)
+            return;
+        const int x = std::min(static_cast<int>(at.column) * cellWidth, q->viewport()->width() - 1);
+        painter.fillRect(QRect(x, static_cast<int>(at.row - firstRow) * cellHeight, 1, cellHeight),
+                         textColour);
+    }
+
+    // Fills a rectangle given in device pixels relative to the viewport.
+    void fill(const Target &target, const QRect &rect, QRgb rgb)
+    {
+        const QRect r = rect.translated(target.origin).intersected(target.clip);
+        if (r.isEmpty())
+            return;
+        const QRgb *row = backRow(rgb, r.width());
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            std::memcpy(target.bits + y * target.stride + r.left(), row, ix(r.width()) * 4);
+    }
+
+    // A row of one colour to copy from: copying is much faster than filling
+    // pixel by pixel.
+    const QRgb *backRow(QRgb rgb, int width)
+    {
+        const QRgb pixel = 0xFF000000u | rgb;
+        if (backRowPixels.size() < ix(width) ||
+            (!backRowPixels.empty() && backRowPixels.front() != pixel))
+            backRowPixels.assign(ix(std::max(width, 2048)), pixel);
+        return backRowPixels.data();
+    }
+
+    void copyBlock(const Target &target, qint32 index, int x, int y)
+    {
+        const int width = cellWidth * blockScale;
+        const int height = cellHeight * blockScale;
+        const QRgb *from = blockPixels.data() + qsizetype{index} * width * height;
+        const QRect cell(target.origin.x() + x, target.origin.y() + y, width, height);
+        const QRect &clip = target.clip;
+        if (cell.left() >= clip.left() && cell.right() <= clip.right() &&
+            cell.top() >= clip.top() && cell.bottom() <= clip.bottom()) {
+            QRgb *to = target.bits + qsizetype{cell.y()} * target.stride + cell.x();
+            for (int r = 0; r < height; ++r, to += target.stride, from += width)
+                std::copy_n(from, width, to);
+            return;
+        }
+        const QRect part = cell.intersected(target.clip);
+        for (int py = part.top(); py <= part.bottom(); ++py)
+            std::memcpy(target.bits + py * target.stride + part.left(),
+                        from + qsizetype{py - cell.y()} * width + (part.left() - cell.x()),
+                        ix(part.width()) * 4);
+    }
+
+    void blitRow(const Target &target, const Line &line, qsizetype rowInLine, int viewRow,
+                 const Colours &colours)
+    {
+        const qsizetype end = layoutRow(line, rowInLine);
+        const int width = cellWidth * blockScale;
+        const int height = cellHeight * blockScale;
+        const int y = viewRow * height;
+        qsizetype run = cells.empty() ? 0 : runIndexAt(cells.front().position);
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            const Cell &cell = cells[i];
+            const bool selected = cell.position >= colours.selFrom && cell.position < colours.selTo;
+            const QRgb fg = foreground(cell, run, colours);
+            const qint32 pair = pairIndex(fg, selected ? colours.highlight : colours.back);
+            for (int k = 0; k < cell.width; ++k) {
+                const qsizetype column = qsizetype{cell.column} + k;
+                if (column < 0 || column >= columns)
+                    continue;
+                const qint32 index = block(k == 0 ? cell.ch : u' ', pair);
+                copyBlock(target, index, static_cast<int>(column) * width, y);
+                if (k == 0 && blockOverflows[ix(index)]) {
+                    QString glyph{QChar(cell.ch)};
+                    if (QChar::isHighSurrogate(cell.ch) && i + 1 < cells.size())
+                        glyph.append(QChar(cells[i + 1].ch));
+                    overflows.push_back(
+                        Overflow{QPointF(qreal(column) * cellWidth, viewRow * cellHeight + ascent),
+                                 glyph, fg});
+                }
+            }
+        }
+        qsizetype column = std::clamp<qsizetype>(end, 0, columns);
+        if (column < columns && lineEndSelected(line, rowInLine, colours)) {
+            copyBlock(target, block(u' ', pairIndex(colours.highlightedText, colours.highlight)),
+                      static_cast<int>(column) * width, y);
+            ++column;
+        }
+        const int x = static_cast<int>(column) * width;
+        fill(target, QRect(x, y, q->viewport()->width() * blockScale - x, height), colours.back);
+    }
+
+    // At a fractional device pixel ratio cells are not whole pixels: the
+    // characters are drawn as glyph runs at the cells' positions.
+    void paintWithPainter(QPainter &painter, const QRect &area)
+    {
+        painter.fillRect(area, backColour);
+        const Colours colours = this->colours();
+        const int top = std::max(0, area.top() / cellHeight);
+        const int bottom = area.bottom() / cellHeight;
+        if (firstRow + top < totalRows()) {
+            const Located located = lineAtRow(firstRow + top);
+            Line line = located.line;
+            qsizetype rowInLine = firstRow + top - located.firstRow;
+            for (int row = top; row <= bottom; ++row) {
+                paintRow(painter, line, rowInLine, row * cellHeight, colours);
+                if (++rowInLine >= rowsOf(line.columns)) {
+                    if (!nextLine(line))
+                        break;
+                    rowInLine = 0;
+                }
+            }
+            flushGlyphs(painter);
+        }
+        drawCaret(painter, bottom);
+    }
+
+    void paintRow(QPainter &painter, const Line &line, qsizetype rowInLine, int y,
+                  const Colours &colours)
+    {
+        const qsizetype end = layoutRow(line, rowInLine);
+        auto fill = [&](qsizetype fromColumn, qsizetype toColumn) {
+            fromColumn = std::max<qsizetype>(0, fromColumn);
+            toColumn = std::min<qsizetype>(columns, toColumn);
+            if (fromColumn < toColumn)
+                painter.fillRect(QRect(static_cast<int>(fromColumn) * cellWidth, y,
+                                       static_cast<int>(toColumn - fromColumn) * cellWidth,
+                                       cellHeight),
+                                 QColor::fromRgb(colours.highlight));
+        };
+        for (const Cell &cell : cells) {
+            if (cell.position >= colours.selFrom && cell.position < colours.selTo)
+                fill(cell.column, cell.column + cell.width);
+        }
+        if (lineEndSelected(line, rowInLine, colours))
+            fill(end, end + 1);
+
+        qsizetype run = cells.empty() ? 0 : runIndexAt(cells.front().position);
         const int baseline = y + ascent;
         for (std::size_t i = 0; i < cells.size(); ++i) {
             const Cell &cell = cells[i];
             const char16_t c = cell.ch;
-            if (c == u'\t' || c == u' ')
+            if (c == u'\t' || c == u' ' || QChar::isLowSurrogate(c))
                 continue;
-            while (run + 1 < static_cast<qsizetype>(runs.size()) &&
-                   runs[ix(run + 1)].start <= cell.position)
-                ++run;
-            const bool selected = cell.position >= selFrom && cell.position < selTo;
-            const QRgb rgb = selected ? highlightedText : runs[ix(run)].rgb;
+            const QRgb rgb = foreground(cell, run, colours);
             const int x = cell.column * cellWidth;
             if (isControl(c)) {
-                const QRgb dim = selected ? rgb : mix(QColor::fromRgb(rgb), back, 0.6).rgb();
-                painter.drawPixmap(QPoint(x, y), controlPicture(c, dim));
+                painter.drawPixmap(QPoint(x, y), controlPicture(c, rgb));
                 continue;
             }
-            if (QChar::isLowSurrogate(c))
-                continue;
-            if (QChar::isHighSurrogate(c)) {
-                QString pair{QChar(c)};
-                if (i + 1 < cells.size() && QChar::isLowSurrogate(cells[i + 1].ch))
-                    pair.append(QChar(cells[i + 1].ch));
-                painter.setPen(QColor::fromRgb(rgb));
-                painter.drawText(QPointF(x, baseline), pair);
-                continue;
-            }
-            const quint32 glyph = glyphFor(c);
+            const quint32 glyph = QChar::isHighSurrogate(c) ? 0 : glyphFor(c);
             if (glyph != 0) {
                 addGlyph(painter, glyph, QPointF(x, baseline), rgb);
-            } else {
-                // Not in the box's font: drawn by fallback, still at its cell.
-                painter.setPen(QColor::fromRgb(rgb));
-                painter.drawText(QPointF(x, baseline), QString(QChar(c)));
+                continue;
             }
+            // Not in the box's font: drawn by fallback, still at its cell.
+            QString fallback{QChar(c)};
+            if (QChar::isHighSurrogate(c) && i + 1 < cells.size())
+                fallback.append(QChar(cells[i + 1].ch));
+            drawInCell(painter, QPointF(x, baseline), fallback, rgb);
         }
     }
 
@@ -1078,6 +1566,8 @@ struct ReceiveBox::Private
 
 ReceiveBox::ReceiveBox(QWidget *parent) : QAbstractScrollArea(parent), d(new Private(this))
 {
+    d->scrollBar = new ScrollBar(Qt::Vertical, this);
+    setVerticalScrollBar(d->scrollBar);
     setFont(platform::fixedsysFont());
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -1113,7 +1603,7 @@ void ReceiveBox::setText(QStringView text)
 void ReceiveBox::append(QStringView text)
 {
     d->append(text);
-    d->syncScrollBar();
+    d->scheduleScrollBarSync();
     viewport()->update();
 }
 
