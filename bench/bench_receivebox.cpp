@@ -208,7 +208,7 @@ int runAll(const QString &program)
             continue;
         }
         rates[QString::fromLatin1(c.name)] = values[QStringLiteral("rate")];
-        std::printf("%-52s %10.1f %8.3f ms %7.3f ms %9.1f %9.2f\n", c.what,
+        std::printf("%-52s %10.2f %8.3f ms %7.3f ms %9.1f %9.2f\n", c.what,
                     values[QStringLiteral("rate")], values[QStringLiteral("median")],
                     values[QStringLiteral("max")], values[QStringLiteral("growth")] / 1024,
                     values[QStringLiteral("growth")] * 1024 / values[QStringLiteral("chars")]);

@@ -151,6 +151,53 @@ qsizetype findLineShaping(const char16_t *text, qsizetype from, qsizetype count)
     return count;
 }
 
+// Copies a row of cell blocks (each width x height pixels, stored one after
+// the other) to the target, a pixel row at a time. Cell widths are small, so
+// the copy of one block row is made with a size known at compile time.
+template <int Width>
+void copyBlocksOf(QRgb *to, qsizetype stride, const QRgb *blocks, const qint32 *indexes,
+                  qsizetype count, int height)
+{
+    const qsizetype size = qsizetype{Width} * height;
+    for (int r = 0; r < height; ++r, to += stride) {
+        const QRgb *from = blocks + qsizetype{r} * Width;
+        QRgb *out = to;
+        for (qsizetype c = 0; c < count; ++c, out += Width)
+            std::memcpy(out, from + indexes[c] * size, sizeof(QRgb) * Width);
+    }
+}
+
+void copyBlocks(QRgb *to, qsizetype stride, const QRgb *blocks, const qint32 *indexes,
+                qsizetype count, int width, int height)
+{
+    switch (width) {
+    case 6:
+        return copyBlocksOf<6>(to, stride, blocks, indexes, count, height);
+    case 7:
+        return copyBlocksOf<7>(to, stride, blocks, indexes, count, height);
+    case 8:
+        return copyBlocksOf<8>(to, stride, blocks, indexes, count, height);
+    case 9:
+        return copyBlocksOf<9>(to, stride, blocks, indexes, count, height);
+    case 10:
+        return copyBlocksOf<10>(to, stride, blocks, indexes, count, height);
+    case 12:
+        return copyBlocksOf<12>(to, stride, blocks, indexes, count, height);
+    case 14:
+        return copyBlocksOf<14>(to, stride, blocks, indexes, count, height);
+    case 16:
+        return copyBlocksOf<16>(to, stride, blocks, indexes, count, height);
+    default:
+        break;
+    }
+    const qsizetype size = qsizetype{width} * height;
+    for (int r = 0; r < height; ++r, to += stride) {
+        const QRgb *from = blocks + qsizetype{r} * width;
+        for (qsizetype c = 0; c < count; ++c)
+            std::memcpy(to + c * width, from + indexes[c] * size, sizeof(QRgb) * ix(width));
+    }
+}
+
 enum class CharClass { Word, Space, Other };
 
 CharClass classOf(char16_t c)
@@ -475,6 +522,8 @@ struct ReceiveBox::Private
     QImage frame;       // where blocks go when the painter's device takes none
     std::vector<Overflow> overflows;
     std::vector<QRgb> backRowPixels;
+    std::vector<qint32> rowBlocks;
+    bool resetBlocksAfterPaint = false; // the cache has grown past its bounds
 
     // Painting at a fractional ratio: glyph runs at the cells' positions.
     QRawFont rawFont;
@@ -1093,8 +1142,8 @@ struct ReceiveBox::Private
             if (pairs[i].fg == fg && pairs[i].bg == bg)
                 return lastPair = static_cast<qint32>(i);
         }
-        if (pairs.size() >= 64 || blockOverflows.size() >= 8192)
-            resetBlocks();
+        if (pairs.size() >= 64)
+            resetBlocksAfterPaint = true;
         ColourPair pair;
         pair.fg = fg;
         pair.bg = bg;
@@ -1311,6 +1360,10 @@ struct ReceiveBox::Private
             resetBlocks();
             blockScale = scale;
         }
+        if (resetBlocksAfterPaint || blockOverflows.size() >= 8192) {
+            resetBlocks();
+            resetBlocksAfterPaint = false;
+        }
         const QRect deviceArea(area.topLeft() * scale, area.size() * scale);
         Target target;
         const bool direct = directTarget(painter, deviceArea, target);
@@ -1414,20 +1467,18 @@ struct ReceiveBox::Private
         return backRowPixels.data();
     }
 
-    void copyBlock(const Target &target, qint32 index, int x, int y)
+    const QRgb *blockAt(qint32 index) const
+    {
+        const int size = cellWidth * blockScale * cellHeight * blockScale;
+        return blockPixels.data() + qsizetype{index} * size;
+    }
+
+    // One block, clipped to the target.
+    void copyBlock(const Target &target, const QRgb *from, int x, int y)
     {
         const int width = cellWidth * blockScale;
         const int height = cellHeight * blockScale;
-        const QRgb *from = blockPixels.data() + qsizetype{index} * width * height;
         const QRect cell(target.origin.x() + x, target.origin.y() + y, width, height);
-        const QRect &clip = target.clip;
-        if (cell.left() >= clip.left() && cell.right() <= clip.right() &&
-            cell.top() >= clip.top() && cell.bottom() <= clip.bottom()) {
-            QRgb *to = target.bits + qsizetype{cell.y()} * target.stride + cell.x();
-            for (int r = 0; r < height; ++r, to += target.stride, from += width)
-                std::copy_n(from, width, to);
-            return;
-        }
         const QRect part = cell.intersected(target.clip);
         for (int py = part.top(); py <= part.bottom(); ++py)
             std::memcpy(target.bits + py * target.stride + part.left(),
@@ -1442,6 +1493,9 @@ struct ReceiveBox::Private
         const int width = cellWidth * blockScale;
         const int height = cellHeight * blockScale;
         const int y = viewRow * height;
+        // The block of every column first, then the copying, a pixel row at a
+        // time.
+        rowBlocks.assign(ix(std::clamp<qsizetype>(end, 0, columns)), 0);
         qsizetype run = cells.empty() ? 0 : runIndexAt(cells.front().position);
         for (std::size_t i = 0; i < cells.size(); ++i) {
             const Cell &cell = cells[i];
@@ -1453,7 +1507,7 @@ struct ReceiveBox::Private
                 if (column < 0 || column >= columns)
                     continue;
                 const qint32 index = block(k == 0 ? cell.ch : u' ', pair);
-                copyBlock(target, index, static_cast<int>(column) * width, y);
+                rowBlocks[ix(column)] = index;
                 if (k == 0 && blockOverflows[ix(index)]) {
                     QString glyph{QChar(cell.ch)};
                     if (QChar::isHighSurrogate(cell.ch) && i + 1 < cells.size())
@@ -1464,13 +1518,18 @@ struct ReceiveBox::Private
                 }
             }
         }
-        qsizetype column = std::clamp<qsizetype>(end, 0, columns);
-        if (column < columns && lineEndSelected(line, rowInLine, colours)) {
-            copyBlock(target, block(u' ', pairIndex(colours.highlightedText, colours.highlight)),
-                      static_cast<int>(column) * width, y);
-            ++column;
+        if (rowBlocks.size() < ix(columns) && lineEndSelected(line, rowInLine, colours))
+            rowBlocks.push_back(block(u' ', pairIndex(colours.highlightedText, colours.highlight)));
+        const auto count = static_cast<qsizetype>(rowBlocks.size());
+        const int x = static_cast<int>(count) * width;
+        const QRect blocksRect(target.origin.x(), target.origin.y() + y, x, height);
+        if (target.clip.contains(blocksRect, false) || count == 0) {
+            copyBlocks(target.bits + qsizetype{blocksRect.y()} * target.stride + blocksRect.x(),
+                       target.stride, blockPixels.data(), rowBlocks.data(), count, width, height);
+        } else {
+            for (qsizetype c = 0; c < count; ++c)
+                copyBlock(target, blockAt(rowBlocks[ix(c)]), static_cast<int>(c) * width, y);
         }
-        const int x = static_cast<int>(column) * width;
         fill(target, QRect(x, y, q->viewport()->width() * blockScale - x, height), colours.back);
     }
 
