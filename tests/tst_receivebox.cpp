@@ -1,5 +1,7 @@
 #include "ReceiveBox.h"
 
+#include <cmath>
+
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
@@ -9,6 +11,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QVBoxLayout>
 #include <QWheelEvent>
 
 namespace {
@@ -188,6 +191,7 @@ private Q_SLOTS:
     void paintStates();
     void controlCharacterIsDrawn();
     void textColourRuns();
+    void paintsAgreeOnEveryDevice();
 };
 
 void TestReceiveBox::roundTrip_data()
@@ -714,6 +718,22 @@ void TestReceiveBox::paintStates()
     }
 }
 
+// The pixels of a cell of the viewport in a grab made at the screen's device
+// pixel ratio, kept inside the cell where the ratio is fractional.
+QRect cellPixels(const ReceiveBox &box, const QImage &image, int row, int column)
+{
+    const qreal ratio = image.devicePixelRatio();
+    const QSize cell = box.cellSize();
+    const auto from = [ratio](int v) {
+        return static_cast<int>(std::ceil(v * ratio));
+    };
+    const auto to = [ratio](int v) {
+        return static_cast<int>(std::floor(v * ratio));
+    };
+    return QRect(QPoint(from(column * cell.width()), from(row * cell.height())),
+                 QPoint(to((column + 1) * cell.width()) - 1, to((row + 1) * cell.height()) - 1));
+}
+
 void TestReceiveBox::controlCharacterIsDrawn()
 {
     // Every control character leaves visible pixels in its cell, and the
@@ -722,11 +742,11 @@ void TestReceiveBox::controlCharacterIsDrawn()
     SHOW(box, 400, 200);
     box.setBackColour(Qt::black);
     box.setTextColour(QColor(0xE0E0E0));
-    const QSize cell = box.cellSize();
     auto inkInCell = [&](const QImage &image, int column) {
         int ink = 0;
-        for (int y = 0; y < cell.height(); ++y)
-            for (int x = column * cell.width(); x < (column + 1) * cell.width(); ++x)
+        const QRect cell = cellPixels(box, image, 0, column);
+        for (int y = cell.top(); y <= cell.bottom(); ++y)
+            for (int x = cell.left(); x <= cell.right(); ++x)
                 ink += image.pixel(x, y) != QColor(Qt::black).rgb();
         return ink;
     };
@@ -759,12 +779,12 @@ void TestReceiveBox::textColourRuns()
     box.append(QStringLiteral("BBBB"));
     QCOMPARE(box.textColour(), QColor(Qt::green));
     const QImage image = box.viewport()->grab().toImage();
-    const QSize cell = box.cellSize();
     // The strongest pixel of a cell shows its colour.
     auto strongest = [&](int column) {
         QColor best(Qt::black);
-        for (int y = 0; y < cell.height(); ++y)
-            for (int x = column * cell.width(); x < (column + 1) * cell.width(); ++x) {
+        const QRect cell = cellPixels(box, image, 0, column);
+        for (int y = cell.top(); y <= cell.bottom(); ++y)
+            for (int x = cell.left(); x <= cell.right(); ++x) {
                 const QColor c = image.pixelColor(x, y);
                 if (c.value() > best.value())
                     best = c;
@@ -775,6 +795,46 @@ void TestReceiveBox::textColourRuns()
     const QColor b = strongest(5);
     QVERIFY(a.red() > 128 && a.green() < 64);
     QVERIFY(b.green() > 128 && b.red() < 64);
+}
+
+void TestReceiveBox::paintsAgreeOnEveryDevice()
+{
+    // Into a 32-bit image the box copies its cells straight to the device;
+    // into any other it goes through a frame of its own. Both give the same
+    // picture, for the whole view and for a part of it, with the box away
+    // from the window's corner.
+    QWidget window;
+    const qreal ratio = window.devicePixelRatioF();
+    if (ratio != std::round(ratio))
+        QSKIP("At a fractional device pixel ratio both draw text with the painter");
+    auto *layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(13, 17, 11, 7);
+    auto *box = new ReceiveBox;
+    layout->addWidget(box);
+    SHOW(window, 420, 260);
+    box->setBackColour(QColor(0x102030));
+    box->setTextColour(QColor(0xE0E0E0));
+    box->append(QStringLiteral("plain \u20AC\u2014 line\r\n\ttab\u0001\u0085\x7F end\r\n"));
+    box->setTextColour(QColor(0x80FF80));
+    box->append(QString(300, QLatin1Char('w')) + QStringLiteral("\r\nlast"));
+    box->setSelection(10, 40);
+    const QRect view(box->viewport()->mapTo(&window, QPoint(0, 0)), box->viewport()->size());
+    auto render = [&](QImage::Format format, const QRegion &region) {
+        QImage image(window.size() * ratio, format);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::magenta);
+        window.render(&image, QPoint(), region);
+        return image.convertToFormat(QImage::Format_RGB32)
+            .copy(QRect(view.topLeft() * ratio, view.size() * ratio));
+    };
+    const QRegion twoParts =
+        QRegion(view.adjusted(5, 5, -200, -150)) + QRegion(view.adjusted(150, 100, -3, -3));
+    for (const QRegion &region :
+         {QRegion(view), QRegion(view.adjusted(23, 9, -41, -30)), twoParts, QRegion()}) {
+        const QImage direct = render(QImage::Format_ARGB32_Premultiplied, region);
+        const QImage framed = render(QImage::Format_RGB888, region);
+        QCOMPARE(direct, framed);
+    }
 }
 
 QTEST_MAIN(TestReceiveBox)
