@@ -1,6 +1,7 @@
 # A private X display with a window manager, for driving the real binary as
 # a person would. Source it; it defines start_xsession and the DISPLAY it
 # sets, and cleans up on exit. Exits 77 (skipped) where Xvfb is missing.
+# XSESSION_SCREEN sets the screen's size and depth (default 1024x768x24).
 
 if ! command -v Xvfb >/dev/null 2>&1 || ! command -v openbox >/dev/null 2>&1; then
   echo "SKIP: Xvfb or openbox is not installed (scripts/setup installs them)"
@@ -28,7 +29,7 @@ wait_until() {
 
 start_xsession() {
   mkfifo "$xsession_dir/displayfd"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$xsession_dir/displayfd" \
+  Xvfb -displayfd 3 -screen 0 "${XSESSION_SCREEN:-1024x768x24}" -nolisten tcp 3>"$xsession_dir/displayfd" \
     >"$xsession_dir/xvfb.log" 2>&1 &
   xsession_pids+=($!)
   local number
