@@ -76,6 +76,7 @@ struct Result
     double medianPaintMs = 0;
     double maxPaintMs = 0;
     qint64 rssGrowthKiB = 0;
+    qint64 peakRssKiB = 0;
 };
 
 // Appends total characters in pieces, each followed by what the receive path
@@ -103,7 +104,8 @@ Result run(QWidget &view, QWidget *viewport, const QString &piece, qsizetype tot
     std::sort(paints.begin(), paints.end());
     result.medianPaintMs = paints[paints.size() / 2];
     result.maxPaintMs = paints.back();
-    result.rssGrowthKiB = peakRssKiB() - rssBefore;
+    result.peakRssKiB = peakRssKiB();
+    result.rssGrowthKiB = result.peakRssKiB - rssBefore;
     return result;
 }
 
@@ -175,9 +177,10 @@ int runOne(const QString &name)
         if (name != QLatin1String(c.name))
             continue;
         const Result r = c.run();
-        std::printf("%s rate=%.3f median=%.3f max=%.3f growth=%lld chars=%lld\n", c.name,
+        std::printf("%s rate=%.3f median=%.3f max=%.3f growth=%lld peak=%lld chars=%lld\n", c.name,
                     double(r.chars) / kMiB / r.seconds, r.medianPaintMs, r.maxPaintMs,
-                    static_cast<long long>(r.rssGrowthKiB), static_cast<long long>(r.chars));
+                    static_cast<long long>(r.rssGrowthKiB), static_cast<long long>(r.peakRssKiB),
+                    static_cast<long long>(r.chars));
         return 0;
     }
     std::fprintf(stderr, "no case %s\n", qPrintable(name));
@@ -187,8 +190,10 @@ int runOne(const QString &name)
 int runAll(const QString &program)
 {
     std::map<QString, double> rates;
-    std::printf("%-52s %10s %11s %10s %9s %9s\n", "case", "MiB/s", "paint med", "paint max",
-                "RSS MiB", "B/char");
+    // Peak RSS is the process's; growth is the peak's rise during the run,
+    // per character appended.
+    std::printf("%-50s %8s %11s %10s %9s %9s %7s\n", "case", "MiB/s", "paint med", "paint max",
+                "peak MiB", "grow MiB", "B/char");
     for (const Case &c : cases()) {
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -203,14 +208,15 @@ int runAll(const QString &program)
             if (kv.size() == 2)
                 values[kv[0]] = kv[1].toDouble();
         }
-        if (child.exitCode() != 0 || values.size() < 5) {
-            std::printf("%-52s failed\n", c.what);
+        if (child.exitCode() != 0 || values.size() < 6) {
+            std::printf("%-50s failed\n", c.what);
             continue;
         }
         rates[QString::fromLatin1(c.name)] = values[QStringLiteral("rate")];
-        std::printf("%-52s %10.2f %8.3f ms %7.3f ms %9.1f %9.2f\n", c.what,
+        std::printf("%-50s %8.2f %8.3f ms %7.3f ms %9.1f %9.1f %7.2f\n", c.what,
                     values[QStringLiteral("rate")], values[QStringLiteral("median")],
-                    values[QStringLiteral("max")], values[QStringLiteral("growth")] / 1024,
+                    values[QStringLiteral("max")], values[QStringLiteral("peak")] / 1024,
+                    values[QStringLiteral("growth")] / 1024,
                     values[QStringLiteral("growth")] * 1024 / values[QStringLiteral("chars")]);
         std::fflush(stdout);
     }

@@ -520,6 +520,8 @@ struct ReceiveBox::Private
     std::vector<bool> blockOverflows;
     int blockScale = 0; // the device pixel ratio the blocks were rendered at
     QImage frame;       // where blocks go when the painter's device takes none
+    QImage canvas;      // where blocks are rendered
+    std::unique_ptr<QPainter> canvasPainter;
     std::vector<Overflow> overflows;
     std::vector<QRgb> backRowPixels;
     std::vector<qint32> rowBlocks;
@@ -1126,6 +1128,7 @@ struct ReceiveBox::Private
 
     void resetBlocks()
     {
+        canvasPainter.reset();
         pairs.clear();
         lastPair = -1;
         wideBlocks.clear();
@@ -1176,20 +1179,33 @@ struct ReceiveBox::Private
     {
         const int width = cellWidth * blockScale;
         const int height = cellHeight * blockScale;
-        QImage canvas(3 * width, height, QImage::Format_RGB32);
-        canvas.setDevicePixelRatio(blockScale);
-        canvas.fill(bg);
+        // One canvas and painter serve every block rendered during a paint.
+        if (canvas.size() != QSize(3 * width, height) || canvas.devicePixelRatio() != blockScale) {
+            canvasPainter.reset();
+            canvas = QImage(3 * width, height, QImage::Format_RGB32);
+            canvas.setDevicePixelRatio(blockScale);
+        }
+        if (!canvasPainter)
+            canvasPainter = std::make_unique<QPainter>(&canvas);
+        QPainter &painter = *canvasPainter;
+        painter.fillRect(QRect(0, 0, 3 * cellWidth, cellHeight), QColor::fromRgb(bg));
         bool overflow = QChar::isHighSurrogate(c);
         if (!overflow && c != u' ' && c != u'\t' && !QChar::isLowSurrogate(c)) {
-            QPainter painter(&canvas);
+            const quint32 glyph = isControl(c) ? 0 : glyphFor(c);
             if (isControl(c)) {
                 drawControlPicture(painter, QRect(cellWidth, 0, cellWidth, cellHeight), c, fg);
+            } else if (glyph != 0) {
+                QGlyphRun run;
+                run.setRawFont(rawFont);
+                run.setGlyphIndexes({glyph});
+                run.setPositions({QPointF(cellWidth, ascent)});
+                painter.setPen(QColor::fromRgb(fg));
+                painter.drawGlyphRun(QPointF(0, 0), run);
             } else {
                 painter.setFont(q->font());
                 painter.setPen(QColor::fromRgb(fg));
                 painter.drawText(QPointF(cellWidth, ascent), QString(QChar(c)));
             }
-            painter.end();
             auto ink = [bg](QRgb p) {
                 return std::abs(qRed(p) - qRed(bg)) + std::abs(qGreen(p) - qGreen(bg)) +
                            std::abs(qBlue(p) - qBlue(bg)) >
@@ -1399,6 +1415,7 @@ struct ReceiveBox::Private
                 }
             }
         }
+        canvasPainter.reset();
         if (row <= bottom) // rows past the text
             fill(target,
                  QRect(0, row * cellHeight * scale, q->viewport()->width() * scale,
