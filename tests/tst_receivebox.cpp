@@ -170,12 +170,14 @@ private Q_SLOTS:
     void lineBreaks();
     void longLineWraps();
     void resizeRewraps();
+    void fontChangeRewraps();
     void tabStops_data();
     void tabStops();
     void randomTextMatchesModel();
     void selStartAtEndShowsLastRow();
     void selStartInLongLine();
     void dragSelects();
+    void dragPastTheBottomScrolls();
     void shiftClickExtends();
     void doubleClickSelectsWord_data();
     void doubleClickSelectsWord();
@@ -335,6 +337,21 @@ void TestReceiveBox::resizeRewraps()
     QVERIFY(top <= shownBefore && shownBefore < top + narrow);
 }
 
+void TestReceiveBox::fontChangeRewraps()
+{
+    ReceiveBox box;
+    SHOW(box, 500, 300);
+    const QString text = QString(2000, QLatin1Char('f')) + QStringLiteral("\r\n\tg");
+    box.setText(text);
+    const int before = box.columnsPerRow();
+    QFont bigger = box.font();
+    bigger.setPointSizeF(bigger.pointSizeF() * 2);
+    box.setFont(bigger);
+    QVERIFY(box.columnsPerRow() < before);
+    QCOMPARE(box.columnsPerRow(), box.viewport()->width() / box.cellSize().width());
+    compareWithModel(box, text);
+}
+
 void TestReceiveBox::tabStops_data()
 {
     QTest::addColumn<QString>("text");
@@ -464,6 +481,23 @@ void TestReceiveBox::dragSelects()
     QTest::mouseRelease(view, Qt::LeftButton, {}, cellLeftEdge(box, 1, 0));
     QCOMPARE(box.selectedText(), QStringLiteral("\r\n"));
     QCOMPARE(box.Text(), QStringLiteral("hello world\r\nsecond line"));
+}
+
+void TestReceiveBox::dragPastTheBottomScrolls()
+{
+    ReceiveBox box;
+    SHOW(box, 400, 200);
+    box.setText(lines80(300 * 80));
+    QWidget *view = box.viewport();
+    QTest::mousePress(view, Qt::LeftButton, {}, cellLeftEdge(box, 0, 2));
+    QTest::mouseMove(view, QPoint(10, view->height() + 40));
+    QTRY_VERIFY(box.firstVisibleRow() > 3);
+    QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(10, view->height() + 40));
+    const qsizetype stopped = box.firstVisibleRow();
+    // The selection runs from the press to the row past the bottom.
+    QCOMPARE(box.selectionStart(), 2);
+    QVERIFY(box.selectionEnd() > box.positionAt(cellLeftEdge(box, box.visibleRowCount() - 1, 0)));
+    QTRY_COMPARE(box.firstVisibleRow(), stopped); // released: no more scrolling
 }
 
 void TestReceiveBox::shiftClickExtends()
