@@ -1,6 +1,7 @@
 #include "ReceiveBox.h"
 
 #include "Fonts.h"
+#include "ReceiveBoxText.h"
 
 #include <QAction>
 #include <QApplication>
@@ -27,38 +28,12 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <optional>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace {
-
-// Characters live in chunks of a fixed number of characters, so a position
-// finds its chunk by a shift and no growth ever copies the text. A chunk holds
-// one byte per character while everything in it is <= U+00FF and switches to
-// two bytes when a wider character arrives; only that chunk pays for it.
-constexpr int kChunkBits = 16;
-constexpr qsizetype kChunkChars = qsizetype{1} << kChunkBits;
-constexpr qsizetype kChunkMask = kChunkChars - 1;
-
-// The line index is a stream of variable-length records in pages that never
-// move, one record per finished line, plus one summary per group of lines.
-constexpr int kPageBits = 16;
-constexpr qsizetype kPageBytes = qsizetype{1} << kPageBits;
-constexpr qsizetype kGroupLines = 128;
-
-// A line holding a TAB keeps the column of every 1024th character once it is
-// longer than that, so finding a column in it scans at most 1024 characters.
-constexpr int kCheckpointBits = 10;
-constexpr qsizetype kCheckpointChars = qsizetype{1} << kCheckpointBits;
-
-constexpr qsizetype kTabStop = 8;
 
 // Up to this many rows a scroll bar step is one row; beyond it the bar is
 // scaled (its values are ints, and no bar has that many pixels anyway).
@@ -71,84 +46,11 @@ template <typename T> constexpr std::size_t ix(T i)
     return static_cast<std::size_t>(i);
 }
 
-qsizetype nextTabStop(qsizetype column)
-{
-    return (column / kTabStop + 1) * kTabStop;
-}
-
 // Drawn as a picture of its code, never as nothing: C0 (TAB, CR and LF never
 // reach drawing), DEL and C1.
 bool isControl(char16_t c)
 {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F);
-}
-
-// The receive path's inner loops: 16-bit characters to bytes and back, and
-// the search for the characters that shape lines. With SSE2 (every x86-64)
-// eight characters at a time.
-
-// Stores count characters as bytes; false, with out partly written, when one
-// is above U+00FF.
-bool narrowCopy(const char16_t *in, qsizetype count, quint8 *out)
-{
-    qsizetype i = 0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    for (; i + 16 <= count; i += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i + 8));
-        const __m128i high = _mm_or_si128(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, zero)) != 0xFFFF)
-            return false;
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(a, b));
-    }
-#endif
-    for (; i < count; ++i) {
-        if (in[i] > 0xFF)
-            return false;
-        out[i] = static_cast<quint8>(in[i]);
-    }
-    return true;
-}
-
-void widenCopy(const quint8 *in, qsizetype count, char16_t *out)
-{
-    qsizetype i = 0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    for (; i + 16 <= count; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_unpacklo_epi8(v, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i + 8), _mm_unpackhi_epi8(v, zero));
-    }
-#endif
-    for (; i < count; ++i)
-        out[i] = in[i];
-}
-
-// Index of the first CR, LF or TAB in [from, count), or count.
-qsizetype findLineShaping(const char16_t *text, qsizetype from, qsizetype count)
-{
-    qsizetype i = from;
-#if defined(__SSE2__)
-    const __m128i cr = _mm_set1_epi16(0x0D);
-    const __m128i lf = _mm_set1_epi16(0x0A);
-    const __m128i tab = _mm_set1_epi16(0x09);
-    for (; i + 8 <= count; i += 8) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + i));
-        const __m128i hit = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi16(v, cr), _mm_cmpeq_epi16(v, lf)), _mm_cmpeq_epi16(v, tab));
-        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
-        if (mask != 0)
-            return i + std::countr_zero(mask) / 2;
-    }
-#endif
-    for (; i < count; ++i) {
-        const char16_t c = text[i];
-        if (c == u'\n' || c == u'\r' || c == u'\t')
-            return i;
-    }
-    return count;
 }
 
 // Copies a row of cell blocks (each width x height pixels, stored one after
@@ -265,183 +167,6 @@ private:
     bool m_changed = false;
 };
 
-class TextStore final
-{
-public:
-    qsizetype size() const { return m_size; }
-
-    void clear()
-    {
-        m_chunks.clear();
-        m_chunks.shrink_to_fit();
-        m_size = 0;
-    }
-
-    void append(const char16_t *text, qsizetype count)
-    {
-        while (count > 0) {
-            if (m_chunks.empty() || m_chunks.back().size == kChunkChars) {
-                Chunk chunk;
-                chunk.narrow.reset(new quint8[ix(kChunkChars)]);
-                m_chunks.push_back(std::move(chunk));
-            }
-            Chunk &chunk = m_chunks.back();
-            const qsizetype take = std::min(count, kChunkChars - chunk.size);
-            if (chunk.wide || !narrowCopy(text, take, chunk.narrow.get() + chunk.size)) {
-                if (!chunk.wide)
-                    widen(chunk);
-                std::memcpy(chunk.wide.get() + chunk.size, text, ix(take) * sizeof(char16_t));
-            }
-            chunk.size += take;
-            m_size += take;
-            text += take;
-            count -= take;
-        }
-    }
-
-    char16_t at(qsizetype position) const
-    {
-        const Chunk &chunk = m_chunks[ix(position >> kChunkBits)];
-        const qsizetype offset = position & kChunkMask;
-        return chunk.wide ? chunk.wide[ix(offset)] : char16_t{chunk.narrow[ix(offset)]};
-    }
-
-    // Characters [from, from + count) into out; the range must lie in the text.
-    void copy(qsizetype from, qsizetype count, char16_t *out) const
-    {
-        while (count > 0) {
-            const Chunk &chunk = m_chunks[ix(from >> kChunkBits)];
-            const qsizetype offset = from & kChunkMask;
-            const qsizetype take = std::min(count, chunk.size - offset);
-            if (chunk.wide) {
-                std::memcpy(out, chunk.wide.get() + offset, ix(take) * sizeof(char16_t));
-            } else {
-                widenCopy(chunk.narrow.get() + offset, take, out);
-            }
-            out += take;
-            from += take;
-            count -= take;
-        }
-    }
-
-private:
-    struct Chunk
-    {
-        std::unique_ptr<quint8[]> narrow;
-        std::unique_ptr<char16_t[]> wide;
-        qsizetype size = 0;
-    };
-
-    static void widen(Chunk &chunk)
-    {
-        chunk.wide.reset(new char16_t[ix(kChunkChars)]);
-        widenCopy(chunk.narrow.get(), chunk.size, chunk.wide.get());
-        chunk.narrow.reset();
-    }
-
-    std::vector<Chunk> m_chunks;
-    qsizetype m_size = 0;
-};
-
-// Unsigned LEB128 records in pages of fixed size.
-class RecordStore final
-{
-public:
-    qsizetype size() const { return m_size; }
-
-    void clear()
-    {
-        m_pages.clear();
-        m_pages.shrink_to_fit();
-        m_size = 0;
-    }
-
-    void push(quint64 value)
-    {
-        while (value >= 0x80) {
-            pushByte(static_cast<quint8>((value & 0x7F) | 0x80));
-            value >>= 7;
-        }
-        pushByte(static_cast<quint8>(value));
-    }
-
-    quint64 read(qsizetype &position) const
-    {
-        quint64 value = 0;
-        int shift = 0;
-        for (;;) {
-            const quint8 byte = byteAt(position++);
-            value |= quint64{byte & 0x7Fu} << shift;
-            if (byte < 0x80)
-                return value;
-            shift += 7;
-        }
-    }
-
-    quint8 byteAt(qsizetype position) const
-    {
-        return m_pages[ix(position >> kPageBits)][ix(position & (kPageBytes - 1))];
-    }
-
-    void setByte(qsizetype position, quint8 byte)
-    {
-        m_pages[ix(position >> kPageBits)][ix(position & (kPageBytes - 1))] = byte;
-    }
-
-private:
-    void pushByte(quint8 byte)
-    {
-        if ((m_size >> kPageBits) == static_cast<qsizetype>(m_pages.size()))
-            m_pages.emplace_back(new quint8[ix(kPageBytes)]);
-        setByte(m_size++, byte);
-    }
-
-    std::vector<std::unique_ptr<quint8[]>> m_pages;
-    qsizetype m_size = 0;
-};
-
-// One line as the index knows it. The last line is open: it has no
-// terminator yet and is not in the record stream.
-struct Line
-{
-    qsizetype index = 0;
-    qsizetype start = 0;
-    qsizetype length = 0; // characters before the terminator
-    qsizetype columns = 0;
-    qsizetype next = 0; // record of the following line
-    int terminator = 0; // 1 for CR or LF, 2 for CR LF
-    bool hasTab = false;
-
-    qsizetype end() const { return start + length; }
-    qsizetype nextStart() const { return start + length + terminator; }
-};
-
-struct Located
-{
-    Line line;
-    qsizetype firstRow = 0; // row of the line's first row
-};
-
-struct Group
-{
-    qsizetype start = 0;      // position of its first line
-    qsizetype record = 0;     // record of its first line
-    qsizetype rowsBefore = 0; // rows of every line before it, at the current width
-    quint32 maxColumns = 0;   // widest line, saturated
-};
-
-struct TabLine
-{
-    qsizetype line = 0;
-    std::vector<qsizetype> checkpoints;
-};
-
-struct ColourRun
-{
-    qsizetype start = 0;
-    QRgb rgb = 0;
-};
-
 struct Cell
 {
     qsizetype position = 0;
@@ -465,22 +190,7 @@ struct ReceiveBox::Private
 
     ReceiveBox *q;
 
-    TextStore text;
-    RecordStore records;
-    std::vector<Group> groups;
-    std::vector<TabLine> tabLines;
-    qsizetype closedLines = 0;
-    qsizetype closedRows = 0; // rows of the finished lines at the current width
-    qsizetype lastRecord = 0;
-    bool pendingCr = false; // the text ends with a CR that a LF may still join
-
-    qsizetype openStart = 0;
-    qsizetype openLength = 0;
-    qsizetype openColumns = 0;
-    bool openHasTab = false;
-    std::vector<qsizetype> openCheckpoints;
-
-    std::vector<ColourRun> runs;
+    ReceiveBoxText text;
     QColor textColour;
     QColor backColour;
 
@@ -488,7 +198,6 @@ struct ReceiveBox::Private
     qsizetype caret = 0;
 
     qsizetype firstRow = 0;
-    int columns = 1;
     int visibleRows = 1;
     int cellWidth = 8;
     int cellHeight = 16;
@@ -544,350 +253,15 @@ struct ReceiveBox::Private
 
     // --- the text and its line index ---
 
+    using Line = ReceiveBoxText::Line;
+    using Located = ReceiveBoxText::Located;
+    using RowColumn = ReceiveBoxText::RowColumn;
+
     void clear()
     {
-        text.clear();
-        records.clear();
-        groups.clear();
-        groups.shrink_to_fit();
-        tabLines.clear();
-        closedLines = 0;
-        closedRows = 0;
-        lastRecord = 0;
-        pendingCr = false;
-        openStart = 0;
-        openLength = 0;
-        openColumns = 0;
-        openHasTab = false;
-        openCheckpoints.clear();
-        runs.assign(1, ColourRun{0, textColour.rgb()});
+        text.clear(textColour.rgb());
         anchor = caret = 0;
         firstRow = 0;
-    }
-
-    void append(QStringView piece)
-    {
-        if (piece.isEmpty())
-            return;
-        const char16_t *p = piece.utf16();
-        const qsizetype n = piece.size();
-        text.append(p, n);
-        qsizetype i = 0;
-        if (pendingCr) {
-            pendingCr = false;
-            if (p[0] == u'\n') {
-                joinCrLf();
-                i = 1;
-            }
-        }
-        while (i < n) {
-            const qsizetype j = findLineShaping(p, i, n);
-            if (j > i)
-                extendOpenLine(j - i);
-            if (j == n)
-                break;
-            const char16_t c = p[j];
-            if (c == u'\t') {
-                addTab();
-                i = j + 1;
-            } else if (c == u'\n') {
-                closeLine(1);
-                i = j + 1;
-            } else if (j + 1 < n) {
-                const bool crLf = p[j + 1] == u'\n';
-                closeLine(crLf ? 2 : 1);
-                i = j + (crLf ? 2 : 1);
-            } else {
-                closeLine(1);
-                pendingCr = true;
-                i = j + 1;
-            }
-        }
-    }
-
-    void extendOpenLine(qsizetype count)
-    {
-        if (openHasTab) {
-            auto k = static_cast<qsizetype>(openCheckpoints.size());
-            for (; (k << kCheckpointBits) < openLength + count; ++k)
-                openCheckpoints.push_back(openColumns + (k << kCheckpointBits) - openLength);
-        }
-        openColumns += count;
-        openLength += count;
-    }
-
-    void addTab()
-    {
-        if (!openHasTab) {
-            openHasTab = true;
-            // No TAB before: columns were characters.
-            for (qsizetype k = 0; (k << kCheckpointBits) < openLength; ++k)
-                openCheckpoints.push_back(k << kCheckpointBits);
-        }
-        if ((openLength & (kCheckpointChars - 1)) == 0)
-            openCheckpoints.push_back(openColumns);
-        openColumns = nextTabStop(openColumns);
-        ++openLength;
-    }
-
-    void closeLine(int terminator)
-    {
-        if (closedLines % kGroupLines == 0) {
-            Group group;
-            group.start = openStart;
-            group.record = records.size();
-            group.rowsBefore = closedRows;
-            groups.push_back(group);
-        }
-        lastRecord = records.size();
-        records.push((quint64(openLength) << 3) | (quint64(terminator) << 1) |
-                     (openHasTab ? 1u : 0u));
-        if (openHasTab)
-            records.push(quint64(openColumns - openLength));
-        Group &group = groups.back();
-        group.maxColumns = std::max(group.maxColumns, saturated(openColumns));
-        closedRows += rowsOf(openColumns);
-        if (openHasTab && openCheckpoints.size() > 1)
-            tabLines.push_back(TabLine{closedLines, std::move(openCheckpoints)});
-        ++closedLines;
-        openStart += openLength + terminator;
-        openLength = 0;
-        openColumns = 0;
-        openHasTab = false;
-        openCheckpoints.clear();
-    }
-
-    // A LF right after a line closed by a CR at the end of the last piece:
-    // the two are one terminator. The record's size does not change, since
-    // only its low bits do.
-    void joinCrLf()
-    {
-        const quint8 byte = records.byteAt(lastRecord);
-        records.setByte(lastRecord, static_cast<quint8>((byte & ~0x06u) | (2u << 1)));
-        ++openStart;
-    }
-
-    static quint32 saturated(qsizetype value)
-    {
-        return value > qsizetype{0xFFFFFFFF} ? 0xFFFFFFFFu : static_cast<quint32>(value);
-    }
-
-    qsizetype rowsOf(qsizetype lineColumns) const
-    {
-        return lineColumns <= columns ? 1 : (lineColumns + columns - 1) / columns;
-    }
-
-    qsizetype totalRows() const { return closedRows + rowsOf(openColumns); }
-
-    Line openLine() const
-    {
-        Line line;
-        line.index = closedLines;
-        line.start = openStart;
-        line.length = openLength;
-        line.columns = openColumns;
-        line.next = records.size();
-        line.hasTab = openHasTab;
-        return line;
-    }
-
-    Line readLine(qsizetype index, qsizetype start, qsizetype record) const
-    {
-        if (index == closedLines)
-            return openLine();
-        Line line;
-        line.index = index;
-        line.start = start;
-        qsizetype at = record;
-        const quint64 head = records.read(at);
-        line.hasTab = (head & 1) != 0;
-        line.terminator = static_cast<int>((head >> 1) & 3);
-        line.length = static_cast<qsizetype>(head >> 3);
-        line.columns = line.length + (line.hasTab ? static_cast<qsizetype>(records.read(at)) : 0);
-        line.next = at;
-        return line;
-    }
-
-    Line firstLineOf(qsizetype group) const
-    {
-        const Group &g = groups[ix(group)];
-        return readLine(group * kGroupLines, g.start, g.record);
-    }
-
-    bool nextLine(Line &line) const
-    {
-        if (line.index >= closedLines)
-            return false;
-        line = readLine(line.index + 1, line.nextStart(), line.next);
-        return true;
-    }
-
-    qsizetype groupLineCount(qsizetype group) const
-    {
-        return std::min(kGroupLines, closedLines - group * kGroupLines);
-    }
-
-    // The line holding a position; a position inside a CR LF belongs to the
-    // line it ends.
-    Located lineAtPosition(qsizetype position) const
-    {
-        if (position >= openStart)
-            return {openLine(), closedRows};
-        const auto it = std::upper_bound(groups.begin(), groups.end(), position,
-                                         [](qsizetype p, const Group &g) { return p < g.start; });
-        const auto group = static_cast<qsizetype>(it - groups.begin()) - 1;
-        Located located{firstLineOf(group), groups[ix(group)].rowsBefore};
-        while (position >= located.line.nextStart()) {
-            located.firstRow += rowsOf(located.line.columns);
-            nextLine(located.line);
-        }
-        return located;
-    }
-
-    Located lineAtRow(qsizetype row) const
-    {
-        if (row >= closedRows)
-            return {openLine(), closedRows};
-        const auto it =
-            std::upper_bound(groups.begin(), groups.end(), row,
-                             [](qsizetype r, const Group &g) { return r < g.rowsBefore; });
-        const auto group = static_cast<qsizetype>(it - groups.begin()) - 1;
-        Located located{firstLineOf(group), groups[ix(group)].rowsBefore};
-        for (;;) {
-            const qsizetype rows = rowsOf(located.line.columns);
-            if (row < located.firstRow + rows)
-                return located;
-            located.firstRow += rows;
-            nextLine(located.line);
-        }
-    }
-
-    const std::vector<qsizetype> *checkpointsOf(const Line &line) const
-    {
-        if (!line.hasTab)
-            return nullptr;
-        if (line.index == closedLines)
-            return &openCheckpoints;
-        const auto it =
-            std::lower_bound(tabLines.begin(), tabLines.end(), line.index,
-                             [](const TabLine &t, qsizetype index) { return t.line < index; });
-        return it != tabLines.end() && it->line == line.index ? &it->checkpoints : nullptr;
-    }
-
-    // Column where the character at that offset of the line starts.
-    qsizetype columnOf(const Line &line, qsizetype offset) const
-    {
-        if (!line.hasTab)
-            return offset;
-        qsizetype from = 0;
-        qsizetype column = 0;
-        if (const auto *checkpoints = checkpointsOf(line); checkpoints && !checkpoints->empty()) {
-            const qsizetype k = std::min(offset >> kCheckpointBits,
-                                         static_cast<qsizetype>(checkpoints->size()) - 1);
-            from = k << kCheckpointBits;
-            column = (*checkpoints)[ix(k)];
-        }
-        for (qsizetype i = from; i < offset; ++i)
-            column = text.at(line.start + i) == u'\t' ? nextTabStop(column) : column + 1;
-        return column;
-    }
-
-    // Offset of the character whose cells hold that column, with the column
-    // it starts at; the line's length past its last character.
-    qsizetype offsetAtColumn(const Line &line, qsizetype column, qsizetype &cellStart) const
-    {
-        if (column >= line.columns) {
-            cellStart = line.columns;
-            return line.length;
-        }
-        if (!line.hasTab) {
-            cellStart = column;
-            return column;
-        }
-        qsizetype from = 0;
-        qsizetype c = 0;
-        if (const auto *checkpoints = checkpointsOf(line); checkpoints && !checkpoints->empty()) {
-            const auto it = std::upper_bound(checkpoints->begin(), checkpoints->end(), column);
-            const auto k = static_cast<qsizetype>(it - checkpoints->begin()) - 1;
-            from = k << kCheckpointBits;
-            c = (*checkpoints)[ix(k)];
-        }
-        for (qsizetype i = from; i < line.length; ++i) {
-            const qsizetype next = text.at(line.start + i) == u'\t' ? nextTabStop(c) : c + 1;
-            if (column < next) {
-                cellStart = c;
-                return i;
-            }
-            c = next;
-        }
-        cellStart = c;
-        return line.length;
-    }
-
-    struct RowColumn
-    {
-        qsizetype row = 0;
-        qsizetype column = 0; // in the row, 0..columns
-    };
-
-    // Where the caret stands before the character at that position. The end
-    // of a line that fills its last row stays at the end of that row.
-    RowColumn rowColumnOf(qsizetype position) const
-    {
-        const Located located = lineAtPosition(position);
-        const Line &line = located.line;
-        const qsizetype column = columnOf(line, std::min(position - line.start, line.length));
-        const qsizetype row = std::min(column / columns, rowsOf(line.columns) - 1);
-        return {located.firstRow + row, column - row * columns};
-    }
-
-    qsizetype rowStartPosition(qsizetype row) const
-    {
-        const Located located = lineAtRow(row);
-        qsizetype cellStart = 0;
-        return located.line.start +
-               offsetAtColumn(located.line, (row - located.firstRow) * columns, cellStart);
-    }
-
-    void rewrap()
-    {
-        qsizetype rows = 0;
-        for (qsizetype g = 0; g < static_cast<qsizetype>(groups.size()); ++g) {
-            Group &group = groups[ix(g)];
-            group.rowsBefore = rows;
-            const qsizetype count = groupLineCount(g);
-            if (qsizetype{group.maxColumns} <= columns) {
-                rows += count;
-                continue;
-            }
-            Line line = firstLineOf(g);
-            for (qsizetype i = 0; i < count; ++i) {
-                rows += rowsOf(line.columns);
-                if (i + 1 < count)
-                    nextLine(line);
-            }
-        }
-        closedRows = rows;
-    }
-
-    // --- colours ---
-
-    void setTextColour(const QColor &colour)
-    {
-        textColour = colour;
-        const qsizetype end = text.size();
-        if (runs.back().start == end)
-            runs.back().rgb = colour.rgb();
-        else if (runs.back().rgb != colour.rgb())
-            runs.push_back(ColourRun{end, colour.rgb()});
-    }
-
-    qsizetype runIndexAt(qsizetype position) const
-    {
-        const auto it =
-            std::upper_bound(runs.begin(), runs.end(), position,
-                             [](qsizetype p, const ColourRun &r) { return p < r.start; });
-        return std::max<qsizetype>(0, static_cast<qsizetype>(it - runs.begin()) - 1);
     }
 
     // --- geometry and scrolling ---
@@ -910,14 +284,13 @@ struct ReceiveBox::Private
         const QSize size = q->viewport()->size();
         const int newColumns = std::max(1, size.width() / cellWidth);
         const int newRows = std::max(1, size.height() / cellHeight);
-        if (newColumns == columns && newRows == visibleRows)
+        if (newColumns == text.columns() && newRows == visibleRows)
             return;
         const bool atBottom = firstRow > 0 && firstRow >= maxFirstRow();
-        if (newColumns != columns) {
-            const qsizetype top = rowStartPosition(firstRow);
-            columns = newColumns;
-            rewrap();
-            firstRow = rowColumnOf(top).row;
+        if (newColumns != text.columns()) {
+            const qsizetype top = text.rowStartPosition(firstRow);
+            text.setColumns(newColumns);
+            firstRow = text.rowColumnOf(top).row;
         }
         visibleRows = newRows;
         if (atBottom)
@@ -925,7 +298,7 @@ struct ReceiveBox::Private
         syncScrollBar();
     }
 
-    qsizetype maxFirstRow() const { return std::max<qsizetype>(0, totalRows() - visibleRows); }
+    qsizetype maxFirstRow() const { return std::max<qsizetype>(0, text.rowCount() - visibleRows); }
 
     // Appending only adds rows below: the scroll bar follows once control is
     // back in the event loop, or at once when the view moves (usually right
@@ -996,7 +369,7 @@ struct ReceiveBox::Private
 
     void ensureVisible(qsizetype position)
     {
-        const qsizetype row = rowColumnOf(position).row;
+        const qsizetype row = text.rowColumnOf(position).row;
         if (row < firstRow)
             firstRow = row;
         else if (row >= firstRow + visibleRows)
@@ -1013,20 +386,20 @@ struct ReceiveBox::Private
         const qsizetype row = firstRow + rowInView;
         if (row < 0)
             return 0;
-        if (row >= totalRows())
-            return text.size();
-        const Located located = lineAtRow(row);
+        if (row >= text.rowCount())
+            return text.length();
+        const Located located = text.lineAtRow(row);
         const Line &line = located.line;
         const int x = std::max(0, point.x());
-        const qsizetype column = betweenCharacters
-                                     ? std::min<qsizetype>((x + cellWidth / 2) / cellWidth, columns)
-                                     : std::min<qsizetype>(x / cellWidth, columns - 1);
-        const qsizetype lineColumn = (row - located.firstRow) * columns + column;
+        const qsizetype column =
+            betweenCharacters ? std::min<qsizetype>((x + cellWidth / 2) / cellWidth, text.columns())
+                              : std::min<qsizetype>(x / cellWidth, text.columns() - 1);
+        const qsizetype lineColumn = (row - located.firstRow) * text.columns() + column;
         qsizetype cellStart = 0;
-        qsizetype offset = offsetAtColumn(line, lineColumn, cellStart);
+        qsizetype offset = text.offsetAtColumn(line, lineColumn, cellStart);
         if (betweenCharacters && offset < line.length && lineColumn > cellStart) {
             // Inside a TAB's cells: the nearer side of it.
-            const qsizetype width = nextTabStop(cellStart) - cellStart;
+            const qsizetype width = ReceiveBoxText::nextTabStop(cellStart) - cellStart;
             if ((lineColumn - cellStart) * 2 >= width)
                 ++offset;
         }
@@ -1040,7 +413,7 @@ struct ReceiveBox::Private
 
     void selectWordAt(qsizetype position)
     {
-        const Line line = lineAtPosition(position).line;
+        const Line line = text.lineAtPosition(position).line;
         if (position >= line.end()) {
             anchor = caret = std::min(position, line.end());
             return;
@@ -1056,19 +429,6 @@ struct ReceiveBox::Private
         }
         anchor = from;
         caret = to;
-    }
-
-    QString mid(qsizetype from, qsizetype count) const
-    {
-        const qsizetype size = text.size();
-        const qsizetype to = count >= size - from ? size : std::max<qsizetype>(0, from + count);
-        from = std::clamp<qsizetype>(from, 0, size);
-        count = to - from;
-        if (count <= 0)
-            return {};
-        QString result(count, Qt::Uninitialized);
-        text.copy(from, count, reinterpret_cast<char16_t *>(result.data()));
-        return result;
     }
 
     // --- painting ---
@@ -1261,19 +621,20 @@ struct ReceiveBox::Private
     // column after the last cell.
     qsizetype layoutRow(const Line &line, qsizetype rowInLine)
     {
-        const qsizetype rowColumn = rowInLine * columns;
+        const qsizetype rowColumn = rowInLine * text.columns();
         qsizetype cellStart = 0;
-        const qsizetype offset = offsetAtColumn(line, rowColumn, cellStart);
-        const qsizetype count = std::min<qsizetype>(line.length - offset, columns + 1);
+        const qsizetype offset = text.offsetAtColumn(line, rowColumn, cellStart);
+        const qsizetype count = std::min<qsizetype>(line.length - offset, text.columns() + 1);
         rowChars.resize(ix(count));
         if (count > 0)
             text.copy(line.start + offset, count, rowChars.data());
         cells.clear();
         qsizetype column = cellStart - rowColumn;
-        for (qsizetype i = 0; i < count && column < columns; ++i) {
+        for (qsizetype i = 0; i < count && column < text.columns(); ++i) {
             const char16_t c = rowChars[ix(i)];
             const qsizetype width =
-                c == u'\t' ? nextTabStop(column + rowColumn) - column - rowColumn : 1;
+                c == u'\t' ? ReceiveBoxText::nextTabStop(column + rowColumn) - column - rowColumn
+                           : 1;
             cells.push_back(Cell{line.start + offset + i, static_cast<int>(column),
                                  static_cast<int>(width), c});
             column += width;
@@ -1303,10 +664,10 @@ struct ReceiveBox::Private
     {
         if (cell.position >= colours.selFrom && cell.position < colours.selTo)
             return colours.highlightedText;
-        while (run + 1 < static_cast<qsizetype>(runs.size()) &&
-               runs[ix(run + 1)].start <= cell.position)
+        while (run + 1 < static_cast<qsizetype>(text.colourRuns().size()) &&
+               text.colourRuns()[ix(run + 1)].start <= cell.position)
             ++run;
-        const QRgb rgb = runs[ix(run)].rgb;
+        const QRgb rgb = text.colourRuns()[ix(run)].rgb;
         if (isControl(cell.ch))
             return mix(QColor::fromRgb(rgb), QColor::fromRgb(colours.back), 0.6).rgb();
         return rgb;
@@ -1314,7 +675,7 @@ struct ReceiveBox::Private
 
     bool lineEndSelected(const Line &line, qsizetype rowInLine, const Colours &colours) const
     {
-        return rowInLine + 1 >= rowsOf(line.columns) && line.terminator > 0 &&
+        return rowInLine + 1 >= text.rowsOf(line.columns) && line.terminator > 0 &&
                line.end() >= colours.selFrom && line.end() < colours.selTo;
     }
 
@@ -1400,14 +761,14 @@ struct ReceiveBox::Private
         const int top = std::max(0, area.top() / cellHeight);
         const int bottom = area.bottom() / cellHeight;
         int row = top;
-        if (firstRow + top < totalRows()) {
-            const Located located = lineAtRow(firstRow + top);
+        if (firstRow + top < text.rowCount()) {
+            const Located located = text.lineAtRow(firstRow + top);
             Line line = located.line;
             qsizetype rowInLine = firstRow + top - located.firstRow;
             for (; row <= bottom; ++row) {
                 blitRow(target, line, rowInLine, row, colours);
-                if (++rowInLine >= rowsOf(line.columns)) {
-                    if (!nextLine(line)) {
+                if (++rowInLine >= text.rowsOf(line.columns)) {
+                    if (!text.nextLine(line)) {
                         ++row;
                         break;
                     }
@@ -1454,7 +815,7 @@ struct ReceiveBox::Private
     {
         if (!q->hasFocus() || anchor != caret)
             return;
-        const RowColumn at = rowColumnOf(caret);
+        const RowColumn at = text.rowColumnOf(caret);
         if (at.row < firstRow || at.row > firstRow + bottomRow)
             return;
         const int x = std::min(static_cast<int>(at.column) * cellWidth, q->viewport()->width() - 1);
@@ -1512,8 +873,8 @@ struct ReceiveBox::Private
         const int y = viewRow * height;
         // The block of every column first, then the copying, a pixel row at a
         // time.
-        rowBlocks.assign(ix(std::clamp<qsizetype>(end, 0, columns)), 0);
-        qsizetype run = cells.empty() ? 0 : runIndexAt(cells.front().position);
+        rowBlocks.assign(ix(std::clamp<qsizetype>(end, 0, text.columns())), 0);
+        qsizetype run = cells.empty() ? 0 : text.runIndexAt(cells.front().position);
         for (std::size_t i = 0; i < cells.size(); ++i) {
             const Cell &cell = cells[i];
             const bool selected = cell.position >= colours.selFrom && cell.position < colours.selTo;
@@ -1521,7 +882,7 @@ struct ReceiveBox::Private
             const qint32 pair = pairIndex(fg, selected ? colours.highlight : colours.back);
             for (int k = 0; k < cell.width; ++k) {
                 const qsizetype column = qsizetype{cell.column} + k;
-                if (column < 0 || column >= columns)
+                if (column < 0 || column >= text.columns())
                     continue;
                 const qint32 index = block(k == 0 ? cell.ch : u' ', pair);
                 rowBlocks[ix(column)] = index;
@@ -1535,7 +896,7 @@ struct ReceiveBox::Private
                 }
             }
         }
-        if (rowBlocks.size() < ix(columns) && lineEndSelected(line, rowInLine, colours))
+        if (rowBlocks.size() < ix(text.columns()) && lineEndSelected(line, rowInLine, colours))
             rowBlocks.push_back(block(u' ', pairIndex(colours.highlightedText, colours.highlight)));
         const auto count = static_cast<qsizetype>(rowBlocks.size());
         const int x = static_cast<int>(count) * width;
@@ -1558,14 +919,14 @@ struct ReceiveBox::Private
         const Colours colours = this->colours();
         const int top = std::max(0, area.top() / cellHeight);
         const int bottom = area.bottom() / cellHeight;
-        if (firstRow + top < totalRows()) {
-            const Located located = lineAtRow(firstRow + top);
+        if (firstRow + top < text.rowCount()) {
+            const Located located = text.lineAtRow(firstRow + top);
             Line line = located.line;
             qsizetype rowInLine = firstRow + top - located.firstRow;
             for (int row = top; row <= bottom; ++row) {
                 paintRow(painter, line, rowInLine, row * cellHeight, colours);
-                if (++rowInLine >= rowsOf(line.columns)) {
-                    if (!nextLine(line))
+                if (++rowInLine >= text.rowsOf(line.columns)) {
+                    if (!text.nextLine(line))
                         break;
                     rowInLine = 0;
                 }
@@ -1581,7 +942,7 @@ struct ReceiveBox::Private
         const qsizetype end = layoutRow(line, rowInLine);
         auto fill = [&](qsizetype fromColumn, qsizetype toColumn) {
             fromColumn = std::max<qsizetype>(0, fromColumn);
-            toColumn = std::min<qsizetype>(columns, toColumn);
+            toColumn = std::min<qsizetype>(text.columns(), toColumn);
             if (fromColumn < toColumn)
                 painter.fillRect(QRect(static_cast<int>(fromColumn) * cellWidth, y,
                                        static_cast<int>(toColumn - fromColumn) * cellWidth,
@@ -1595,7 +956,7 @@ struct ReceiveBox::Private
         if (lineEndSelected(line, rowInLine, colours))
             fill(end, end + 1);
 
-        qsizetype run = cells.empty() ? 0 : runIndexAt(cells.front().position);
+        qsizetype run = cells.empty() ? 0 : text.runIndexAt(cells.front().position);
         const int baseline = y + ascent;
         for (std::size_t i = 0; i < cells.size(); ++i) {
             const Cell &cell = cells[i];
@@ -1654,7 +1015,7 @@ ReceiveBox::ReceiveBox(QWidget *parent) : QAbstractScrollArea(parent), d(new Pri
     viewport()->setCursor(Qt::IBeamCursor);
     d->textColour = palette().color(QPalette::Window);
     d->backColour = palette().color(QPalette::WindowText);
-    d->runs.assign(1, ColourRun{0, d->textColour.rgb()});
+    d->text.clear(d->textColour.rgb());
     d->updateMetrics();
     d->autoScroll.setInterval(50);
     connect(&d->autoScroll, &QTimer::timeout, this, [this] { d->autoScrollStep(); });
@@ -1665,37 +1026,37 @@ ReceiveBox::~ReceiveBox() = default;
 
 QString ReceiveBox::Text() const
 {
-    return d->mid(0, d->text.size());
+    return d->text.mid(0, d->text.length());
 }
 
 void ReceiveBox::setText(QStringView text)
 {
     d->clear();
-    d->append(text);
+    d->text.append(text);
     d->syncScrollBar();
     viewport()->update();
 }
 
 void ReceiveBox::append(QStringView text)
 {
-    d->append(text);
+    d->text.append(text);
     d->scheduleScrollBarSync();
     viewport()->update();
 }
 
 qsizetype ReceiveBox::length() const
 {
-    return d->text.size();
+    return d->text.length();
 }
 
 QString ReceiveBox::mid(qsizetype from, qsizetype count) const
 {
-    return d->mid(from, count);
+    return d->text.mid(from, count);
 }
 
 void ReceiveBox::setSelStart(qsizetype position)
 {
-    position = std::clamp<qsizetype>(position, 0, d->text.size());
+    position = std::clamp<qsizetype>(position, 0, d->text.length());
     d->anchor = d->caret = position;
     d->ensureVisible(position);
     viewport()->update();
@@ -1708,7 +1069,8 @@ qsizetype ReceiveBox::selStart() const
 
 void ReceiveBox::setTextColour(const QColor &colour)
 {
-    d->setTextColour(colour);
+    d->textColour = colour;
+    d->text.setColour(colour.rgb());
 }
 
 QColor ReceiveBox::textColour() const
@@ -1739,19 +1101,19 @@ qsizetype ReceiveBox::selectionEnd() const
 
 void ReceiveBox::setSelection(qsizetype anchor, qsizetype position)
 {
-    d->anchor = std::clamp<qsizetype>(anchor, 0, d->text.size());
-    d->caret = std::clamp<qsizetype>(position, 0, d->text.size());
+    d->anchor = std::clamp<qsizetype>(anchor, 0, d->text.length());
+    d->caret = std::clamp<qsizetype>(position, 0, d->text.length());
     viewport()->update();
 }
 
 QString ReceiveBox::selectedText() const
 {
-    return d->mid(d->selectionFrom(), d->selectionTo() - d->selectionFrom());
+    return d->text.mid(d->selectionFrom(), d->selectionTo() - d->selectionFrom());
 }
 
 void ReceiveBox::selectAll()
 {
-    setSelection(0, d->text.size());
+    setSelection(0, d->text.length());
 }
 
 void ReceiveBox::copy() const
@@ -1773,12 +1135,12 @@ qsizetype ReceiveBox::firstVisibleRow() const
 
 qsizetype ReceiveBox::rowCount() const
 {
-    return d->totalRows();
+    return d->text.rowCount();
 }
 
 int ReceiveBox::columnsPerRow() const
 {
-    return d->columns;
+    return d->text.columns();
 }
 
 int ReceiveBox::visibleRowCount() const
@@ -1800,7 +1162,7 @@ QMenu *ReceiveBox::createContextMenu(QWidget *parent)
     connect(copyAction, &QAction::triggered, this, &ReceiveBox::copy);
     QAction *selectAllAction = menu->addAction(QStringLiteral("Seleccionar todo"));
     selectAllAction->setShortcut(QKeySequence::SelectAll);
-    selectAllAction->setEnabled(d->text.size() > 0);
+    selectAllAction->setEnabled(d->text.length() > 0);
     connect(selectAllAction, &QAction::triggered, this, &ReceiveBox::selectAll);
     return menu;
 }
