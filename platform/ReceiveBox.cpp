@@ -209,7 +209,8 @@ struct ReceiveBox::Private
 
     // Painting at an integer device pixel ratio: every cell is a block of
     // pixels rendered once per character and colour pair, and a paint copies
-    // blocks into a frame, with no text layout or glyph blending per paint.
+    // blocks into the painter's image (or a frame of the box's own, drawn with
+    // one drawImage), with no text layout or glyph blending per paint.
     struct ColourPair
     {
         QRgb fg = 0;
@@ -251,7 +252,7 @@ struct ReceiveBox::Private
     QTimer autoScroll;
     int wheelRemainder = 0;
 
-    // --- the text and its line index ---
+    // --- the text ---
 
     using Line = ReceiveBoxText::Line;
     using Located = ReceiveBoxText::Located;
