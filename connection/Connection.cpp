@@ -10,7 +10,6 @@
 #include "SocketControl.h"
 #include "SystemColour.h"
 
-#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -85,9 +84,9 @@ void Connection::setStatus(std::uint32_t colour, const QString &caption)
     QPalette palette = estado.palette();
     palette.setColor(QPalette::WindowText, platform::colourFromWord(colour));
     estado.setPalette(palette);
+    // A changed caption is announced to assistive technology by the label
+    // itself (QAccessible::NameChanged); an unchanged one is not repeated.
     estado.setText(caption);
-    QAccessibleValueChangeEvent event(&estado, caption);
-    QAccessible::updateAccessibility(&event);
 }
 
 void Connection::showError(const QString &message)

@@ -2,6 +2,9 @@
 
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QFontMetricsF>
+
+#include <cmath>
 
 namespace platform {
 
@@ -42,6 +45,28 @@ QFont msSansSerifFont(qreal pointSize)
     fallback.setWeight(QFont::Normal);
     fallback.setStyleHint(QFont::SansSerif);
     return fallback;
+}
+
+QFont fontFittingWidth(const QFont &font, const QString &text, int width)
+{
+    const auto fits = [&](const QFont &candidate) {
+        return std::ceil(QFontMetricsF(candidate).horizontalAdvance(text)) <= width;
+    };
+    if (fits(font))
+        return font;
+    QFont fitted = font;
+    for (int stretch = QFont::Unstretched - 1; stretch >= QFont::SemiCondensed; --stretch) {
+        fitted.setStretch(stretch);
+        if (fits(fitted))
+            return fitted;
+    }
+    constexpr qreal smallestPointSize = 6.0;
+    for (qreal size = font.pointSizeF() - 0.25; size >= smallestPointSize; size -= 0.25) {
+        fitted.setPointSizeF(size);
+        if (fits(fitted))
+            return fitted;
+    }
+    return fitted;
 }
 
 } // namespace platform

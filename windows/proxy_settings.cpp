@@ -1,5 +1,6 @@
 #include "proxy_settings.h"
 
+#include "Captions.h"
 #include "Twips.h"
 
 #include "Connection.h"
@@ -37,9 +38,11 @@ proxy_settings::proxy_settings(QWidget &owner, Connection &connection)
     auto *label1 = new QLabel(QStringLiteral("Proxy HTTP"), this);
     label1->setObjectName(QStringLiteral("Label1"));
     label1->setGeometry(rectFromTwips(240, 240, 975, 255));
+    fitCaption(*label1);
     auto *label2 = new QLabel(QStringLiteral("Puerto"), this);
     label2->setObjectName(QStringLiteral("Label2"));
     label2->setGeometry(rectFromTwips(240, 720, 615, 255));
+    fitCaption(*label2);
 
     proxy = historyCombo(this, "proxy");
     proxy->setGeometry(rectFromTwips(1320, 240, 2175, 315));
@@ -52,6 +55,8 @@ proxy_settings::proxy_settings(QWidget &owner, Connection &connection)
 
     label1->setBuddy(proxy);
     label2->setBuddy(puerto);
+    nameAfter(*proxy, *label1);
+    nameAfter(*puerto, *label2);
     setTabOrder(proxy, puerto);
     setTabOrder(puerto, OKButton);
 

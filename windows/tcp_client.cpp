@@ -1,5 +1,7 @@
 #include "tcp_client.h"
 
+#include "Captions.h"
+#include "StatusLine.h"
 #include "Twips.h"
 #include "proxy_settings.h"
 
@@ -83,6 +85,7 @@ void tcp_client::buildControls()
 {
     options_menu = menuBar()->addMenu(QStringLiteral("Opciones"));
     options_menu->setObjectName(QStringLiteral("options_menu"));
+    options_menu->setAccessibleName(options_menu->title());
     proxy_settings_menu = options_menu->addAction(QStringLiteral("Configurar Proxy"));
     proxy_settings_menu->setObjectName(QStringLiteral("proxy_settings_menu"));
 
@@ -94,10 +97,12 @@ void tcp_client::buildControls()
     // Created from back to front: a widget created later lies in front.
     Label1 = label(client, "Label1", QStringLiteral("Equipo Remoto"));
     Label1->setGeometry(rectFromTwips(2760, 600, 1215, 255));
+    fitCaption(*Label1);
     Label2 = label(client, "Label2", QStringLiteral("Puerto"));
     Label2->setGeometry(rectFromTwips(6480, 600, 615, 255));
+    fitCaption(*Label2);
 
-    Estado = label(client, "Estado", QStringLiteral("Listo"));
+    Estado = named(new StatusLine(QStringLiteral("Listo"), client), "Estado");
     Estado->setGeometry(rectFromTwips(240, 7320, 11415, 375));
     Estado->setFont(platform::msSansSerifFont(9.75));
     Estado->setAutoFillBackground(true);
@@ -131,11 +136,13 @@ void tcp_client::buildControls()
     txtRcv->setGeometry(rectFromTwips(480, 4440, 10935, 2415));
     txtRcv->setFont(boxFont);
     txtRcv->setBackColour(boxBack);
+    txtRcv->setAccessibleName(Frame1->title());
 
     txtSend = named(new SendBox(client), "txtSend");
     txtSend->setGeometry(rectFromTwips(480, 2160, 9975, 1455));
     txtSend->setFont(boxFont);
     txtSend->setBackColour(boxBack);
+    txtSend->setAccessibleName(Frame2->title());
 
     host_remoto = historyCombo(client, "host_remoto");
     host_remoto->setGeometry(rectFromTwips(3960, 600, 2175, 315));
@@ -148,6 +155,8 @@ void tcp_client::buildControls()
 
     Label1->setBuddy(host_remoto);
     Label2->setBuddy(puerto_remoto);
+    nameAfter(*host_remoto, *Label1);
+    nameAfter(*puerto_remoto, *Label2);
 
     // Tab order by tab index; labels and frames take no focus.
     QWidget *const tabOrder[] = {host_remoto,   puerto_remoto, usar_proxy,  cmdConnect,
