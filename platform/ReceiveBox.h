@@ -33,7 +33,9 @@ public:
     QString Text() const;
     // Replaces the whole text; the selection is dropped.
     void setText(QStringView text);
-    // Adds text at the end; schedules one paint, never paints at once.
+    // Adds text at the end; schedules one paint, never paints at once. The
+    // rows are counted at once; the scroll bar catches up in the event loop,
+    // or right away when the view moves (setSelStart(), keys, the wheel).
     void append(QStringView text);
     // Number of characters of Text().
     qsizetype length() const;
@@ -56,6 +58,7 @@ public:
     // The selection, as half-open character positions; empty when equal.
     qsizetype selectionStart() const;
     qsizetype selectionEnd() const;
+    // Selects from anchor to position (clamped); the view does not move.
     void setSelection(qsizetype anchor, qsizetype position);
     QString selectedText() const;
     void selectAll();
