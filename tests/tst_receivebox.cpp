@@ -191,6 +191,7 @@ private Q_SLOTS:
     void contextMenu();
     void manyPieces();
     void sixteenMebibyteLine();
+    void scrollBarFollowsArrivals();
     void hugeRowCountScrollBar();
     void paintStates_data();
     void paintStates();
@@ -721,6 +722,53 @@ void TestReceiveBox::sixteenMebibyteLine()
     QCOMPARE(box.mid(pieceSize * 200 - 2, 4),
              QStringLiteral("mm") + QChar(u'A' + 200 % 26) + QStringLiteral("m"));
     QCOMPARE(box.positionAt(QPoint(0, 0)), box.firstVisibleRow() * width);
+}
+
+namespace {
+
+class PaintCounter final : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        count += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+} // namespace
+
+void TestReceiveBox::scrollBarFollowsArrivals()
+{
+    // An append alone brings the bar up to date once the event loop runs.
+    // Arrivals followed to the end repaint the bar only while its slider
+    // still moves; a jump to the top repaints it.
+    ReceiveBox box;
+    SHOW(box, 400, 300);
+    QScrollBar *bar = box.verticalScrollBar();
+    box.append(lines80(2000 * 80));
+    QTRY_COMPARE(bar->maximum(), box.rowCount() - box.visibleRowCount());
+    QCOMPARE(bar->value(), 0);
+    PaintCounter paints(bar);
+    box.setSelStart(box.length());
+    QCOMPARE(bar->value(), bar->maximum());
+    QTRY_VERIFY(paints.count > 0);
+    paints.count = 0;
+    for (int i = 0; i < 20; ++i) {
+        box.append(QStringLiteral("one more line\r\n"));
+        box.setSelStart(box.length());
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(bar->value(), bar->maximum());
+    QCOMPARE(bar->maximum(), box.rowCount() - box.visibleRowCount());
+    QCOMPARE(paints.count, 0);
+    box.setSelStart(0);
+    QCOMPARE(bar->value(), 0);
+    QTRY_VERIFY(paints.count > 0);
 }
 
 void TestReceiveBox::hugeRowCountScrollBar()
