@@ -58,9 +58,11 @@ public:
     {
         m_server.listen(QHostAddress::LocalHost);
         connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection())
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
                 connect(socket, &QTcpSocket::readyRead, socket,
                         [socket] { socket->write(socket->readAll()); });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
         });
     }
     QString portText() const { return QString::number(m_server.serverPort()); }

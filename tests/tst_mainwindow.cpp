@@ -10,6 +10,7 @@
 #include "SocketControl.h"
 #include "SystemColour.h"
 #include "Twips.h"
+#include "proxy_settings.h"
 #include "tcp_client.h"
 
 #include <QCheckBox>
@@ -308,29 +309,48 @@ void TestMainWindow::returnToIdle()
 
 void TestMainWindow::closingEndsTheProcess_data()
 {
-    QTest::addColumn<bool>("connected");
+    QTest::addColumn<QString>("state");
     QTest::addColumn<bool>("proxyWindowShown");
-    QTest::newRow("ready") << false << false;
-    QTest::newRow("connected") << true << false;
-    QTest::newRow("proxy window shown") << false << true;
+    QTest::newRow("ready") << QStringLiteral("ready") << false;
+    QTest::newRow("connecting") << QStringLiteral("connecting") << false;
+    QTest::newRow("awaiting the proxy") << QStringLiteral("awaiting") << true;
+    QTest::newRow("connected") << QStringLiteral("connected") << false;
+    QTest::newRow("connected, proxy window shown") << QStringLiteral("connected") << true;
+    QTest::newRow("ready, proxy window shown") << QStringLiteral("ready") << true;
 }
 
 void TestMainWindow::closingEndsTheProcess()
 {
-    QFETCH(bool, connected);
+    QFETCH(QString, state);
     QFETCH(bool, proxyWindowShown);
+    tcp_client &w = *m_window;
     LoopbackPeer peer;
-    if (connected)
+    if (state == QLatin1String("connecting")) {
+        typeInCombo(w.host_remoto, QStringLiteral("127.0.0.1"));
+        typeInCombo(w.puerto_remoto, peer.portText());
+        QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
+    } else if (state == QLatin1String("awaiting")) {
+        // The peer plays a proxy that never answers.
+        w.connection().proxy_host_str = QStringLiteral("127.0.0.1");
+        w.connection().proxy_puerto_str = peer.portText();
+        w.usar_proxy->setChecked(true);
+        w.proxySettingsWindow()->hide();
+        typeInCombo(w.host_remoto, QStringLiteral("remote"));
+        typeInCombo(w.puerto_remoto, QStringLiteral("1"));
+        QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::awaitingProxyReply(), 10000);
+    } else if (state == QLatin1String("connected")) {
         connectTo(peer);
+    }
     if (proxyWindowShown)
-        m_window->proxy_settings_menu->trigger();
-    const QString caption = m_window->Estado->text();
-    m_window->close();
+        w.proxy_settings_menu->trigger();
+    const QString caption = w.Estado->text();
+    const int socketState = w.tcpClient->State();
+    w.close();
     QCOMPARE(g_exitCodes, QList<int>{0});
     // Nothing ran before the exit: no status text, the connection untouched.
-    QCOMPARE(m_window->Estado->text(), caption);
-    if (connected)
-        QCOMPARE(m_window->tcpClient->State(), int(SocketControl::StateConnected));
+    QCOMPARE(w.Estado->text(), caption);
+    QCOMPARE(w.tcpClient->State(), socketState);
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -1,0 +1,295 @@
+// Faults from the network and from hurried users: resets, proxies that
+// misbehave, "Desconectar" at every moment, and many connections in a row.
+// The window must never lose a received byte, mix two connections, or leak.
+
+#include "ProxyFixtures.h"
+#include "WindowTestSupport.h"
+
+#include "Connection.h"
+#include "ProcessExit.h"
+#include "ReceiveBox.h"
+#include "SendBox.h"
+#include "SocketControl.h"
+#include "proxy_settings.h"
+#include "tcp_client.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QTest>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+void ignoreExit(int) {}
+
+qsizetype openFileCount()
+{
+    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size();
+}
+
+// Resident memory now, from the kernel's page counts.
+long residentKiB()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : 0;
+}
+
+// A reset instead of an orderly close.
+void resetConnection(QTcpSocket *socket)
+{
+    const struct linger noLinger
+    {
+        1, 0
+    };
+    ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &noLinger,
+                 sizeof noLinger);
+    socket->abort();
+}
+
+// A server that, on every connection, sends a greeting and then, if told
+// to, closes at once.
+class GreetingServer final : public QObject
+{
+    Q_OBJECT
+
+public:
+    GreetingServer(QByteArray greeting, bool closeAfter)
+        : m_greeting(std::move(greeting)), m_closeAfter(closeAfter)
+    {
+        m_server.listen(QHostAddress::LocalHost);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                ++accepted;
+                socket->write(m_greeting);
+                if (m_closeAfter)
+                    socket->disconnectFromHost();
+            }
+        });
+    }
+    QString portText() const { return QString::number(m_server.serverPort()); }
+    int accepted = 0;
+
+private:
+    QTcpServer m_server;
+    QByteArray m_greeting;
+    bool m_closeAfter;
+};
+
+} // namespace
+
+class TestFaults : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup() { m_window.reset(); }
+
+    void peerEndsTheConnection_data();
+    void peerEndsTheConnection();
+    void proxyFloodsHeadersWithoutABlankLine();
+    void disconnectAtEveryMoment_data();
+    void disconnectAtEveryMoment();
+    void manyConnectionsInARow();
+
+private:
+    void start(const QString &host, const QString &port);
+    std::unique_ptr<tcp_client> m_window;
+};
+
+void TestFaults::initTestCase()
+{
+    QLocale::setDefault(QLocale::c());
+    platform::setExitHandler(&ignoreExit);
+}
+
+void TestFaults::init()
+{
+    m_window = std::make_unique<tcp_client>();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+}
+
+void TestFaults::start(const QString &host, const QString &port)
+{
+    typeInCombo(m_window->host_remoto, host);
+    typeInCombo(m_window->puerto_remoto, port);
+    QTest::mouseClick(m_window->cmdConnect, Qt::LeftButton);
+}
+
+void TestFaults::peerEndsTheConnection_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("reset");
+    QTest::addColumn<bool>("waitForDelivery"); // reset only once everything is shown
+    QTest::newRow("sends 1 MiB and closes at once") << 1024 * 1024 << false << false;
+    QTest::newRow("closes right after accepting") << 0 << false << false;
+    QTest::newRow("resets after its data is in") << 256 * 1024 << true << true;
+    QTest::newRow("resets mid-stream") << 4 * 1024 * 1024 << true << false;
+}
+
+void TestFaults::peerEndsTheConnection()
+{
+    QFETCH(int, size);
+    QFETCH(bool, reset);
+    QFETCH(bool, waitForDelivery);
+    QByteArray payload(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        payload[i] = static_cast<char>('a' + i % 26);
+    if (size > 0)
+        payload[size / 2] = '\0';
+    const QString expected =
+        QString::fromLatin1(payload).replace(QChar(0), QStringLiteral("\\x00"));
+
+    LoopbackPeer peer;
+    start(QStringLiteral("127.0.0.1"), peer.portText());
+    QTRY_VERIFY_WITH_TIMEOUT(peer.socket(), 10000);
+    peer.socket()->write(payload);
+    if (waitForDelivery)
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->txtRcv->length(), expected.size(), 20000);
+    if (reset) {
+        if (!waitForDelivery)
+            peer.socket()->flush();
+        resetConnection(peer.socket());
+    } else {
+        peer.socket()->disconnectFromHost();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->cmdConnect->isEnabled(), 20000);
+    QCOMPARE(m_window->Estado->text(), status::closedByPeer());
+    const QString shown = m_window->txtRcv->Text();
+    if (reset && !waitForDelivery) {
+        // What the reset cut off never arrived; what arrived is all shown.
+        QVERIFY(expected.startsWith(shown));
+    } else {
+        QCOMPARE(shown.size(), expected.size());
+        QVERIFY(shown == expected);
+    }
+}
+
+void TestFaults::proxyFloodsHeadersWithoutABlankLine()
+{
+    tcp_client &w = *m_window;
+    ScriptedProxy proxy;
+    w.connection().proxy_host_str = QStringLiteral("127.0.0.1");
+    w.connection().proxy_puerto_str = proxy.portText();
+    {
+        QSignalBlocker quiet(w.usar_proxy);
+        w.usar_proxy->setChecked(true);
+    }
+    start(QStringLiteral("remote"), QStringLiteral("22"));
+    QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::awaitingProxyReply(), 10000);
+    QByteArray headers = "HTTP/1.1 200 OK\r\n";
+    while (headers.size() < 1024 * 1024)
+        headers += "X-Filler: " + QByteArray(60, 'v') + "\r\n";
+    proxy.send(headers);
+    QTRY_COMPARE_WITH_TIMEOUT(w.txtRcv->length(), headers.size(), 20000);
+    QCOMPARE(w.Estado->text(), status::awaitingProxyReply());
+    QVERIFY(!w.connection().tunel_listo);
+    QTest::mouseClick(w.cmdDisconnect, Qt::LeftButton);
+    QCOMPARE(w.Estado->text(), status::disconnected());
+    QCOMPARE(w.txtRcv->length(), headers.size());
+}
+
+void TestFaults::disconnectAtEveryMoment_data()
+{
+    QTest::addColumn<QString>("moment");
+    QTest::addColumn<bool>("viaProxy");
+    QTest::newRow("right after Conectar") << QStringLiteral("connecting") << false;
+    QTest::newRow("right after Conectar, proxy") << QStringLiteral("connecting") << true;
+    QTest::newRow("awaiting the proxy") << QStringLiteral("awaiting") << true;
+    QTest::newRow("connected") << QStringLiteral("connected") << false;
+    QTest::newRow("connected through the proxy") << QStringLiteral("connected") << true;
+}
+
+void TestFaults::disconnectAtEveryMoment()
+{
+    QFETCH(QString, moment);
+    QFETCH(bool, viaProxy);
+    tcp_client &w = *m_window;
+    // The old peer greets and hangs up at once: if anything of it reached the
+    // new connection, its text or its close would show.
+    GreetingServer old(viaProxy ? QByteArray("HTTP/1.1 200 OK\r\n\r\nOLD") : QByteArray("OLD"),
+                       moment == QLatin1String("connecting"));
+    if (viaProxy) {
+        w.connection().proxy_host_str = QStringLiteral("127.0.0.1");
+        w.connection().proxy_puerto_str = old.portText();
+        QSignalBlocker quiet(w.usar_proxy);
+        w.usar_proxy->setChecked(true);
+    }
+    if (moment == QLatin1String("awaiting")) {
+        // A proxy that accepts and never answers.
+        GreetingServer *silent = new GreetingServer(QByteArray(), false);
+        silent->setParent(this);
+        w.connection().proxy_puerto_str = silent->portText();
+        start(QStringLiteral("remote"), QStringLiteral("1"));
+        QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::awaitingProxyReply(), 10000);
+        delete silent;
+    } else {
+        if (viaProxy)
+            start(QStringLiteral("remote"), QStringLiteral("1"));
+        else
+            start(QStringLiteral("127.0.0.1"), old.portText());
+        if (moment == QLatin1String("connected")) {
+            QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::connected(), 10000);
+        }
+    }
+    QTest::mouseClick(w.cmdDisconnect, Qt::LeftButton);
+    QCOMPARE(w.Estado->text(), status::disconnected());
+    QCOMPARE(w.tcpClient->State(), int(SocketControl::StateClosed));
+
+    // A fresh, direct connection to a peer that only speaks when spoken to.
+    {
+        QSignalBlocker quiet(w.usar_proxy);
+        w.usar_proxy->setChecked(false);
+    }
+    LoopbackPeer fresh;
+    start(QStringLiteral("127.0.0.1"), fresh.portText());
+    QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::connected(), 10000);
+    QTRY_VERIFY(fresh.socket());
+    fresh.socket()->write("NEW");
+    QTRY_COMPARE(w.txtRcv->Text(), QStringLiteral("NEW"));
+    // One more round trip, so that anything still queued would have arrived.
+    fresh.socket()->write("!");
+    QTRY_COMPARE(w.txtRcv->Text(), QStringLiteral("NEW!"));
+    QCOMPARE(w.Estado->text(), status::connected());
+}
+
+void TestFaults::manyConnectionsInARow()
+{
+    tcp_client &w = *m_window;
+    EchoServer echo;
+    // Waits without the fixed steps of QTRY_*, which would make 200 cycles slow.
+    const auto cycle = [&] {
+        start(QStringLiteral("127.0.0.1"), echo.portText());
+        QVERIFY(QTest::qWaitFor([&] { return w.Estado->text() == status::connected(); }, 10000));
+        QTest::keyClicks(w.txtSend, QStringLiteral("ping"));
+        QTest::keyClick(w.txtSend, Qt::Key_Return);
+        QVERIFY(
+            QTest::qWaitFor([&] { return w.txtRcv->Text() == QStringLiteral("ping\r\n"); }, 10000));
+        QTest::mouseClick(w.cmdDisconnect, Qt::LeftButton);
+    };
+    for (int i = 0; i < 10; ++i)
+        cycle();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const qsizetype filesBefore = openFileCount();
+    const long rssBefore = residentKiB();
+    for (int i = 0; i < 200; ++i)
+        cycle();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // Each closed socket is released; a leak would leave 200 descriptors.
+    QTRY_VERIFY_WITH_TIMEOUT(openFileCount() <= filesBefore + 2, 10000);
+    qInfo("200 cycles: open files %lld -> %lld, resident memory %ld KiB -> %ld KiB",
+          static_cast<long long>(filesBefore), static_cast<long long>(openFileCount()), rssBefore,
+          residentKiB());
+    QVERIFY(residentKiB() - rssBefore < 2 * 1024);
+}
+
+QTEST_MAIN(TestFaults)
+#include "tst_faults.moc"
