@@ -2,10 +2,15 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 namespace platform::detail {
 
 void systemExit(int exitCode)
 {
+    // What was printed still goes out, as on POSIX: ExitProcess does not
+    // flush the C library's buffers. Nothing else runs.
+    std::fflush(nullptr);
     ExitProcess(static_cast<UINT>(exitCode));
 }
 
