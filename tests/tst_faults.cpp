@@ -288,7 +288,13 @@ void TestFaults::manyConnectionsInARow()
     qInfo("200 cycles: open files %lld -> %lld, resident memory %ld KiB -> %ld KiB",
           static_cast<long long>(filesBefore), static_cast<long long>(openFileCount()), rssBefore,
           residentKiB());
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer holds freed memory in quarantine; its leak check
+    // stands in for this bound in that build.
+    Q_UNUSED(rssBefore)
+#else
     QVERIFY(residentKiB() - rssBefore < 2 * 1024);
+#endif
 }
 
 QTEST_MAIN(TestFaults)

@@ -12,7 +12,10 @@ close_and_expect_exit() {
   QT_QPA_PLATFORM=xcb "$binary" >"$xsession_dir/brisol.log" 2>&1 &
   local brisol=$!
   local window
-  window=$(xdotool search --sync --onlyvisible --name '^Brisol v1\.4$' | head -n 1)
+  window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Brisol v1\.4$' | head -n 1) || true
+  if [ -z "$window" ]; then
+    echo "FAIL: the main window did not appear"; cat "$xsession_dir/brisol.log"; exit 1
+  fi
   wait_until 200 sh -c "wmctrl -l | grep -q 'Brisol v1.4'"
   if [ "$with_proxy_window" = yes ]; then
     # Tick "Usar Proxy": the proxy settings window opens.
