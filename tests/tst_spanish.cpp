@@ -120,8 +120,9 @@ public:
         PortFieldMenu,
         ProxyHostFieldMenu,
         ProxyPortFieldMenu,
-        SendBoxMenuIdle,
+        SendBoxMenuAtStart,
         SendBoxMenuConnected,
+        SendBoxMenuAfterDisconnecting,
         ReceiveBoxMenu,
         ReceiveBoxScrollBarMenu,
         MessageBoxOfConectar,
@@ -138,6 +139,7 @@ private Q_SLOTS:
 private:
     QStringList stringsShownAt(Place place);
     QStringList messageBoxOfConectar();
+    bool connectToPeer(const LoopbackPeer &peer);
 
     std::unique_ptr<tcp_client> m_window;
 };
@@ -181,6 +183,16 @@ QStringList TestSpanish::messageBoxOfConectar()
     return strings;
 }
 
+bool TestSpanish::connectToPeer(const LoopbackPeer &peer)
+{
+    tcp_client &w = *m_window;
+    typeInCombo(w.host_remoto, QStringLiteral("127.0.0.1"));
+    typeInCombo(w.puerto_remoto, peer.portText());
+    QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
+    return QTest::qWaitFor([&] { return !w.txtSend->isReadOnly() && w.cmdDisconnect->isEnabled(); },
+                           10000);
+}
+
 QStringList TestSpanish::stringsShownAt(Place place)
 {
     tcp_client &w = *m_window;
@@ -204,15 +216,21 @@ QStringList TestSpanish::stringsShownAt(Place place)
         w.proxy_settings_menu->trigger();
         return stringsOfMenu(
             w.proxySettingsWindow()->puerto->lineEdit()->createStandardContextMenu());
-    case SendBoxMenuIdle:
+    case SendBoxMenuAtStart:
         return stringsOfMenu(w.txtSend->createStandardContextMenu());
     case SendBoxMenuConnected: {
-        // Connected, the box is editable and its menu offers every edit.
         LoopbackPeer peer;
-        typeInCombo(w.host_remoto, QStringLiteral("127.0.0.1"));
-        typeInCombo(w.puerto_remoto, peer.portText());
-        QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
-        if (!QTest::qWaitFor([&] { return !w.txtSend->isReadOnly(); }, 10000))
+        if (!connectToPeer(peer))
+            return {};
+        return stringsOfMenu(w.txtSend->createStandardContextMenu());
+    }
+    case SendBoxMenuAfterDisconnecting: {
+        // Back to idle, the box is read-only: its menu only copies and selects.
+        LoopbackPeer peer;
+        if (!connectToPeer(peer))
+            return {};
+        QTest::mouseClick(w.cmdDisconnect, Qt::LeftButton);
+        if (!w.txtSend->isReadOnly())
             return {};
         return stringsOfMenu(w.txtSend->createStandardContextMenu());
     }
@@ -249,10 +267,11 @@ void TestSpanish::noEnglishIsShown_data()
     QTest::newRow("menu of the port field") << PortFieldMenu << lineEditMenu;
     QTest::newRow("menu of the proxy host field") << ProxyHostFieldMenu << lineEditMenu;
     QTest::newRow("menu of the proxy port field") << ProxyPortFieldMenu << lineEditMenu;
-    QTest::newRow("menu of the send box, idle")
-        << SendBoxMenuIdle
-        << QStringList{QStringLiteral("Copiar"), QStringLiteral("Seleccionar todo")};
+    QTest::newRow("menu of the send box at start") << SendBoxMenuAtStart << lineEditMenu;
     QTest::newRow("menu of the send box, connected") << SendBoxMenuConnected << lineEditMenu;
+    QTest::newRow("menu of the send box after Desconectar")
+        << SendBoxMenuAfterDisconnecting
+        << QStringList{QStringLiteral("Copiar"), QStringLiteral("Seleccionar todo")};
     QTest::newRow("menu of the receive box")
         << ReceiveBoxMenu
         << QStringList{QStringLiteral("Copiar"), QStringLiteral("Seleccionar todo")};
