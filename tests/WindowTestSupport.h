@@ -1,59 +1,15 @@
 #pragma once
 
-// What the window tests share: a loopback peer that records what it is sent,
-// a watcher that answers the modal message box as a user would, and small
-// steps of driving the main window.
+// What the window tests share: a watcher that answers the modal message box as a user would, and
+// small steps of driving the main window.
+
+#include "NetworkFixtures.h"
 
 #include <QApplication>
-#include <QByteArray>
 #include <QComboBox>
-#include <QHostAddress>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
-
-// A server on 127.0.0.1 that takes one connection and keeps what it receives.
-class LoopbackPeer final : public QObject
-{
-    Q_OBJECT
-
-public:
-    LoopbackPeer()
-    {
-        m_server.listen(QHostAddress::LocalHost);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                if (m_socket) {
-                    socket->deleteLater();
-                    continue;
-                }
-                m_socket = socket;
-                connect(socket, &QTcpSocket::readyRead, this, [this] {
-                    received += m_socket->readAll();
-                    Q_EMIT receivedMore();
-                });
-                Q_EMIT accepted();
-            }
-        });
-    }
-
-    quint16 port() const { return m_server.serverPort(); }
-    QString portText() const { return QString::number(port()); }
-    QTcpSocket *socket() const { return m_socket; }
-
-    QByteArray received;
-
-Q_SIGNALS:
-    void accepted();
-    void receivedMore();
-
-private:
-    QTcpServer m_server;
-    QPointer<QTcpSocket> m_socket;
-};
 
 // Answers every modal message box with OK, keeping what it showed.
 class MessageBoxWatcher final : public QObject

@@ -2,7 +2,7 @@
 // its validation and history lists, the receive and send paths, and the
 // CONNECT tunnel against a scripted proxy and against tinyproxy.
 
-#include "ProxyFixtures.h"
+#include "NetworkFixtures.h"
 #include "WindowTestSupport.h"
 
 #include "CodePage.h"

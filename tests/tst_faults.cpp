@@ -2,7 +2,7 @@
 // misbehave, "Desconectar" at every moment, and many connections in a row.
 // The window must never lose a received byte, mix two connections, or leak.
 
-#include "ProxyFixtures.h"
+#include "NetworkFixtures.h"
 #include "WindowTestSupport.h"
 
 #include "Connection.h"

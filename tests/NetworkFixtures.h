@@ -1,8 +1,9 @@
 #pragma once
 
-// Proxies for the tunnel tests: a scripted one on loopback that answers what
-// the test tells it to, and Debian's tinyproxy, started on a free loopback
-// port with a generated configuration and stopped at the end.
+// Real peers on loopback for the tests: a server that keeps what it is sent,
+// an echo server, a scripted proxy that answers what the test tells it to,
+// and Debian's tinyproxy, started on a free loopback port with a generated
+// configuration and stopped at the end.
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -13,6 +14,46 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+
+// A server on 127.0.0.1 that takes one connection and keeps what it receives.
+class LoopbackPeer final : public QObject
+{
+    Q_OBJECT
+
+public:
+    LoopbackPeer()
+    {
+        m_server.listen(QHostAddress::LocalHost);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                if (m_socket) {
+                    socket->deleteLater();
+                    continue;
+                }
+                m_socket = socket;
+                connect(socket, &QTcpSocket::readyRead, this, [this] {
+                    received += m_socket->readAll();
+                    Q_EMIT receivedMore();
+                });
+                Q_EMIT accepted();
+            }
+        });
+    }
+
+    quint16 port() const { return m_server.serverPort(); }
+    QString portText() const { return QString::number(port()); }
+    QTcpSocket *socket() const { return m_socket; }
+
+    QByteArray received;
+
+Q_SIGNALS:
+    void accepted();
+    void receivedMore();
+
+private:
+    QTcpServer m_server;
+    QPointer<QTcpSocket> m_socket;
+};
 
 // Takes one connection, keeps what it is sent and replies when told to.
 class ScriptedProxy final : public QObject

@@ -1,0 +1,217 @@
+// The real binary under X, driven as a person would with xdotool: type the
+// host and port, click "Conectar", type a line with ñ and Enter, read the
+// bytes at a loopback server, have it answer with text and a NUL, copy the
+// receive box to the clipboard, look at the status line's colour on a
+// screenshot, click "Desconectar", close the window. Then the same through
+// tinyproxy. Needs DISPLAY (tests/e2e/with_xsession.sh provides one) and the
+// binary's path in BRISOL_BINARY.
+
+#include "NetworkFixtures.h"
+
+#include <QImage>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+// Runs a command and gives its standard output; fails the test on error.
+QByteArray run(const QString &program, const QStringList &arguments, int timeoutMs = 30000)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(timeoutMs) || process.exitCode() != 0) {
+        qWarning("%s %s failed: %s", qPrintable(program), qPrintable(arguments.join(u' ')),
+                 process.readAllStandardError().constData());
+        return {};
+    }
+    return process.readAllStandardOutput();
+}
+
+QByteArray xdotool(const QStringList &arguments)
+{
+    return run(QStringLiteral("xdotool"), arguments);
+}
+
+// Client-area positions: the layout's twips, 15 to the pixel, below the menu.
+struct Window
+{
+    QString id;
+    int menuHeight = 0;
+
+    void click(int xTwips, int yTwips) const
+    {
+        xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), id,
+                 QString::number(xTwips / 15), QString::number(menuHeight + yTwips / 15),
+                 QStringLiteral("click"), QStringLiteral("1")});
+    }
+    QImage screenshot() const
+    {
+        return QImage::fromData(
+            run(QStringLiteral("import"), {QStringLiteral("-window"), id, QStringLiteral("png:-")}),
+            "PNG");
+    }
+    // Pixels of the status line that are of the colour asked for.
+    int statusPixels(const std::function<bool(QRgb)> &isColour) const
+    {
+        const QImage image = screenshot();
+        int count = 0;
+        for (int y = menuHeight + 7320 / 15; y < menuHeight + (7320 + 375) / 15; ++y)
+            for (int x = 240 / 15; x < (240 + 11415) / 15; ++x)
+                if (y < image.height() && x < image.width() && isColour(image.pixel(x, y)))
+                    ++count;
+        return count;
+    }
+};
+
+// Waits for a visible window whose title matches, managed by the window
+// manager, so that clicks reach it.
+Window findWindow(const QString &namePattern)
+{
+    Window window;
+    const QStringList search = {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                QStringLiteral("--name"), namePattern};
+    if (!QTest::qWaitFor([&] { return !xdotool(search).isEmpty(); }, 20000))
+        return window;
+    window.id = QString::fromLatin1(xdotool(search).split('\n').value(0));
+    const QByteArray managed = QByteArray::number(window.id.toULongLong(), 16);
+    if (!QTest::qWaitFor(
+            [&] { return run(QStringLiteral("wmctrl"), {QStringLiteral("-l")}).contains(managed); },
+            20000))
+        window.id.clear();
+    const QByteArray shell =
+        xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window.id});
+    for (const QByteArray &line : shell.split('\n'))
+        if (line.startsWith("HEIGHT="))
+            window.menuHeight = line.mid(7).toInt() - 521;
+    return window;
+}
+
+void type(const QString &text)
+{
+    xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), text});
+}
+
+void key(const QString &name)
+{
+    xdotool({QStringLiteral("key"), name});
+}
+
+QString clipboard()
+{
+    return QString::fromUtf8(run(
+        QStringLiteral("xclip"),
+        {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")}, 5000));
+}
+
+bool isGreen(QRgb pixel)
+{
+    return qGreen(pixel) > 200 && qRed(pixel) < 80 && qBlue(pixel) < 80;
+}
+
+bool isWhite(QRgb pixel)
+{
+    return qRed(pixel) > 230 && qGreen(pixel) > 230 && qBlue(pixel) > 230;
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void session_data();
+    void session();
+
+private:
+    QString m_binary;
+};
+
+void TestEndToEnd::initTestCase()
+{
+    m_binary = qEnvironmentVariable("BRISOL_BINARY");
+    QVERIFY2(!m_binary.isEmpty(), "BRISOL_BINARY names the binary under test");
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        QSKIP("no X display: run through tests/e2e/with_xsession.sh");
+}
+
+void TestEndToEnd::session_data()
+{
+    QTest::addColumn<bool>("throughTinyproxy");
+    QTest::newRow("direct") << false;
+    QTest::newRow("through tinyproxy") << true;
+}
+
+void TestEndToEnd::session()
+{
+    QFETCH(bool, throughTinyproxy);
+    TinyProxy tinyproxy;
+    if (throughTinyproxy && !tinyproxy.start())
+        QFAIL(qPrintable(tinyproxy.error()));
+
+    LoopbackPeer peer;
+    QSignalSpy accepted(&peer, &LoopbackPeer::accepted);
+    QProcess brisol;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    brisol.setProcessEnvironment(environment);
+    brisol.start(m_binary, {});
+    QVERIFY(brisol.waitForStarted());
+    const Window window = findWindow(QStringLiteral("^Brisol v1\\.4$"));
+    QVERIFY(!window.id.isEmpty());
+    QVERIFY(window.menuHeight > 0);
+
+    if (throughTinyproxy) {
+        window.click(5160 + 100, 120 + 120); // "Usar Proxy"
+        const Window settings = findWindow(QStringLiteral("^Configuraci.+n Proxy$"));
+        QVERIFY(!settings.id.isEmpty());
+        // The proxy window has no menu: its client area starts at the top.
+        Window proxyWindow{settings.id, 0};
+        proxyWindow.click(1320 + 1000, 240 + 150);
+        type(QStringLiteral("127.0.0.1"));
+        proxyWindow.click(840 + 400, 720 + 150);
+        type(tinyproxy.portText());
+        proxyWindow.click(3720 + 400, 480 + 180); // "Aceptar"
+    }
+    window.click(3960 + 1000, 600 + 150);
+    type(QStringLiteral("127.0.0.1"));
+    window.click(7080 + 400, 600 + 150);
+    type(peer.portText());
+    window.click(4560 + 480, 1200 + 180); // "Conectar"
+    QVERIFY(accepted.count() > 0 || accepted.wait(20000));
+    QTRY_VERIFY_WITH_TIMEOUT(window.statusPixels(isGreen) > 20, 20000);
+
+    type(QStringLiteral("hola \u00F1"));
+    key(QStringLiteral("Return"));
+    QTRY_COMPARE_WITH_TIMEOUT(peer.received, QByteArray("hola \xA4\r\n"), 20000);
+
+    peer.socket()->write(QByteArray("respuesta\r\n").append('\0').append("fin"));
+    window.click(480 + 2000, 4440 + 600); // into the receive box
+    const QString shown = QStringLiteral("respuesta\r\n\\x00fin");
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            key(QStringLiteral("ctrl+a"));
+            key(QStringLiteral("ctrl+c"));
+            return clipboard().endsWith(shown);
+        }(),
+        20000);
+    if (throughTinyproxy)
+        QVERIFY(clipboard().startsWith(QStringLiteral("HTTP/1.")));
+    else
+        QCOMPARE(clipboard(), shown);
+
+    window.click(6000 + 600, 1200 + 180); // "Desconectar"
+    QTRY_VERIFY_WITH_TIMEOUT(window.statusPixels(isWhite) > 20 && window.statusPixels(isGreen) == 0,
+                             20000);
+    QTRY_VERIFY_WITH_TIMEOUT(peer.socket()->state() == QAbstractSocket::UnconnectedState, 20000);
+
+    run(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-c"), window.id});
+    QVERIFY(brisol.waitForFinished(20000));
+    QCOMPARE(brisol.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(brisol.exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_e2e_session.moc"
