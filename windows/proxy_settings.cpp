@@ -1,6 +1,7 @@
 #include "proxy_settings.h"
 
 #include "Captions.h"
+#include "HistoryCombo.h"
 #include "Twips.h"
 
 #include "Connection.h"
@@ -10,20 +11,6 @@
 #include <QEvent>
 #include <QLabel>
 #include <QPushButton>
-
-namespace {
-
-QComboBox *historyCombo(QWidget *parent, const char *name)
-{
-    auto *combo = new QComboBox(parent);
-    combo->setObjectName(QLatin1String(name));
-    combo->setEditable(true);
-    // Only the connect command fills the list; Enter must not add to it.
-    combo->setInsertPolicy(QComboBox::NoInsert);
-    return combo;
-}
-
-} // namespace
 
 proxy_settings::proxy_settings(QWidget &owner, Connection &connection)
     : QWidget(&owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -44,9 +31,9 @@ proxy_settings::proxy_settings(QWidget &owner, Connection &connection)
     label2->setGeometry(rectFromTwips(240, 720, 615, 255));
     fitCaption(*label2);
 
-    proxy = historyCombo(this, "proxy");
+    proxy = makeHistoryCombo(this, "proxy");
     proxy->setGeometry(rectFromTwips(1320, 240, 2175, 315));
-    puerto = historyCombo(this, "puerto");
+    puerto = makeHistoryCombo(this, "puerto");
     puerto->setGeometry(rectFromTwips(840, 720, 855, 315));
     OKButton = new QPushButton(QStringLiteral("Aceptar"), this);
     OKButton->setObjectName(QStringLiteral("OKButton"));

@@ -1,6 +1,7 @@
 #include "tcp_client.h"
 
 #include "Captions.h"
+#include "HistoryCombo.h"
 #include "StatusLine.h"
 #include "Twips.h"
 #include "proxy_settings.h"
@@ -24,16 +25,6 @@ namespace {
 
 constexpr std::uint32_t statusBackColour = 0x00808080;
 constexpr std::uint32_t boxBackColour = platform::windowTextColour;
-
-QComboBox *historyCombo(QWidget *parent, const char *name)
-{
-    auto *combo = new QComboBox(parent);
-    combo->setObjectName(QLatin1String(name));
-    combo->setEditable(true);
-    // Only the connect command fills the list; Enter must not add to it.
-    combo->setInsertPolicy(QComboBox::NoInsert);
-    return combo;
-}
 
 QPushButton *commandButton(QWidget *parent, const char *name, const QString &caption)
 {
@@ -144,9 +135,9 @@ void tcp_client::buildControls()
     txtSend->setBackColour(boxBack);
     txtSend->setAccessibleName(Frame2->title());
 
-    host_remoto = historyCombo(client, "host_remoto");
+    host_remoto = makeHistoryCombo(client, "host_remoto");
     host_remoto->setGeometry(rectFromTwips(3960, 600, 2175, 315));
-    puerto_remoto = historyCombo(client, "puerto_remoto");
+    puerto_remoto = makeHistoryCombo(client, "puerto_remoto");
     puerto_remoto->setGeometry(rectFromTwips(7080, 600, 855, 315));
 
     send_button = commandButton(client, "send_button", QStringLiteral("Enviar"));
