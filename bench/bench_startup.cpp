@@ -1,0 +1,43 @@
+#include "bench_startup.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QWindow>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+class ExposeWatch final : public QObject
+{
+public:
+    explicit ExposeWatch(long long startNs) : m_startNs(startNs) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Expose && watched->isWindowType() &&
+            static_cast<QWindow *>(watched)->isExposed()) {
+            const long long now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                      std::chrono::steady_clock::now().time_since_epoch())
+                                      .count();
+            std::printf("startup_ms %.3f\n", double(now - m_startNs) / 1e6);
+            std::fflush(stdout);
+            std::_Exit(0);
+        }
+        return false;
+    }
+
+private:
+    long long m_startNs;
+};
+
+} // namespace
+
+void reportFirstExpose(QApplication &application, int argc, char **argv)
+{
+    const long long start = argc > 1 ? std::atoll(argv[1]) : 0;
+    application.installEventFilter(new ExposeWatch(start));
+}
