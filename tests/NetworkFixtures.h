@@ -15,7 +15,8 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
-// A server on 127.0.0.1 that takes one connection and keeps what it receives.
+// A server on 127.0.0.1 that takes one connection, keeps what it receives and
+// sends what it is told; later connections are dropped.
 class LoopbackPeer final : public QObject
 {
     Q_OBJECT
@@ -43,39 +44,6 @@ public:
     quint16 port() const { return m_server.serverPort(); }
     QString portText() const { return QString::number(port()); }
     QTcpSocket *socket() const { return m_socket; }
-
-    QByteArray received;
-
-Q_SIGNALS:
-    void accepted();
-    void receivedMore();
-
-private:
-    QTcpServer m_server;
-    QPointer<QTcpSocket> m_socket;
-};
-
-// Takes one connection, keeps what it is sent and replies when told to.
-class ScriptedProxy final : public QObject
-{
-    Q_OBJECT
-
-public:
-    ScriptedProxy()
-    {
-        m_server.listen(QHostAddress::LocalHost);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            m_socket = m_server.nextPendingConnection();
-            connect(m_socket, &QTcpSocket::readyRead, this, [this] {
-                received += m_socket->readAll();
-                Q_EMIT receivedMore();
-            });
-            Q_EMIT accepted();
-        });
-    }
-
-    QString portText() const { return QString::number(m_server.serverPort()); }
-    QTcpSocket *socket() const { return m_socket; }
     void send(const QByteArray &bytes) { m_socket->write(bytes); }
 
     QByteArray received;
@@ -88,6 +56,9 @@ private:
     QTcpServer m_server;
     QPointer<QTcpSocket> m_socket;
 };
+
+// A proxy played by the test: it keeps the request and answers what it is told.
+using ScriptedProxy = LoopbackPeer;
 
 // A server that sends back whatever it receives, to any number of clients.
 class EchoServer final : public QObject
