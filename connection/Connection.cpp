@@ -198,15 +198,17 @@ void Connection::sendTunnelRequest()
 
 void Connection::tcpClient_DataArrival(std::int32_t bytesTotal)
 {
-    const QByteArray data = m_controls.tcpClient->GetData();
-    const QString chunk = renderReceived(QByteArrayView(data).first(
-        qMin<qsizetype>(data.size(), qMax<std::int32_t>(bytesTotal, 0))));
+    QByteArray data = m_controls.tcpClient->GetData();
+    data.truncate(qMax<std::int32_t>(bytesTotal, 0));
     // Appending gives the same text as rewriting the whole transcript with
-    // the chunk at its end, at the cost of the chunk alone.
-    m_controls.txtRcv->append(chunk);
+    // the chunk at its end, at the cost of the chunk alone. The box takes the
+    // chunk as ANSI bytes with the code page's table: the text of
+    // renderReceived(data), without a UTF-16 copy of every arrival.
+    const QByteArray shown = renderReceivedAnsi(data);
+    m_controls.txtRcv->appendBytes(shown, platform::codepage::ansiTable());
     m_controls.txtRcv->setSelStart(m_controls.txtRcv->length());
     if (usando_proxy && !tunel_listo)
-        testProxyReply(chunk);
+        testProxyReply(platform::codepage::ansiToString(shown));
 }
 
 void Connection::testProxyReply(QStringView arrived)

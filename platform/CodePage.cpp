@@ -40,6 +40,11 @@ QChar ansiToChar(unsigned char byte)
     return QChar(tables().toChar[byte]);
 }
 
+const std::array<char16_t, 256> &ansiTable()
+{
+    return tables().toChar;
+}
+
 QString ansiToString(QByteArrayView bytes)
 {
     const auto &toChar = tables().toChar;

@@ -16,10 +16,14 @@
 #include <QString>
 #include <QStringView>
 
+#include <array>
+
 namespace platform::codepage {
 
 // The character that an ANSI byte stands for (byte 0 is U+0000).
 QChar ansiToChar(unsigned char byte);
+// The same for every byte at once, indexed by the byte.
+const std::array<char16_t, 256> &ansiTable();
 QString ansiToString(QByteArrayView bytes);
 
 // One byte per character.

@@ -1045,6 +1045,13 @@ void ReceiveBox::append(QStringView text)
     viewport()->update();
 }
 
+void ReceiveBox::appendBytes(QByteArrayView bytes, const std::array<char16_t, 256> &charOf)
+{
+    d->text.appendBytes(bytes, charOf);
+    d->scheduleScrollBarSync();
+    viewport()->update();
+}
+
 qsizetype ReceiveBox::length() const
 {
     return d->text.length();

@@ -12,10 +12,12 @@
 // characters are drawn never changes them.
 
 #include <QAbstractScrollArea>
+#include <QByteArrayView>
 #include <QColor>
 #include <QString>
 #include <QStringView>
 
+#include <array>
 #include <memory>
 
 class QMenu;
@@ -37,6 +39,9 @@ public:
     // rows are counted at once; the scroll bar catches up in the event loop,
     // or right away when the view moves (setSelStart(), keys, the wheel).
     void append(QStringView text);
+    // The same for the character the table gives for each byte, without
+    // building the text: what a receive path that holds bytes uses.
+    void appendBytes(QByteArrayView bytes, const std::array<char16_t, 256> &charOf);
     // Number of characters of Text().
     qsizetype length() const;
     // Characters [from, from + count) of Text(), clipped to the text.

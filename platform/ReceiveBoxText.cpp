@@ -102,6 +102,122 @@ qsizetype findLineShaping(const char16_t *text, qsizetype from, qsizetype count)
     return count;
 }
 
+// The same over bytes that stand for themselves, sixteen at a time.
+qsizetype findLineShaping(const quint8 *bytes, qsizetype from, qsizetype count)
+{
+    qsizetype i = from;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8(0x0D);
+    const __m128i lf = _mm_set1_epi8(0x0A);
+    const __m128i tab = _mm_set1_epi8(0x09);
+    for (; i + 16 <= count; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + i));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)),
+                                         _mm_cmpeq_epi8(v, tab));
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        if (mask != 0)
+            return i + std::countr_zero(mask);
+    }
+#endif
+    for (; i < count; ++i) {
+        const quint8 c = bytes[i];
+        if (c == 0x0A || c == 0x0D || c == 0x09)
+            return i;
+    }
+    return count;
+}
+
+bool shapesLines(char16_t c)
+{
+    return c == u'\n' || c == u'\r' || c == u'\t';
+}
+
+// A table of the characters of the 256 bytes, with what the receive path
+// needs to know of it, worked out once per appended piece.
+struct ByteCharacters
+{
+    explicit ByteCharacters(const std::array<char16_t, 256> &charOf) : table(charOf.data())
+    {
+        for (int b = 0; b < 0x80; ++b)
+            asciiKept = asciiKept && charOf[ix(b)] == b;
+        for (int b = 0; b < 256; ++b) {
+            const bool itself = b == 0x09 || b == 0x0A || b == 0x0D;
+            plainShaping =
+                plainShaping && (shapesLines(charOf[ix(b)]) ? charOf[ix(b)] == b : !itself);
+        }
+    }
+
+    const char16_t *table;
+    bool asciiKept = true;    // bytes 0x00..0x7F stand for themselves
+    bool plainShaping = true; // TAB, LF and CR are the bytes 9, 10 and 13, and no others
+};
+
+// Stores the characters of count bytes in one byte each; returns how many
+// were stored before the first one above U+00FF (count when none is).
+qsizetype narrowTranslate(const quint8 *in, qsizetype count, const ByteCharacters &characters,
+                          quint8 *out)
+{
+    qsizetype i = 0;
+    while (i < count) {
+#if defined(__SSE2__)
+        if (characters.asciiKept) {
+            for (; i + 16 <= count; i += 16) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
+                if (_mm_movemask_epi8(v) != 0)
+                    break;
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), v);
+            }
+            if (i == count)
+                break;
+        }
+#endif
+        // Up to the end of a block of sixteen that holds a byte above 0x7F.
+        const qsizetype end = std::min(count, (i | 15) + 1);
+        for (; i < end; ++i) {
+            const char16_t c = characters.table[in[i]];
+            if (c > 0xFF)
+                return i;
+            out[i] = static_cast<quint8>(c);
+        }
+    }
+    return count;
+}
+
+void wideTranslate(const quint8 *in, qsizetype count, const char16_t *table, char16_t *out)
+{
+    for (qsizetype i = 0; i < count; ++i)
+        out[i] = table[in[i]];
+}
+
+// The units the line index reads: UTF-16 text, or bytes with their table.
+struct Utf16Units
+{
+    const char16_t *text;
+    qsizetype size;
+
+    char16_t operator[](qsizetype i) const { return text[i]; }
+    qsizetype findLineShaping(qsizetype from) const { return ::findLineShaping(text, from, size); }
+};
+
+struct ByteUnits
+{
+    const quint8 *bytes;
+    qsizetype size;
+    const ByteCharacters &characters;
+
+    char16_t operator[](qsizetype i) const { return characters.table[bytes[i]]; }
+    qsizetype findLineShaping(qsizetype from) const
+    {
+        if (characters.plainShaping)
+            return ::findLineShaping(bytes, from, size);
+        for (qsizetype i = from; i < size; ++i) {
+            if (shapesLines(characters.table[bytes[i]]))
+                return i;
+        }
+        return size;
+    }
+};
+
 class TextStore final
 {
 public:
@@ -132,6 +248,32 @@ public:
             chunk.size += take;
             m_size += take;
             text += take;
+            count -= take;
+        }
+    }
+
+    void appendBytes(const quint8 *bytes, qsizetype count, const ByteCharacters &characters)
+    {
+        while (count > 0) {
+            if (m_chunks.empty() || m_chunks.back().size == kChunkChars) {
+                Chunk chunk;
+                chunk.narrow.reset(new quint8[ix(kChunkChars)]);
+                m_chunks.push_back(std::move(chunk));
+            }
+            Chunk &chunk = m_chunks.back();
+            const qsizetype take = std::min(count, kChunkChars - chunk.size);
+            qsizetype done = 0;
+            if (!chunk.wide) {
+                done = narrowTranslate(bytes, take, characters, chunk.narrow.get() + chunk.size);
+                chunk.size += done;
+                if (done < take)
+                    widen(chunk);
+            }
+            wideTranslate(bytes + done, take - done, characters.table,
+                          chunk.wide.get() + chunk.size);
+            chunk.size += take - done;
+            m_size += take;
+            bytes += take;
             count -= take;
         }
     }
@@ -315,9 +457,24 @@ struct ReceiveBoxText::Data
     {
         if (piece.isEmpty())
             return;
-        const char16_t *p = piece.utf16();
-        const qsizetype n = piece.size();
-        chars.append(p, n);
+        chars.append(piece.utf16(), piece.size());
+        index(Utf16Units{piece.utf16(), piece.size()});
+    }
+
+    void appendBytes(QByteArrayView piece, const std::array<char16_t, 256> &charOf)
+    {
+        if (piece.isEmpty())
+            return;
+        const ByteCharacters characters(charOf);
+        const auto *bytes = reinterpret_cast<const quint8 *>(piece.data());
+        chars.appendBytes(bytes, piece.size(), characters);
+        index(ByteUnits{bytes, piece.size(), characters});
+    }
+
+    // Adds the lines of characters just appended to the index.
+    template <typename Units> void index(const Units &p)
+    {
+        const qsizetype n = p.size;
         qsizetype i = 0;
         if (pendingCr) {
             pendingCr = false;
@@ -327,7 +484,7 @@ struct ReceiveBoxText::Data
             }
         }
         while (i < n) {
-            const qsizetype j = findLineShaping(p, i, n);
+            const qsizetype j = p.findLineShaping(i);
             if (j > i)
                 extendOpenLine(j - i);
             if (j == n)
@@ -652,6 +809,11 @@ void ReceiveBoxText::clear(QRgb colour)
 void ReceiveBoxText::append(QStringView text)
 {
     d->append(text);
+}
+
+void ReceiveBoxText::appendBytes(QByteArrayView bytes, const std::array<char16_t, 256> &charOf)
+{
+    d->appendBytes(bytes, charOf);
 }
 
 char16_t ReceiveBoxText::at(qsizetype position) const

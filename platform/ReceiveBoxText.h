@@ -11,10 +11,12 @@
 // position or a row costs a binary search and a short scan, whatever the
 // length of the text or of the line.
 
+#include <QByteArrayView>
 #include <QRgb>
 #include <QString>
 #include <QStringView>
 
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -66,6 +68,9 @@ public:
     // Empties the text; what is appended next has that colour.
     void clear(QRgb colour);
     void append(QStringView text);
+    // Adds the character the table gives for each byte: the same as append()
+    // of that text, without building it.
+    void appendBytes(QByteArrayView bytes, const std::array<char16_t, 256> &charOf);
     char16_t at(qsizetype position) const;
     // Characters [from, from + count) into out; the range must lie in the text.
     void copy(qsizetype from, qsizetype count, char16_t *out) const;
