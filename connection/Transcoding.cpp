@@ -14,6 +14,8 @@
 
 namespace {
 
+constexpr char nulBytes[] = "\\x00";
+
 // Number of NUL bytes in [from, end).
 qsizetype countNuls(const unsigned char *from, const unsigned char *end)
 {
@@ -27,21 +29,6 @@ qsizetype countNuls(const unsigned char *from, const unsigned char *end)
 #endif
     return nuls + std::count(from, end, static_cast<unsigned char>(0));
 }
-
-// What each byte becomes, four bytes wide: the byte itself and three spare
-// bytes, or "\x00" for NUL. Storing all four and moving on by the byte's true
-// width needs no branch.
-struct ShownBytes
-{
-    ShownBytes()
-    {
-        for (std::size_t byte = 0; byte < 256; ++byte) {
-            const std::array<char, 4> shown = {static_cast<char>(byte), 0, 0, 0};
-            std::memcpy(&words[byte], byte == 0 ? "\\x00" : shown.data(), 4);
-        }
-    }
-    std::array<std::uint32_t, 256> words{};
-};
 
 } // namespace
 
@@ -66,40 +53,49 @@ QString renderReceived(QByteArrayView bytes)
     return text;
 }
 
-QByteArray renderReceivedAnsi(const QByteArray &bytes)
+QByteArray renderReceivedAnsi(QByteArrayView bytes)
 {
-    const auto *in = reinterpret_cast<const unsigned char *>(bytes.constData());
-    const auto *end = in + bytes.size();
-    const auto *firstNul = static_cast<const unsigned char *>(
-        bytes.isEmpty() ? nullptr : std::memchr(in, 0, static_cast<std::size_t>(bytes.size())));
-    if (!firstNul)
-        return bytes;
-
-    static const ShownBytes shownBytes;
-    const qsizetype size = bytes.size() + 3 * countNuls(firstNul, end);
-    // Three spare bytes past the end take the last four-byte store.
-    QByteArray shown(size + 3, Qt::Uninitialized);
+    const auto *at = reinterpret_cast<const unsigned char *>(bytes.data());
+    const auto *end = at + bytes.size();
+    const qsizetype size = bytes.size() + 3 * countNuls(at, end);
+    // Sixteen spare bytes past the end take the last wide stores.
+    QByteArray shown(size + 16, Qt::Uninitialized);
     char *out = shown.data();
-    const auto prefix = static_cast<std::size_t>(firstNul - in);
-    std::memcpy(out, in, prefix);
-    out += prefix;
-    const unsigned char *at = firstNul;
-    while (at < end) {
 #if defined(__SSE2__)
-        if (end - at >= 16) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
-            if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())) == 0) {
-                _mm_storeu_si128(reinterpret_cast<__m128i *>(out), v);
-                out += 16;
-                at += 16;
-                continue;
-            }
+    // A block of sixteen bytes without NUL is stored whole. In one with NULs,
+    // each run of bytes before a NUL is stored sixteen bytes wide (what lies
+    // past the run is overwritten next), then "\x00". Reading sixteen bytes
+    // from anywhere in the block stays within the next block.
+    const __m128i zero = _mm_setzero_si128();
+    for (; end - at >= 32; at += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+        auto nuls = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, zero)));
+        if (nuls == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out), block);
+            out += 16;
+            continue;
         }
+        unsigned from = 0;
+        for (; nuls != 0; nuls &= nuls - 1) {
+            const auto nul = static_cast<unsigned>(std::countr_zero(nuls));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(at + from)));
+            out += nul - from;
+            std::memcpy(out, nulBytes, 4);
+            out += 4;
+            from = nul + 1;
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i *>(at + from)));
+        out += 16 - from;
+    }
 #endif
-        for (const unsigned char *blockEnd = at + std::min<qsizetype>(16, end - at); at < blockEnd;
-             ++at) {
-            std::memcpy(out, &shownBytes.words[*at], 4);
-            out += *at != 0 ? 1 : 4;
+    for (; at < end; ++at) {
+        if (*at == 0) {
+            std::memcpy(out, nulBytes, 4);
+            out += 4;
+        } else {
+            *out++ = static_cast<char>(*at);
         }
     }
     shown.resize(size);

@@ -11,10 +11,10 @@
 // characters "\x00".
 QString renderReceived(QByteArrayView bytes);
 
-// The same text as ANSI bytes: the bytes themselves (shared, not copied) when
-// there is no NUL, else with each NUL replaced by the four bytes "\x00". Its
-// characters in the ANSI code page are renderReceived(bytes).
-QByteArray renderReceivedAnsi(const QByteArray &bytes);
+// The same text as ANSI bytes: each NUL replaced by the four bytes "\x00",
+// every other byte kept. Its characters in the ANSI code page are
+// renderReceived(bytes).
+QByteArray renderReceivedAnsi(QByteArrayView bytes);
 
 // Typed text converted from the ANSI to the OEM code page, still one
 // character per byte, so that SendData puts the OEM bytes on the wire.
