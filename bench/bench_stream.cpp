@@ -72,6 +72,15 @@ qint64 nowNs()
         .count();
 }
 
+// CPU time of the calling thread (user and system), in nanoseconds.
+qint64 threadCpuNs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return (qint64{usage.ru_utime.tv_sec} + qint64{usage.ru_stime.tv_sec}) * 1000000000 +
+           (qint64{usage.ru_utime.tv_usec} + qint64{usage.ru_stime.tv_usec}) * 1000;
+}
+
 qint64 peakRssKiB()
 {
     rusage usage{};
@@ -369,14 +378,17 @@ int runRaw(qint64 bytes)
     });
     QObject::connect(&socket, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
     QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+    const qint64 cpuBefore = threadCpuNs();
     socket.connectToHost(QStringLiteral("127.0.0.1"), sender.port());
     loop.exec();
+    const qint64 cpu = threadCpuNs() - cpuBefore;
     if (received != bytes || end == 0) {
         std::printf("FAIL raw: %lld of %lld bytes\n", static_cast<long long>(received),
                     static_cast<long long>(bytes));
         return 1;
     }
     print("raw_mib_s", double(bytes) / double(kMiB) / (double(end - sender.acceptedNs()) / 1e9));
+    print("raw_cpu_ns_per_byte", double(cpu) / double(bytes));
     return 0;
 }
 
@@ -450,10 +462,12 @@ int runStream(Shape shape, qint64 bytes, const char *name)
                              end = nowNs();
                      });
     const qint64 rssBefore = peakRssKiB();
+    const qint64 cpuBefore = threadCpuNs();
     app().startTiming();
     connectWindow(window, sender.port());
     const bool complete = runUntil([&] { return end != 0; });
     const double longest = app().stopTiming();
+    const qint64 cpu = threadCpuNs() - cpuBefore;
     const qint64 rssAfter = peakRssKiB();
     if (!complete) {
         std::printf("FAIL %s: %lld of %lld characters arrived\n", name,
@@ -468,6 +482,7 @@ int runStream(Shape shape, qint64 bytes, const char *name)
     print((prefix + "_rss_bytes_per_byte").c_str(),
           double(rssAfter - rssBefore) * double(kKiB) / double(bytes));
     print((prefix + "_longest_turn_ms").c_str(), longest);
+    print((prefix + "_cpu_ns_per_byte").c_str(), double(cpu) / double(bytes));
     print((prefix + "_arrivals").c_str(), double(arrivals));
     print((prefix + "_largest_arrival_kib").c_str(), double(largest) / double(kKiB));
     return 0;
