@@ -807,6 +807,10 @@ int runAll(qint64 mib, int repeats)
         std::printf("; arrivals per run %.0f, largest %.0f KiB\n", figure(n + "_arrivals"),
                     longest(n + "_largest_arrival_kib"));
     }
+    std::printf("# receiving thread's CPU time per byte (ns): raw %.3f, lines %.3f, flat %.3f, "
+                "nul %.3f\n",
+                figure("raw_cpu_ns_per_byte"), figure("lines_cpu_ns_per_byte"),
+                figure("flat_cpu_ns_per_byte"), figure("nul_cpu_ns_per_byte"));
     std::printf("# load average at end: %s\n", qPrintable(loadAverage()));
     if (failed) {
         std::printf("FAIL\n");
