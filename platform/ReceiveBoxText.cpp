@@ -345,6 +345,20 @@ public:
 
     void push(quint64 value)
     {
+        // A record (ten bytes at most) that fits the current page is written
+        // there at once: one per line, so this is the common case.
+        const qsizetype offset = m_size & (kPageBytes - 1);
+        if (offset != 0 && offset <= kPageBytes - 10) {
+            quint8 *out = m_pages.back().get() + offset;
+            qsizetype written = 0;
+            while (value >= 0x80) {
+                out[written++] = static_cast<quint8>((value & 0x7F) | 0x80);
+                value >>= 7;
+            }
+            out[written++] = static_cast<quint8>(value);
+            m_size += written;
+            return;
+        }
         while (value >= 0x80) {
             pushByte(static_cast<quint8>((value & 0x7F) | 0x80));
             value >>= 7;
@@ -510,13 +524,18 @@ struct ReceiveBoxText::Data
 
     void extendOpenLine(qsizetype count)
     {
-        if (openHasTab) {
-            auto k = static_cast<qsizetype>(openCheckpoints.size());
-            for (; (k << kCheckpointBits) < openLength + count; ++k)
-                openCheckpoints.push_back(openColumns + (k << kCheckpointBits) - openLength);
-        }
+        if (openHasTab)
+            addCheckpoints(count);
         openColumns += count;
         openLength += count;
+    }
+
+    // Out of line, so that extendOpenLine() stays small enough to inline.
+    Q_NEVER_INLINE void addCheckpoints(qsizetype count)
+    {
+        auto k = static_cast<qsizetype>(openCheckpoints.size());
+        for (; (k << kCheckpointBits) < openLength + count; ++k)
+            openCheckpoints.push_back(openColumns + (k << kCheckpointBits) - openLength);
     }
 
     void addTab()
