@@ -1,9 +1,11 @@
-// The receive box fed received bytes in arbitrary pieces: its text is the
-// rendering of all the bytes in order, pieces of it and selections read back
+// The receive box fed received bytes in arbitrary pieces, through the byte
+// route and the text route in turn: its text is the rendering of all the
+// bytes in order, pieces of it and selections read back
 // exactly, and painting any state of it does not crash.
 
 #include "FuzzInput.h"
 
+#include "CodePage.h"
 #include "ReceiveBox.h"
 #include "Transcoding.h"
 
@@ -45,15 +47,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     box.resize(40 + width * 3, 60 + (flags >> 4) * 10);
     QString expected;
     int painted = 0;
+    int index = flags >> 3;
     for (const QByteArrayView piece : splitInto(bytes, sizes)) {
         const QString chunk = renderReceived(piece);
         expected += chunk;
-        box.append(chunk);
+        // The receive path's byte route and the text route, mixed.
+        if (index++ & 1)
+            box.appendBytes(renderReceivedAnsi(piece), platform::codepage::ansiTable());
+        else
+            box.append(chunk);
         box.setSelStart(box.length());
         FUZZ_CHECK(box.length() == expected.size());
         FUZZ_CHECK(box.selStart() == expected.size());
         if ((flags & 1) && painted++ < 3)
             box.grab();
+        // One arrival per turn of the event loop, as in the program: what the
+        // box defers to the loop runs between arrivals.
+        QCoreApplication::processEvents();
     }
     FUZZ_CHECK(box.Text() == expected);
 

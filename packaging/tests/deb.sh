@@ -101,8 +101,10 @@ window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Brisol v1\.4$' 
   true
 [ -n "$window" ] || { cat "$xsession_dir/brisol.log"; fail "the installed program showed no window"; }
 echo "the installed program's window is up"
-xprop -id "$window" _NET_WM_ICON | grep -q '^_NET_WM_ICON(CARDINAL) = ' ||
+# The icon property may follow the window's mapping by a moment.
+wait_until 200 sh -c "xprop -id $window _NET_WM_ICON | grep -q '^_NET_WM_ICON(CARDINAL) = '" ||
   fail "the window has no icon"
+wait_until 200 sh -c "wmctrl -l | grep -q 'Brisol v1.4'"
 wmctrl -i -c "$window"
 if ! wait_until 400 sh -c "! kill -0 $brisol"; then
   kill "$brisol"
