@@ -269,9 +269,12 @@ public:
                 if (done < take)
                     widen(chunk);
             }
-            wideTranslate(bytes + done, take - done, characters.table,
-                          chunk.wide.get() + chunk.size);
-            chunk.size += take - done;
+            // Only a chunk turned wide has wide storage to write to.
+            if (done < take) {
+                wideTranslate(bytes + done, take - done, characters.table,
+                              chunk.wide.get() + chunk.size);
+                chunk.size += take - done;
+            }
             m_size += take;
             bytes += take;
             count -= take;
