@@ -3,19 +3,16 @@
 
 #include "bench_startup.h"
 
-#include "Translations.h"
+#include "Application.h"
 #include "tcp_client.h"
 
 #include <QApplication>
-#include <QIcon>
 
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
     reportFirstExpose(application, argc, argv);
-    QGuiApplication::setDesktopFileName(QStringLiteral(BRISOL_APP_ID));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(BRISOL_APP_ID)));
-    platform::installSpanishQtTranslations(application);
+    setUpApplication(application);
     tcp_client window;
     window.show();
     return QApplication::exec();

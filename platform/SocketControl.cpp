@@ -107,11 +107,9 @@ void SocketControl::deliver(const Event &event)
         const qint64 available = m_socket ? m_socket->bytesAvailable() : 0;
         if (available <= 0)
             break;
-        const std::uint64_t generation = m_generation;
         m_announced = available;
         Q_EMIT dataArrival(static_cast<std::int32_t>(qMin<qint64>(available, INT32_MAX)));
-        if (generation == m_generation)
-            m_announced = 0;
+        m_announced = 0;
         break;
     }
     case EventKind::Close:
@@ -159,7 +157,6 @@ void SocketControl::SendData(QStringView text)
 
 void SocketControl::Close()
 {
-    ++m_generation;
     m_events.clear();
     m_dataQueued = false;
     m_announced = 0;

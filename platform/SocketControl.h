@@ -90,9 +90,7 @@ private:
     std::int32_t m_remotePort = 0;
     QTcpSocket *m_socket = nullptr;
     int m_state = StateClosed;
-    // Every connection gets a new number; a queued delivery of an old number
-    // finds nothing to deliver.
-    std::uint64_t m_generation = 0;
+    // Events of the current connection only: Close() clears them.
     std::deque<Event> m_events;
     bool m_deliveryPosted = false;
     bool m_dataQueued = false;
