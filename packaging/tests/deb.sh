@@ -64,16 +64,16 @@ done
 for file in "${expected[@]}"; do
   grep -Fxq "$file" <<<"$contents" || fail "the package lacks $file"
 done
-for size in 16 256; do
-  png=$(dpkg-deb --fsys-tarfile "$deb" |
-    tar -xO "./usr/share/icons/hicolor/${size}x${size}/apps/$app_id.png" | file -b -)
-  grep -q "PNG image data, $size x $size" <<<"$png" || fail "the ${size}px icon is $png"
-done
-
 # Unpacked into a scratch root: every library the binary needs is on this
 # machine, every dependency is installed, and the installed tree validates.
 root=$xsession_dir/root
 dpkg -x "$deb" "$root"
+# Read from the unpacked files: piped into file(1), which may stop reading
+# after a short read, the rest of tar's output would die of SIGPIPE.
+for size in 16 256; do
+  png=$(file -b "$root/usr/share/icons/hicolor/${size}x${size}/apps/$app_id.png")
+  grep -q "PNG image data, $size x $size" <<<"$png" || fail "the ${size}px icon is $png"
+done
 if ldd "$root/usr/bin/brisol" | grep -q 'not found'; then
   ldd "$root/usr/bin/brisol"
   fail "libraries missing"
@@ -104,7 +104,8 @@ echo "the installed program's window is up"
 # The icon property may follow the window's mapping by a moment.
 wait_until 200 sh -c "xprop -id $window _NET_WM_ICON | grep -q '^_NET_WM_ICON(CARDINAL) = '" ||
   fail "the window has no icon"
-wait_until 200 sh -c "wmctrl -l | grep -q 'Brisol v1.4'"
+wait_until 200 sh -c "wmctrl -l | grep -q 'Brisol v1.4'" ||
+  fail "the window manager does not list the window"
 wmctrl -i -c "$window"
 if ! wait_until 400 sh -c "! kill -0 $brisol"; then
   kill "$brisol"

@@ -16,7 +16,9 @@ close_and_expect_exit() {
   if [ -z "$window" ]; then
     echo "FAIL: the main window did not appear"; cat "$xsession_dir/brisol.log"; exit 1
   fi
-  wait_until 200 sh -c "wmctrl -l | grep -q 'Brisol v1.4'"
+  if ! wait_until 200 sh -c "wmctrl -l | grep -q 'Brisol v1.4'"; then
+    echo "FAIL: the window manager does not list the main window"; exit 1
+  fi
   if [ "$with_proxy_window" = yes ]; then
     # Tick "Usar Proxy": the proxy settings window opens.
     local menu_height
