@@ -68,11 +68,17 @@ done
 # machine, every dependency is installed, and the installed tree validates.
 root=$xsession_dir/root
 dpkg -x "$deb" "$root"
-# Read from the unpacked files: piped into file(1), which may stop reading
-# after a short read, the rest of tar's output would die of SIGPIPE.
+# A PNG's signature and, in its IHDR, its width and height (big-endian).
+png_size() {
+  local bytes
+  bytes=$(od -An -v -tu1 -N24 "$1" | tr -s ' \n' '  ')
+  read -r -a b <<<"$bytes"
+  [ "${b[*]:0:8}" = "137 80 78 71 13 10 26 10" ] || { echo "not a PNG"; return; }
+  echo "$(((b[16] << 24) | (b[17] << 16) | (b[18] << 8) | b[19]))x$(((b[20] << 24) | (b[21] << 16) | (b[22] << 8) | b[23]))"
+}
 for size in 16 256; do
-  png=$(file -b "$root/usr/share/icons/hicolor/${size}x${size}/apps/$app_id.png")
-  grep -q "PNG image data, $size x $size" <<<"$png" || fail "the ${size}px icon is $png"
+  png=$(png_size "$root/usr/share/icons/hicolor/${size}x${size}/apps/$app_id.png")
+  [ "$png" = "${size}x${size}" ] || fail "the ${size}px icon is $png"
 done
 if ldd "$root/usr/bin/brisol" | grep -q 'not found'; then
   ldd "$root/usr/bin/brisol"
