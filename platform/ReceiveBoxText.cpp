@@ -3,6 +3,26 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <new>
+#include <vector>
+
+#if defined(__unix__)
+#include <sys/mman.h>
+#endif
+
+// Under AddressSanitizer a slab is poisoned but for the pieces handed out, so
+// that running past a chunk is caught as it is on the heap.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define BRISOL_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define BRISOL_ASAN 1
+#endif
+#if defined(BRISOL_ASAN)
+#include <sanitizer/asan_interface.h>
+#endif
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -218,6 +238,117 @@ struct ByteUnits
     }
 };
 
+// Narrow chunks are carved from slabs mapped apart from the heap. Received
+// bytes pass through the socket's buffers on the heap first; were the
+// transcript to take heap memory too, each freed socket buffer would go to
+// the transcript and every read would touch fresh pages. A slab is only
+// address space until a piece of it is handed out; that piece's pages are
+// then made present in one call rather than faulted in one by one.
+class ChunkSlabs final
+{
+public:
+    ChunkSlabs() = default;
+    ChunkSlabs(const ChunkSlabs &) = delete;
+    ChunkSlabs &operator=(const ChunkSlabs &) = delete;
+    ~ChunkSlabs() { clear(); }
+
+    quint8 *take()
+    {
+        if (!m_free.empty()) {
+            quint8 *piece = m_free.back();
+            m_free.pop_back();
+            mark(piece, kChunkChars, true);
+            return piece;
+        }
+        if (m_slabs.empty() || m_used == kSlabChunks) {
+            m_slabs.push_back(map());
+            m_used = 0;
+        }
+        quint8 *piece = m_slabs.back() + kChunkChars * m_used++;
+        populate(piece);
+        return piece;
+    }
+
+    // A piece no longer used, handed out again before the slabs grow.
+    void give(quint8 *piece)
+    {
+        m_free.push_back(piece);
+        mark(piece, kChunkChars, false);
+    }
+
+    void clear()
+    {
+        for (quint8 *slab : m_slabs)
+            unmap(slab);
+        m_slabs.clear();
+        m_slabs.shrink_to_fit();
+        m_free.clear();
+        m_free.shrink_to_fit();
+        m_used = 0;
+    }
+
+    // Pieces handed out so far, given back ones included.
+    qsizetype bytes() const
+    {
+        if (m_slabs.empty())
+            return 0;
+        return ((static_cast<qsizetype>(m_slabs.size()) - 1) * kSlabChunks + m_used) * kChunkChars;
+    }
+
+private:
+    static constexpr qsizetype kSlabChunks = 32;
+    static constexpr qsizetype kSlabBytes = kSlabChunks * kChunkChars;
+
+    static quint8 *map()
+    {
+#if defined(__unix__)
+        void *slab = mmap(nullptr, ix(kSlabBytes), PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (slab == MAP_FAILED)
+            throw std::bad_alloc();
+        mark(static_cast<quint8 *>(slab), kSlabBytes, false);
+        return static_cast<quint8 *>(slab);
+#else
+        return new quint8[ix(kSlabBytes)];
+#endif
+    }
+
+    static void populate(quint8 *piece)
+    {
+        mark(piece, kChunkChars, true);
+#if defined(MADV_POPULATE_WRITE)
+        // Older kernels refuse the advice; the pages then fault in on use.
+        madvise(piece, ix(kChunkChars), MADV_POPULATE_WRITE);
+#endif
+    }
+
+    // Whether memory may be used, for AddressSanitizer.
+    static void mark([[maybe_unused]] quint8 *memory, [[maybe_unused]] qsizetype size,
+                     [[maybe_unused]] bool usable)
+    {
+#if defined(BRISOL_ASAN)
+        if (usable)
+            __asan_unpoison_memory_region(memory, ix(size));
+        else
+            __asan_poison_memory_region(memory, ix(size));
+#endif
+    }
+
+    static void unmap(quint8 *slab)
+    {
+#if defined(__unix__)
+        mark(slab, kSlabBytes, true);
+        munmap(slab, ix(kSlabBytes));
+#else
+        delete[] slab;
+#endif
+    }
+
+    std::vector<quint8 *> m_slabs;
+    std::vector<quint8 *> m_free;
+    qsizetype m_used = 0;
+};
+
 class TextStore final
 {
 public:
@@ -227,20 +358,16 @@ public:
     {
         m_chunks.clear();
         m_chunks.shrink_to_fit();
+        m_slabs.clear();
         m_size = 0;
     }
 
     void append(const char16_t *text, qsizetype count)
     {
         while (count > 0) {
-            if (m_chunks.empty() || m_chunks.back().size == kChunkChars) {
-                Chunk chunk;
-                chunk.narrow.reset(new quint8[ix(kChunkChars)]);
-                m_chunks.push_back(std::move(chunk));
-            }
-            Chunk &chunk = m_chunks.back();
+            Chunk &chunk = openChunk();
             const qsizetype take = std::min(count, kChunkChars - chunk.size);
-            if (chunk.wide || !narrowCopy(text, take, chunk.narrow.get() + chunk.size)) {
+            if (chunk.wide || !narrowCopy(text, take, chunk.narrow + chunk.size)) {
                 if (!chunk.wide)
                     widen(chunk);
                 std::memcpy(chunk.wide.get() + chunk.size, text, ix(take) * sizeof(char16_t));
@@ -255,16 +382,11 @@ public:
     void appendBytes(const quint8 *bytes, qsizetype count, const ByteCharacters &characters)
     {
         while (count > 0) {
-            if (m_chunks.empty() || m_chunks.back().size == kChunkChars) {
-                Chunk chunk;
-                chunk.narrow.reset(new quint8[ix(kChunkChars)]);
-                m_chunks.push_back(std::move(chunk));
-            }
-            Chunk &chunk = m_chunks.back();
+            Chunk &chunk = openChunk();
             const qsizetype take = std::min(count, kChunkChars - chunk.size);
             qsizetype done = 0;
             if (!chunk.wide) {
-                done = narrowTranslate(bytes, take, characters, chunk.narrow.get() + chunk.size);
+                done = narrowTranslate(bytes, take, characters, chunk.narrow + chunk.size);
                 chunk.size += done;
                 if (done < take)
                     widen(chunk);
@@ -285,8 +407,8 @@ public:
     {
         qsizetype total = static_cast<qsizetype>(m_chunks.capacity() * sizeof(Chunk));
         for (const Chunk &chunk : m_chunks)
-            total += chunk.wide ? kChunkChars * 2 : kChunkChars;
-        return total;
+            total += chunk.wide ? kChunkChars * 2 : 0;
+        return total + m_slabs.bytes();
     }
 
     char16_t at(qsizetype position) const
@@ -306,7 +428,7 @@ public:
             if (chunk.wide) {
                 std::memcpy(out, chunk.wide.get() + offset, ix(take) * sizeof(char16_t));
             } else {
-                widenCopy(chunk.narrow.get() + offset, take, out);
+                widenCopy(chunk.narrow + offset, take, out);
             }
             out += take;
             from += take;
@@ -317,18 +439,31 @@ public:
 private:
     struct Chunk
     {
-        std::unique_ptr<quint8[]> narrow;
+        quint8 *narrow = nullptr; // in m_slabs, until the chunk is widened
         std::unique_ptr<char16_t[]> wide;
         qsizetype size = 0;
     };
 
-    static void widen(Chunk &chunk)
+    // The chunk with room for more.
+    Chunk &openChunk()
     {
-        chunk.wide.reset(new char16_t[ix(kChunkChars)]);
-        widenCopy(chunk.narrow.get(), chunk.size, chunk.wide.get());
-        chunk.narrow.reset();
+        if (m_chunks.empty() || m_chunks.back().size == kChunkChars) {
+            Chunk chunk;
+            chunk.narrow = m_slabs.take();
+            m_chunks.push_back(std::move(chunk));
+        }
+        return m_chunks.back();
     }
 
+    void widen(Chunk &chunk)
+    {
+        chunk.wide.reset(new char16_t[ix(kChunkChars)]);
+        widenCopy(chunk.narrow, chunk.size, chunk.wide.get());
+        m_slabs.give(chunk.narrow);
+        chunk.narrow = nullptr;
+    }
+
+    ChunkSlabs m_slabs;
     std::vector<Chunk> m_chunks;
     qsizetype m_size = 0;
 };

@@ -4,8 +4,8 @@
 #   - CodePage_windows.cpp, ProcessExit.cpp and ProcessExit_windows.cpp are
 #     linked, with a small check program, into a static Windows executable
 #     that must import the system calls they make;
-#   - CodePage.cpp, which needs Qt, is compiled against Qt's headers (there is
-#     no Qt for Windows to link here).
+#   - CodePage.cpp and ReceiveBoxText.cpp, which need Qt, are compiled against
+#     Qt's headers (there is no Qt for Windows to link here).
 # The executable runs only where .exe files run (wine is used if present).
 #
 #   check.sh PLATFORM_DIR OUT_DIR 'QT;INCLUDE;DIRS' COMPILE_FLAGS...
@@ -47,8 +47,10 @@ qt_flags=()
 for dir in "${qt_includes[@]}"; do
   [ -n "$dir" ] && qt_flags+=(-isystem "$dir")
 done
-echo "compiling CodePage.cpp against Qt's headers"
-"${cxx[@]}" "${qt_flags[@]}" -c "$platform/CodePage.cpp" -o "$out/CodePage.o"
+for source in CodePage ReceiveBoxText; do
+  echo "compiling $source.cpp against Qt's headers"
+  "${cxx[@]}" "${qt_flags[@]}" -c "$platform/$source.cpp" -o "$out/$source.o"
+done
 
 exe=$out/codepage_windows_check.exe
 echo "linking ${exe##*/}"
