@@ -3,6 +3,8 @@
 #include "Fonts.h"
 #include "ReceiveBoxText.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -30,7 +32,10 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <optional>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -99,6 +104,17 @@ void copyBlocks(QRgb *to, qsizetype stride, const QRgb *blocks, const qint32 *in
             std::memcpy(to + c * width, from + indexes[c] * size, sizeof(QRgb) * ix(width));
     }
 }
+
+// Assistive technology counts characters in ints; a transcript longer than
+// that is reachable up to there.
+int accessibleOffset(qsizetype position)
+{
+    return static_cast<int>(std::min<qsizetype>(position, std::numeric_limits<int>::max()));
+}
+
+// A replaced text is announced as removed with at most this many of its
+// characters, so that starting afresh never copies a huge transcript.
+constexpr qsizetype kAnnouncedRemoval = qsizetype{1} << 20;
 
 enum class CharClass { Word, Space, Other };
 
@@ -196,6 +212,8 @@ struct ReceiveBox::Private
 
     qsizetype anchor = 0;
     qsizetype caret = 0;
+    qsizetype announcedAnchor = 0;
+    qsizetype announcedCaret = 0;
 
     qsizetype firstRow = 0;
     int visibleRows = 1;
@@ -260,9 +278,51 @@ struct ReceiveBox::Private
 
     void clear()
     {
+        const qsizetype old = text.length();
+        if (old > 0 && QAccessible::isActive()) {
+            QAccessibleTextRemoveEvent event(q, 0, text.mid(0, std::min(old, kAnnouncedRemoval)));
+            QAccessible::updateAccessibility(&event);
+        }
         text.clear(textColour.rgb());
         anchor = caret = 0;
+        announcedAnchor = announcedCaret = 0;
         firstRow = 0;
+    }
+
+    // After an append of the characters from `from` on.
+    void appended(qsizetype from)
+    {
+        scheduleScrollBarSync();
+        q->viewport()->update();
+        const qsizetype count = text.length() - from;
+        if (count > 0 && from < std::numeric_limits<int>::max() && QAccessible::isActive()) {
+            QAccessibleTextInsertEvent event(
+                q, accessibleOffset(from),
+                text.mid(from, std::min(count, std::numeric_limits<int>::max() - from)));
+            QAccessible::updateAccessibility(&event);
+        }
+    }
+
+    // After the caret or the selection may have moved: repaint, and tell
+    // assistive technology where they are now.
+    void selectionMoved()
+    {
+        q->viewport()->update();
+        if (anchor == announcedAnchor && caret == announcedCaret)
+            return;
+        announcedAnchor = anchor;
+        announcedCaret = caret;
+        if (!QAccessible::isActive())
+            return;
+        if (anchor == caret) {
+            QAccessibleTextCursorEvent event(q, accessibleOffset(caret));
+            QAccessible::updateAccessibility(&event);
+        } else {
+            QAccessibleTextSelectionEvent event(q, accessibleOffset(selectionFrom()),
+                                                accessibleOffset(selectionTo()));
+            event.setCursorPosition(accessibleOffset(caret));
+            QAccessible::updateAccessibility(&event);
+        }
     }
 
     // --- geometry and scrolling ---
@@ -412,12 +472,14 @@ struct ReceiveBox::Private
     qsizetype selectionFrom() const { return std::min(anchor, caret); }
     qsizetype selectionTo() const { return std::max(anchor, caret); }
 
-    void selectWordAt(qsizetype position)
+    // The word, run of spaces or single other character at a position, as
+    // a double click selects it; empty past the end of its line.
+    std::pair<qsizetype, qsizetype> wordAt(qsizetype position) const
     {
         const Line line = text.lineAtPosition(position).line;
         if (position >= line.end()) {
-            anchor = caret = std::min(position, line.end());
-            return;
+            const qsizetype at = std::min(position, line.end());
+            return {at, at};
         }
         const CharClass kind = classOf(text.at(position));
         qsizetype from = position;
@@ -428,9 +490,10 @@ struct ReceiveBox::Private
             while (to < line.end() && classOf(text.at(to)) == kind)
                 ++to;
         }
-        anchor = from;
-        caret = to;
+        return {from, to};
     }
+
+    void selectWordAt(qsizetype position) { std::tie(anchor, caret) = wordAt(position); }
 
     // --- painting ---
 
@@ -998,12 +1061,21 @@ struct ReceiveBox::Private
         }
         setFirstRow(firstRow + delta);
         caret = hitTest(dragPoint, true);
-        q->viewport()->update();
+        selectionMoved();
     }
 };
 
+namespace {
+QAccessibleInterface *receiveBoxAccessible(const QString &className, QObject *object);
+} // namespace
+
 ReceiveBox::ReceiveBox(QWidget *parent) : QAbstractScrollArea(parent), d(new Private(this))
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(&receiveBoxAccessible);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled)
     d->scrollBar = new ScrollBar(Qt::Vertical, this);
     setVerticalScrollBar(d->scrollBar);
     setFont(platform::fixedsysFont());
@@ -1034,22 +1106,22 @@ void ReceiveBox::setText(QStringView text)
 {
     d->clear();
     d->text.append(text);
+    d->appended(0);
     d->syncScrollBar();
-    viewport()->update();
 }
 
 void ReceiveBox::append(QStringView text)
 {
+    const qsizetype from = d->text.length();
     d->text.append(text);
-    d->scheduleScrollBarSync();
-    viewport()->update();
+    d->appended(from);
 }
 
 void ReceiveBox::appendBytes(QByteArrayView bytes, const std::array<char16_t, 256> &charOf)
 {
+    const qsizetype from = d->text.length();
     d->text.appendBytes(bytes, charOf);
-    d->scheduleScrollBarSync();
-    viewport()->update();
+    d->appended(from);
 }
 
 qsizetype ReceiveBox::length() const
@@ -1067,7 +1139,7 @@ void ReceiveBox::setSelStart(qsizetype position)
     position = std::clamp<qsizetype>(position, 0, d->text.length());
     d->anchor = d->caret = position;
     d->ensureVisible(position);
-    viewport()->update();
+    d->selectionMoved();
 }
 
 qsizetype ReceiveBox::selStart() const
@@ -1111,7 +1183,7 @@ void ReceiveBox::setSelection(qsizetype anchor, qsizetype position)
 {
     d->anchor = std::clamp<qsizetype>(anchor, 0, d->text.length());
     d->caret = std::clamp<qsizetype>(position, 0, d->text.length());
-    viewport()->update();
+    d->selectionMoved();
 }
 
 QString ReceiveBox::selectedText() const
@@ -1245,7 +1317,7 @@ void ReceiveBox::mousePressEvent(QMouseEvent *event)
         d->anchor = position;
     d->caret = position;
     d->dragging = true;
-    viewport()->update();
+    d->selectionMoved();
 }
 
 void ReceiveBox::mouseMoveEvent(QMouseEvent *event)
@@ -1261,7 +1333,7 @@ void ReceiveBox::mouseMoveEvent(QMouseEvent *event)
         d->autoScroll.start();
     else if (!outside)
         d->autoScroll.stop();
-    viewport()->update();
+    d->selectionMoved();
 }
 
 void ReceiveBox::mouseReleaseEvent(QMouseEvent *event)
@@ -1281,7 +1353,7 @@ void ReceiveBox::mouseDoubleClickEvent(QMouseEvent *event)
         return;
     }
     d->selectWordAt(d->hitTest(event->position().toPoint(), false));
-    viewport()->update();
+    d->selectionMoved();
 }
 
 void ReceiveBox::wheelEvent(QWheelEvent *event)
@@ -1327,3 +1399,177 @@ void ReceiveBox::focusOutEvent(QFocusEvent *event)
     QAbstractScrollArea::focusOutEvent(event);
     viewport()->update();
 }
+
+// What assistive technology sees of the box: read-only multi-line text,
+// read in the ranges it asks for, never as a whole.
+class ReceiveBoxAccessible final : public QAccessibleWidget, public QAccessibleTextInterface
+{
+public:
+    explicit ReceiveBoxAccessible(ReceiveBox *box)
+        : QAccessibleWidget(box, QAccessible::EditableText)
+    {}
+
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.readOnly = true;
+        state.multiLine = true;
+        state.selectableText = true;
+        return state;
+    }
+
+    void selection(int selectionIndex, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = 0;
+        if (selectionIndex == 0 && selectionCount() == 1) {
+            *startOffset = accessibleOffset(d().selectionFrom());
+            *endOffset = accessibleOffset(d().selectionTo());
+        }
+    }
+
+    int selectionCount() const override { return d().anchor != d().caret ? 1 : 0; }
+    void addSelection(int startOffset, int endOffset) override
+    {
+        setSelection(0, startOffset, endOffset);
+    }
+    void removeSelection(int selectionIndex) override
+    {
+        if (selectionIndex == 0)
+            box()->setSelection(d().caret, d().caret);
+    }
+    void setSelection(int selectionIndex, int startOffset, int endOffset) override
+    {
+        if (selectionIndex == 0)
+            box()->setSelection(startOffset, endOffset);
+    }
+
+    int cursorPosition() const override { return accessibleOffset(d().caret); }
+    void setCursorPosition(int position) override { box()->setSelStart(position); }
+
+    QString text(int startOffset, int endOffset) const override
+    {
+        const qsizetype from = std::clamp(startOffset, 0, characterCount());
+        const qsizetype to = std::clamp(endOffset, 0, characterCount());
+        return from < to ? d().text.mid(from, to - from) : QString();
+    }
+
+    QString text(QAccessible::Text kind) const override { return QAccessibleWidget::text(kind); }
+
+    QString textAtOffset(int offset, QAccessible::TextBoundaryType boundary, int *startOffset,
+                         int *endOffset) const override
+    {
+        return rangeText(range(offset, boundary), startOffset, endOffset);
+    }
+
+    QString textBeforeOffset(int offset, QAccessible::TextBoundaryType boundary, int *startOffset,
+                             int *endOffset) const override
+    {
+        const Range at = range(offset, boundary);
+        if (at.first <= 0)
+            return rangeText({-1, -1}, startOffset, endOffset);
+        return rangeText(range(at.first - 1, boundary), startOffset, endOffset);
+    }
+
+    QString textAfterOffset(int offset, QAccessible::TextBoundaryType boundary, int *startOffset,
+                            int *endOffset) const override
+    {
+        const Range at = range(offset, boundary);
+        if (at.second >= characterCount() || at.second <= at.first)
+            return rangeText({-1, -1}, startOffset, endOffset);
+        return rangeText(range(at.second, boundary), startOffset, endOffset);
+    }
+
+    int characterCount() const override { return accessibleOffset(d().text.length()); }
+
+    QRect characterRect(int offset) const override
+    {
+        if (offset < 0 || offset >= characterCount())
+            return {};
+        const ReceiveBoxText::RowColumn at = d().text.rowColumnOf(offset);
+        const QPoint topLeft(static_cast<int>(at.column) * d().cellWidth,
+                             static_cast<int>(at.row - d().firstRow) * d().cellHeight);
+        return {box()->viewport()->mapToGlobal(topLeft), QSize(d().cellWidth, d().cellHeight)};
+    }
+
+    int offsetAtPoint(const QPoint &point) const override
+    {
+        const QPoint inViewport = box()->viewport()->mapFromGlobal(point);
+        if (!box()->viewport()->rect().contains(inViewport))
+            return -1;
+        const qsizetype position = d().hitTest(inViewport, false);
+        return position < d().text.length() ? accessibleOffset(position) : -1;
+    }
+
+    void scrollToSubstring(int startIndex, int endIndex) override
+    {
+        ReceiveBox::Private &data = *box()->d;
+        data.ensureVisible(std::clamp(endIndex, 0, characterCount()));
+        data.ensureVisible(std::clamp(startIndex, 0, characterCount()));
+        box()->viewport()->update();
+    }
+
+    QString attributes(int offset, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = std::clamp(offset, 0, characterCount());
+        return {};
+    }
+
+private:
+    using Range = std::pair<qsizetype, qsizetype>;
+
+    ReceiveBox *box() const { return static_cast<ReceiveBox *>(widget()); }
+    const ReceiveBox::Private &d() const { return *box()->d; }
+
+    // The piece of text of that kind holding the offset: a character, a
+    // word (as a double click takes it), or a line with its line end.
+    Range range(qsizetype offset, QAccessible::TextBoundaryType boundary) const
+    {
+        const qsizetype count = characterCount();
+        if (boundary == QAccessible::NoBoundary)
+            return {0, count};
+        if (offset < 0 || offset >= count)
+            return {count, count};
+        switch (boundary) {
+        case QAccessible::CharBoundary: {
+            const bool pair = offset + 1 < count && QChar::isHighSurrogate(d().text.at(offset)) &&
+                              QChar::isLowSurrogate(d().text.at(offset + 1));
+            return {offset, offset + (pair ? 2 : 1)};
+        }
+        case QAccessible::WordBoundary: {
+            const Range word = d().wordAt(offset);
+            return word.first < word.second ? word : Range{offset, offset + 1};
+        }
+        default: {
+            const ReceiveBoxText::Line line = d().text.lineAtPosition(offset).line;
+            return {line.start, std::min(line.nextStart(), count)};
+        }
+        }
+    }
+
+    QString rangeText(Range range, int *startOffset, int *endOffset) const
+    {
+        *startOffset = static_cast<int>(range.first);
+        *endOffset = static_cast<int>(range.second);
+        return range.first < range.second ? d().text.mid(range.first, range.second - range.first)
+                                          : QString();
+    }
+};
+
+namespace {
+
+QAccessibleInterface *receiveBoxAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String(ReceiveBox::staticMetaObject.className()))
+        if (auto *box = qobject_cast<ReceiveBox *>(object))
+            return new ReceiveBoxAccessible(box);
+    return nullptr;
+}
+
+} // namespace

@@ -10,6 +10,10 @@
 //
 // Text() gives back exactly the characters put, CR LF included; how control
 // characters are drawn never changes them.
+//
+// Assistive technology reads it as read-only multi-line text: any range of
+// characters on request, the caret and the selection, and an announcement of
+// each arrival.
 
 #include <QAbstractScrollArea>
 #include <QByteArrayView>
@@ -104,6 +108,7 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
+    friend class ReceiveBoxAccessible;
     struct Private;
     std::unique_ptr<Private> d;
 };

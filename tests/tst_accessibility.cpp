@@ -1,7 +1,8 @@
 // Both windows as assistive technology meets them, through QAccessible's
 // interfaces: every control has a name (its label, its frame or its own
 // caption), the status line is the window's status bar, and each change of
-// the status line is announced once, with the new caption as the name.
+// the status line is announced once, with the new caption as the name. The
+// receive box reads as text, in pieces, and announces what arrives.
 
 #include "WindowTestSupport.h"
 
@@ -34,7 +35,38 @@ struct Announcement
 {
     QAccessible::Event type;
     QString name;
+    QString text; // what a text event says, in words
 };
+
+QString describeTextEvent(QAccessibleEvent *event)
+{
+    switch (event->type()) {
+    case QAccessible::TextInserted: {
+        auto *inserted = static_cast<QAccessibleTextInsertEvent *>(event);
+        return QStringLiteral("inserted %1 %2")
+            .arg(inserted->changePosition())
+            .arg(inserted->textInserted());
+    }
+    case QAccessible::TextRemoved: {
+        auto *removed = static_cast<QAccessibleTextRemoveEvent *>(event);
+        return QStringLiteral("removed %1 %2")
+            .arg(removed->changePosition())
+            .arg(removed->textRemoved());
+    }
+    case QAccessible::TextSelectionChanged: {
+        auto *selection = static_cast<QAccessibleTextSelectionEvent *>(event);
+        return QStringLiteral("selected %1-%2 caret %3")
+            .arg(selection->selectionStart())
+            .arg(selection->selectionEnd())
+            .arg(selection->cursorPosition());
+    }
+    case QAccessible::TextCaretMoved:
+        return QStringLiteral("caret %1")
+            .arg(static_cast<QAccessibleTextCursorEvent *>(event)->cursorPosition());
+    default:
+        return QString();
+    }
+}
 
 QObject *g_watched = nullptr;
 QList<Announcement> g_announcements;
@@ -44,7 +76,8 @@ void recordAnnouncement(QAccessibleEvent *event)
     if (!g_watched || event->object() != g_watched)
         return;
     QAccessibleInterface *iface = event->accessibleInterface();
-    g_announcements.append({event->type(), iface ? iface->text(QAccessible::Name) : QString()});
+    g_announcements.append({event->type(), iface ? iface->text(QAccessible::Name) : QString(),
+                            describeTextEvent(event)});
 }
 
 // The caption a widget shows: a label's text, a button's, a frame's title.
@@ -99,6 +132,11 @@ private Q_SLOTS:
     void statusLineIsTheStatusBar();
     void statusChangesAreAnnounced_data();
     void statusChangesAreAnnounced();
+    void receiveBoxReadsAsText();
+    void receiveBoxPieces_data();
+    void receiveBoxPieces();
+    void receiveBoxAnnouncesChanges();
+    void receiveBoxGeometry();
 
 private:
     QWidget *windowNamed(const QString &window);
@@ -261,6 +299,149 @@ void TestAccessibility::statusChangesAreAnnounced()
         names << announcement.name;
     }
     QCOMPARE(names, announced);
+}
+
+void TestAccessibility::receiveBoxReadsAsText()
+{
+    ReceiveBox &box = *m_window->txtRcv;
+    box.append(QStringLiteral("hola mundo\r\nsegunda\nfin"));
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&box);
+    QVERIFY(iface);
+    QCOMPARE(iface->role(), QAccessible::EditableText);
+    QVERIFY(iface->state().readOnly);
+    QVERIFY(iface->state().multiLine);
+    QCOMPARE(iface->text(QAccessible::Name), m_window->Frame1->title());
+    QAccessibleTextInterface *text = iface->textInterface();
+    QVERIFY(text);
+    QCOMPARE(text->characterCount(), 23);
+    QCOMPARE(text->text(0, 23), box.Text());
+    QCOMPARE(text->text(5, 10), QStringLiteral("mundo"));
+    QCOMPARE(text->text(20, 99), QStringLiteral("fin"));
+    QCOMPARE(text->text(-5, 4), QStringLiteral("hola"));
+
+    // The caret and the selection, both ways.
+    text->setSelection(0, 5, 10);
+    QCOMPARE(box.selectedText(), QStringLiteral("mundo"));
+    QCOMPARE(text->selectionCount(), 1);
+    int start = -1;
+    int end = -1;
+    text->selection(0, &start, &end);
+    QCOMPARE(start, 5);
+    QCOMPARE(end, 10);
+    text->removeSelection(0);
+    QCOMPARE(text->selectionCount(), 0);
+    QCOMPARE(box.selectedText(), QString());
+    text->setCursorPosition(12);
+    QCOMPARE(box.selStart(), 12);
+    QCOMPARE(text->cursorPosition(), 12);
+}
+
+void TestAccessibility::receiveBoxPieces_data()
+{
+    // "hola mundo\r\nsegunda\nfin": lines at 0, 12 and 20; 23 characters.
+    QTest::addColumn<QString>("direction");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<QAccessible::TextBoundaryType>("boundary");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("end");
+    const auto row = [](const char *name, const char *direction, int offset,
+                        QAccessible::TextBoundaryType boundary, const QString &expected, int start,
+                        int end) {
+        QTest::newRow(name) << QString::fromLatin1(direction) << offset << boundary << expected
+                            << start << end;
+    };
+    row("a character", "at", 2, QAccessible::CharBoundary, QStringLiteral("l"), 2, 3);
+    row("a word", "at", 6, QAccessible::WordBoundary, QStringLiteral("mundo"), 5, 10);
+    row("a space between words", "at", 4, QAccessible::WordBoundary, QStringLiteral(" "), 4, 5);
+    row("a line ending", "at", 10, QAccessible::WordBoundary, QStringLiteral("\r"), 10, 11);
+    row("a line with its CR LF", "at", 2, QAccessible::LineBoundary,
+        QStringLiteral("hola mundo\r\n"), 0, 12);
+    row("inside the CR LF", "at", 11, QAccessible::LineBoundary, QStringLiteral("hola mundo\r\n"),
+        0, 12);
+    row("the last, open line", "at", 21, QAccessible::LineBoundary, QStringLiteral("fin"), 20, 23);
+    row("past the end", "at", 23, QAccessible::CharBoundary, QString(), 23, 23);
+    row("everything", "at", 7, QAccessible::NoBoundary,
+        QStringLiteral("hola mundo\r\nsegunda\nfin"), 0, 23);
+    row("the line before", "before", 14, QAccessible::LineBoundary,
+        QStringLiteral("hola mundo\r\n"), 0, 12);
+    row("nothing before the first line", "before", 2, QAccessible::LineBoundary, QString(), -1, -1);
+    row("the word before", "before", 6, QAccessible::WordBoundary, QStringLiteral(" "), 4, 5);
+    row("the line after", "after", 2, QAccessible::LineBoundary, QStringLiteral("segunda\n"), 12,
+        20);
+    row("nothing after the last line", "after", 21, QAccessible::LineBoundary, QString(), -1, -1);
+    row("the word after", "after", 1, QAccessible::WordBoundary, QStringLiteral(" "), 4, 5);
+}
+
+void TestAccessibility::receiveBoxPieces()
+{
+    QFETCH(QString, direction);
+    QFETCH(int, offset);
+    QFETCH(QAccessible::TextBoundaryType, boundary);
+    QFETCH(QString, expected);
+    QFETCH(int, start);
+    QFETCH(int, end);
+    ReceiveBox &box = *m_window->txtRcv;
+    box.append(QStringLiteral("hola mundo\r\nsegunda\nfin"));
+    QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(&box)->textInterface();
+    int gotStart = 0;
+    int gotEnd = 0;
+    const QString got = direction == QLatin1String("before")
+                            ? text->textBeforeOffset(offset, boundary, &gotStart, &gotEnd)
+                        : direction == QLatin1String("after")
+                            ? text->textAfterOffset(offset, boundary, &gotStart, &gotEnd)
+                            : text->textAtOffset(offset, boundary, &gotStart, &gotEnd);
+    QCOMPARE(got, expected);
+    QCOMPARE(gotStart, start);
+    QCOMPARE(gotEnd, end);
+}
+
+void TestAccessibility::receiveBoxAnnouncesChanges()
+{
+    ReceiveBox &box = *m_window->txtRcv;
+    g_watched = &box;
+    std::array<char16_t, 256> latin1{};
+    for (int i = 0; i < 256; ++i)
+        latin1[static_cast<std::size_t>(i)] = static_cast<char16_t>(i);
+
+    box.append(QStringLiteral("hola"));
+    box.appendBytes(QByteArrayView(" \xF1", 2), latin1);
+    box.setSelStart(box.length());
+    box.setSelStart(box.length()); // no move, nothing to say
+    box.setSelection(1, 3);
+    box.setText(QStringLiteral("otra"));
+
+    QStringList said;
+    for (const Announcement &announcement : g_announcements)
+        if (!announcement.text.isEmpty())
+            said << announcement.text;
+    QCOMPARE(said, (QStringList{
+                       QStringLiteral("inserted 0 hola"),
+                       QStringLiteral("inserted 4  \u00F1"),
+                       QStringLiteral("caret 6"),
+                       QStringLiteral("selected 1-3 caret 3"),
+                       QStringLiteral("removed 0 hola \u00F1"),
+                       QStringLiteral("inserted 0 otra"),
+                   }));
+}
+
+void TestAccessibility::receiveBoxGeometry()
+{
+    // A character's rectangle and the character at a point agree, on
+    // screen, across wrapped rows and lines.
+    ReceiveBox &box = *m_window->txtRcv;
+    const int columns = box.columnsPerRow();
+    box.append(QString(columns + 3, QLatin1Char('a')) + QStringLiteral("\r\nbc"));
+    QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(&box)->textInterface();
+    const QRect first = text->characterRect(0);
+    QVERIFY(!first.isEmpty());
+    QCOMPARE(text->characterRect(columns).topLeft(), first.topLeft() + QPoint(0, first.height()));
+    QCOMPARE(text->characterRect(columns + 6).topLeft(),
+             first.topLeft() + QPoint(first.width(), 2 * first.height()));
+    for (const int offset : {0, 1, columns - 1, columns, columns + 2, columns + 5, columns + 6})
+        QCOMPARE(text->offsetAtPoint(text->characterRect(offset).center()), offset);
+    QCOMPARE(text->characterRect(static_cast<int>(box.length())), QRect());
+    QCOMPARE(text->offsetAtPoint(first.topLeft() - QPoint(5, 5)), -1);
 }
 
 QTEST_MAIN(TestAccessibility)
