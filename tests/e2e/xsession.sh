@@ -43,26 +43,51 @@ wait_until() {
   done
 }
 
+# Starts Xvfb on a free display and openbox on it, and exports DISPLAY. When
+# servers start and stop side by side, a window manager may fail to open a
+# display its server has just announced; the pair is then started afresh.
 start_xsession() {
+  local attempt
+  for attempt in 1 2 3 4 5; do
+    xsession_try_start && return 0
+    echo "the X session did not come up (attempt $attempt); starting it afresh"
+    tail -n 5 "$xsession_dir/xvfb.log" "$xsession_dir/openbox.log" 2>/dev/null || true
+  done
+  echo "FAIL: no X session with a window manager after 5 attempts"
+  exit 1
+}
+
+# One attempt: true once the window manager answers; else both are stopped.
+xsession_try_start() {
+  rm -f "$xsession_dir/displayfd"
   mkfifo "$xsession_dir/displayfd"
   Xvfb -displayfd 3 -screen 0 "${XSESSION_SCREEN:-1024x768x24}" -nolisten tcp 3>"$xsession_dir/displayfd" \
     >"$xsession_dir/xvfb.log" 2>&1 &
-  xsession_pids+=($!)
+  local xvfb=$!
+  xsession_pids+=("$xvfb")
   local number=
   read -r -t 60 number <"$xsession_dir/displayfd" || true
   if [ -z "$number" ]; then
-    echo "FAIL: Xvfb gave no display number"
-    tail -n 20 "$xsession_dir/xvfb.log"
-    exit 1
+    xsession_stop "$xvfb"
+    return 1
   fi
   export DISPLAY=":$number"
   openbox --sm-disable >"$xsession_dir/openbox.log" 2>&1 &
-  xsession_pids+=($!)
+  local openbox=$!
+  xsession_pids+=("$openbox")
   # A first start on a fresh machine may build font caches before the
-  # window manager announces itself.
-  if ! wait_until 1200 wmctrl -m; then
-    echo "FAIL: no window manager on $DISPLAY after 60 s"
-    tail -n 20 "$xsession_dir/openbox.log"
-    exit 1
-  fi
+  # window manager announces itself; one that has exited never will.
+  local deadline=$((SECONDS + 60))
+  until wmctrl -m >/dev/null 2>&1; do
+    if ! kill -0 "$openbox" 2>/dev/null || [ "$SECONDS" -ge "$deadline" ]; then
+      xsession_stop "$openbox" "$xvfb"
+      return 1
+    fi
+    sleep 0.05
+  done
+}
+
+xsession_stop() {
+  kill "$@" 2>/dev/null || true
+  wait "$@" 2>/dev/null || true
 }
