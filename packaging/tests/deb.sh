@@ -103,8 +103,7 @@ exec_line=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/$app_id.desktop")
 XDG_DATA_DIRS="$root/usr/share:/usr/share" QT_QPA_PLATFORM=xcb "$root/usr/bin/$exec_line" \
   >"$xsession_dir/brisol.log" 2>&1 &
 brisol=$!
-window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Brisol v1\.4$' | head -n 1) ||
-  true
+window=$(find_window '^Brisol v1\.4$') || true
 [ -n "$window" ] || { cat "$xsession_dir/brisol.log"; fail "the installed program showed no window"; }
 echo "the installed program's window is up"
 # The icon property may follow the window's mapping by a moment.

@@ -12,7 +12,7 @@ close_and_expect_exit() {
   QT_QPA_PLATFORM=xcb "$binary" >"$xsession_dir/brisol.log" 2>&1 &
   local brisol=$!
   local window
-  window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Brisol v1\.4$' | head -n 1) || true
+  window=$(find_window '^Brisol v1\.4$') || true
   if [ -z "$window" ]; then
     echo "FAIL: the main window did not appear"; cat "$xsession_dir/brisol.log"; exit 1
   fi
@@ -24,7 +24,8 @@ close_and_expect_exit() {
     local menu_height
     menu_height=$(( $(xdotool getwindowgeometry --shell "$window" | sed -n 's/^HEIGHT=//p') - 521 ))
     xdotool mousemove --window "$window" 354 $((menu_height + 16)) click 1
-    xdotool search --sync --onlyvisible --name '^Configuración Proxy$' >/dev/null
+    find_window '^Configuración Proxy$' >/dev/null ||
+      { echo "FAIL: the proxy settings window did not appear"; exit 1; }
   fi
   wmctrl -i -c "$window"
   if ! wait_until 200 sh -c "! kill -0 $brisol"; then

@@ -29,7 +29,7 @@ check_factor() {
   QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$factor "$binary" >"$xsession_dir/brisol.log" 2>&1 &
   local brisol=$!
   local window
-  window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Brisol v1\.4$' | head -n 1) || true
+  window=$(find_window '^Brisol v1\.4$') || true
   [ -n "$window" ] || { cat "$xsession_dir/brisol.log"; echo "FAIL: no window at $factor"; exit 1; }
   eval "$(xdotool getwindowgeometry --shell "$window")"
   local expected_width

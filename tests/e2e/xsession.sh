@@ -43,6 +43,22 @@ wait_until() {
   done
 }
 
+# Prints the id of a visible window whose name matches the pattern, waiting
+# up to 60 s for one. A search can fail when a window vanishes while it walks
+# the tree (the frame of a program just closed); it is simply made again.
+find_window() {
+  local pattern=$1 deadline=$((SECONDS + 60)) found
+  while [ "$SECONDS" -lt "$deadline" ]; do
+    found=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null) || true
+    if [ -n "$found" ]; then
+      echo "${found%%$'\n'*}"
+      return 0
+    fi
+    sleep 0.05
+  done
+  return 1
+}
+
 # Starts Xvfb on a free display and openbox on it, and exports DISPLAY. When
 # servers start and stop side by side, a window manager may fail to open a
 # display its server has just announced; the pair is then started afresh.
