@@ -201,20 +201,10 @@ void Connection::tcpClient_DataArrival(std::int32_t bytesTotal)
     QByteArray data = m_controls.tcpClient->GetData();
     data.truncate(qMax<std::int32_t>(bytesTotal, 0));
     // Appending gives the same text as rewriting the whole transcript with
-    // the chunk at its end, at the cost of the chunk alone. The box takes the
-    // shown text as ANSI bytes with the code page's table, not as a UTF-16
-    // copy: the arrival itself when it holds no NUL, else rendered a slice at
-    // a time, so that each copy is small and stays in the cache.
-    const auto &ansi = platform::codepage::ansiTable();
-    if (!data.contains('\0')) {
-        m_controls.txtRcv->appendBytes(data, ansi);
-    } else {
-        constexpr qsizetype slice = 64 * 1024;
-        const QByteArrayView bytes(data);
-        for (qsizetype at = 0; at < bytes.size(); at += slice)
-            m_controls.txtRcv->appendBytes(
-                renderReceivedAnsi(bytes.sliced(at, qMin(slice, bytes.size() - at))), ansi);
-    }
+    // the chunk at its end, at the cost of the chunk alone. The box keeps the
+    // bytes as they came and reads them through the code page's table, a NUL
+    // as "\x00": no text is built here.
+    m_controls.txtRcv->appendBytes(data, platform::codepage::ansiTable());
     m_controls.txtRcv->setSelStart(m_controls.txtRcv->length());
     if (usando_proxy && !tunel_listo)
         testProxyReply(renderReceived(data));

@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         expected += chunk;
         // The receive path's byte route and the text route, mixed.
         if (index++ & 1)
-            box.appendBytes(renderReceivedAnsi(piece), platform::codepage::ansiTable());
+            box.appendBytes(piece, platform::codepage::ansiTable());
         else
             box.append(chunk);
         box.setSelStart(box.length());

@@ -1,5 +1,4 @@
 #include "ReceiveBox.h"
-#include "ReceiveBoxText.h"
 
 #include <cmath>
 
@@ -175,8 +174,6 @@ private Q_SLOTS:
     void tabStops_data();
     void tabStops();
     void randomTextMatchesModel();
-    void memoryPerCharacter_data();
-    void memoryPerCharacter();
     void selStartAtEndShowsLastRow();
     void selStartInLongLine();
     void dragSelects();
@@ -422,36 +419,6 @@ void TestReceiveBox::randomTextMatchesModel()
             break;
         QTest::keyClick(&box, Qt::Key_PageDown);
     }
-}
-
-void TestReceiveBox::memoryPerCharacter_data()
-{
-    QTest::addColumn<QString>("pattern");
-    QTest::addColumn<double>("bytesPerCharacter"); // at most
-    QTest::newRow("80-column lines")
-        << (QString(78, QLatin1Char('a')) + QStringLiteral("\r\n")) << 1.1;
-    QTest::newRow("no line break") << QStringLiteral("abcdefgh") << 1.1;
-    QTest::newRow("a euro sign in every line")
-        << (QString(77, QLatin1Char('a')) + QChar(0x20AC) + QStringLiteral("\r\n")) << 2.2;
-    QTest::newRow("one-character lines") << QStringLiteral("x\n") << 2.5;
-    QTest::newRow("empty lines") << QStringLiteral("\n") << 2.5;
-    QTest::newRow("columns of TABs") << QStringLiteral("ab\tcd\tef\r\n") << 2.5;
-}
-
-void TestReceiveBox::memoryPerCharacter()
-{
-    // The text and everything kept about it stay within 2.5 bytes a
-    // character, whatever its shape.
-    QFETCH(QString, pattern);
-    QFETCH(double, bytesPerCharacter);
-    const QString piece = pattern.repeated(64 * 1024 / pattern.size() + 1);
-    ReceiveBoxText text;
-    text.clear(0);
-    while (text.length() < 8 * 1024 * 1024)
-        text.append(piece);
-    const double used = double(text.memoryUsed()) / double(text.length());
-    if (used > bytesPerCharacter)
-        QFAIL(qPrintable(QStringLiteral("%1 bytes a character").arg(used)));
 }
 
 void TestReceiveBox::selStartAtEndShowsLastRow()

@@ -4,8 +4,9 @@
 #   - CodePage_windows.cpp, ProcessExit.cpp and ProcessExit_windows.cpp are
 #     linked, with a small check program, into a static Windows executable
 #     that must import the system calls they make;
-#   - CodePage.cpp and ReceiveBoxText.cpp, which need Qt, are compiled against
-#     Qt's headers (there is no Qt for Windows to link here).
+#   - CodePage.cpp and the receive box's transcript (its store, with the
+#     Windows slab mapping, and line index), which need Qt, are compiled
+#     against Qt's headers (there is no Qt for Windows to link here).
 # The executable runs only where .exe files run (wine is used if present).
 #
 #   check.sh PLATFORM_DIR OUT_DIR 'QT;INCLUDE;DIRS' COMPILE_FLAGS...
@@ -47,9 +48,12 @@ qt_flags=()
 for dir in "${qt_includes[@]}"; do
   [ -n "$dir" ] && qt_flags+=(-isystem "$dir")
 done
-for source in CodePage ReceiveBoxText; do
-  echo "compiling $source.cpp against Qt's headers"
-  "${cxx[@]}" "${qt_flags[@]}" -c "$platform/$source.cpp" -o "$out/$source.o"
+for source in CodePage.cpp receivebox/ByteScan.cpp receivebox/ByteStore.cpp \
+  receivebox/ChunkSlabs.cpp receivebox/ChunkSlabs_windows.cpp receivebox/LineIndex.cpp \
+  receivebox/Transcript.cpp; do
+  echo "compiling $source against Qt's headers"
+  "${cxx[@]}" "${qt_flags[@]}" -I"$platform/receivebox" -c "$platform/$source" \
+    -o "$out/$(basename "$source" .cpp).o"
 done
 
 exe=$out/codepage_windows_check.exe

@@ -2,18 +2,27 @@
 
 // The receive box: a read-only transcript view built for streams.
 //
-// The text is kept in storage made for appending, with an index of line
-// starts, and only the rows in view are painted: appending costs in
-// proportion to what is appended, and painting costs the same whatever the
-// length of the transcript or of the line in view. The view is monospace, so
-// wrapping a line at the view's width is arithmetic, never text layout.
+// How its units fit:
 //
-// Text() gives back exactly the characters put, CR LF included; how control
-// characters are drawn never changes them.
+//   ReceiveBox (this widget: API, events, caret and selection, clipboard,
+//   |           context menu)
+//   +- Transcript -------- ByteStore   the received bytes, one byte per byte;
+//   |                      |           characters through the code page's
+//   |                      |           table, NUL as "\x00" (ChunkSlabs, ByteScan)
+//   |                      +- LineIndex lines, rows at the view's width
+//   +- ViewScroller        first row, scroll bar exact at any row count
+//   +- CellCache           glyphs, control pictures, pre-rendered cells
+//   +- BlockPainter        paints at whole-number pixel ratios (pixel copies)
+//   +- GlyphRunPainter     paints at fractional ratios (glyph runs)
+//   |   (both lay out rows with CellLayout)
+//   +- ReceiveBoxAccessible  what assistive technology reads, through the
+//                            public interface below; the announcements
 //
-// Assistive technology reads it as read-only multi-line text: any range of
-// characters on request, the caret and the selection, and an announcement of
-// each arrival.
+// Appending costs in proportion to what is appended, and painting costs the
+// same whatever the length of the transcript or of the line in view. The view
+// is monospace, so wrapping a line at the view's width is arithmetic, never
+// text layout. Text() gives back exactly the characters put, CR LF included;
+// how control characters are drawn never changes them.
 
 #include <QAbstractScrollArea>
 #include <QByteArrayView>
@@ -23,6 +32,7 @@
 
 #include <array>
 #include <memory>
+#include <utility>
 
 class QMenu;
 
@@ -43,8 +53,9 @@ public:
     // rows are counted at once; the scroll bar catches up in the event loop,
     // or right away when the view moves (setSelStart(), keys, the wheel).
     void append(QStringView text);
-    // The same for the character the table gives for each byte, without
-    // building the text: what a receive path that holds bytes uses.
+    // The same for received bytes: each byte is the character the table gives
+    // for it, a NUL the four characters "\x00". The bytes are kept as they
+    // are, one byte of memory each.
     void appendBytes(QByteArrayView bytes, const std::array<char16_t, 256> &charOf);
     // Number of characters of Text().
     qsizetype length() const;
@@ -67,6 +78,8 @@ public:
     // The selection, as half-open character positions; empty when equal.
     qsizetype selectionStart() const;
     qsizetype selectionEnd() const;
+    // Where the caret stands: the moving end of the selection.
+    qsizetype caretPosition() const;
     // Selects from anchor to position (clamped); the view does not move.
     void setSelection(qsizetype anchor, qsizetype position);
     QString selectedText() const;
@@ -74,6 +87,16 @@ public:
     // Puts the selected characters, exactly as Text() holds them, on the
     // clipboard.
     void copy() const;
+
+    // The word, run of blanks or single other character at a position, as a
+    // double click selects it; empty past the end of its line.
+    std::pair<qsizetype, qsizetype> wordAt(qsizetype position) const;
+    // The line holding a position, with its line end.
+    std::pair<qsizetype, qsizetype> lineAt(qsizetype position) const;
+    // The cell of the character at a position, in viewport coordinates.
+    QRect characterRect(qsizetype position) const;
+    // Scrolls as little as needed for the position to be in view.
+    void scrollToShow(qsizetype position);
 
     // Position of the character under a point of the viewport (for tests and
     // the mouse), and the first row drawn.
@@ -87,6 +110,8 @@ public:
     // a TAB runs to the next multiple of eight columns of its line, counted
     // before wrapping, so a wrapped row is always columnsPerRow() cells.
     QSize cellSize() const;
+    // Bytes held for the text and its index.
+    qsizetype memoryUsed() const;
 
     // The menu the box shows on a right click: "Copiar" (enabled only with a
     // selection) and "Seleccionar todo". The caller owns it.
@@ -108,7 +133,6 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
-    friend class ReceiveBoxAccessible;
     struct Private;
     std::unique_ptr<Private> d;
 };

@@ -1,0 +1,137 @@
+#include "ByteScan.h"
+
+#include <algorithm>
+#include <bit>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace bytescan {
+
+namespace {
+
+#if defined(__SSE2__)
+__m128i load(const void *at)
+{
+    return _mm_loadu_si128(static_cast<const __m128i *>(at));
+}
+
+unsigned lineShapingMask(__m128i v)
+{
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x0D)),
+                                                  _mm_cmpeq_epi8(v, _mm_set1_epi8(0x0A))),
+                                     _mm_cmpeq_epi8(v, _mm_set1_epi8(0x09)));
+    return static_cast<unsigned>(_mm_movemask_epi8(hit));
+}
+#endif
+
+bool shapesLine(unsigned c)
+{
+    return c == 0x0A || c == 0x0D || c == 0x09;
+}
+
+} // namespace
+
+qsizetype findLineShaping(const quint8 *bytes, qsizetype from, qsizetype count)
+{
+    qsizetype i = from;
+#if defined(__SSE2__)
+    for (; i + 16 <= count; i += 16) {
+        if (const unsigned mask = lineShapingMask(load(bytes + i)); mask != 0)
+            return i + std::countr_zero(mask);
+    }
+#endif
+    for (; i < count; ++i) {
+        if (shapesLine(bytes[i]))
+            return i;
+    }
+    return count;
+}
+
+qsizetype findLineShaping(const char16_t *text, qsizetype from, qsizetype count)
+{
+    qsizetype i = from;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi16(0x0D);
+    const __m128i lf = _mm_set1_epi16(0x0A);
+    const __m128i tab = _mm_set1_epi16(0x09);
+    for (; i + 8 <= count; i += 8) {
+        const __m128i v = load(text + i);
+        const __m128i hit = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi16(v, cr), _mm_cmpeq_epi16(v, lf)), _mm_cmpeq_epi16(v, tab));
+        if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit)); mask != 0)
+            return i + std::countr_zero(mask) / 2;
+    }
+#endif
+    for (; i < count; ++i) {
+        if (shapesLine(text[i]))
+            return i;
+    }
+    return count;
+}
+
+qsizetype findNul(const quint8 *bytes, qsizetype from, qsizetype count)
+{
+    qsizetype i = from;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= count; i += 16) {
+        const auto mask =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(load(bytes + i), zero)));
+        if (mask != 0)
+            return i + std::countr_zero(mask);
+    }
+#endif
+    for (; i < count; ++i) {
+        if (bytes[i] == 0)
+            return i;
+    }
+    return count;
+}
+
+qsizetype countNuls(const quint8 *bytes, qsizetype count)
+{
+    qsizetype nuls = 0;
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= count; i += 16) {
+        const __m128i v = load(bytes + i);
+        nuls += std::popcount(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))));
+    }
+#endif
+    return nuls + std::count(bytes + i, bytes + count, quint8{0});
+}
+
+void translate(const quint8 *in, qsizetype count, const char16_t *table, bool asciiKept,
+               char16_t *out)
+{
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    if (asciiKept) {
+        const __m128i zero = _mm_setzero_si128();
+        while (i < count) {
+            for (; i + 16 <= count; i += 16) {
+                const __m128i v = load(in + i);
+                if (_mm_movemask_epi8(v) != 0)
+                    break;
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_unpacklo_epi8(v, zero));
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i + 8),
+                                 _mm_unpackhi_epi8(v, zero));
+            }
+            // Up to the end of a block of sixteen that holds a byte above 0x7F.
+            const qsizetype end = std::min(count, (i | 15) + 1);
+            for (; i < end; ++i)
+                out[i] = table[in[i]];
+        }
+        return;
+    }
+#else
+    Q_UNUSED(asciiKept)
+#endif
+    for (; i < count; ++i)
+        out[i] = table[in[i]];
+}
+
+} // namespace bytescan

@@ -1,0 +1,213 @@
+#include "ByteStore.h"
+
+#include "ByteScan.h"
+
+#include <algorithm>
+#include <cstring>
+
+using bytescan::ix;
+
+namespace {
+
+constexpr char16_t kNulText[] = u"\\x00";
+constexpr int kNulChars = 4;
+
+} // namespace
+
+ByteStore::ByteStore(const CharTable &table)
+{
+    setTable(table);
+}
+
+ByteStore::~ByteStore() = default;
+
+void ByteStore::clear()
+{
+    m_chunks.clear();
+    m_chunks.shrink_to_fit();
+    m_slabs.clear();
+    m_bytes = 0;
+    m_chars = 0;
+    m_blockStarts.clear();
+    m_blockStarts.shrink_to_fit();
+    m_hasNul = false;
+    m_standIns.clear();
+    m_standIns.shrink_to_fit();
+}
+
+bool ByteStore::readsAs(const CharTable &table) const
+{
+    // Byte 0 reads as "\x00" whatever the table says.
+    return &table == &m_table || std::equal(table.begin() + 1, table.end(), m_table.begin() + 1);
+}
+
+void ByteStore::setTable(const CharTable &table)
+{
+    Q_ASSERT(m_bytes == 0);
+    m_table = table;
+    m_asciiKept = true;
+    for (int b = 0; b < 0x80; ++b)
+        m_asciiKept = m_asciiKept && m_table[ix(b)] == b;
+    m_byteOf.clear();
+    for (int b = 1; b < 256; ++b)
+        m_byteOf.emplace_back(m_table[ix(b)], static_cast<quint8>(b));
+    // The lowest byte of a character the table gives twice.
+    std::stable_sort(m_byteOf.begin(), m_byteOf.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+}
+
+void ByteStore::appendBytes(const quint8 *bytes, qsizetype count)
+{
+    while (count > 0) {
+        // A piece never crosses a block, so it never crosses a chunk either.
+        const qsizetype inBlock = m_bytes & (kBlockBytes - 1);
+        const qsizetype take = std::min(count, kBlockBytes - inBlock);
+        const qsizetype nuls = bytescan::countNuls(bytes, take);
+        if (nuls > 0 && !m_hasNul) {
+            // Until now every byte was one character.
+            m_hasNul = true;
+            const qsizetype begun = (m_bytes + kBlockBytes - 1) >> kBlockBits;
+            for (qsizetype b = 0; b < begun; ++b)
+                m_blockStarts.push_back(b << kBlockBits);
+        }
+        if (inBlock == 0) {
+            if ((m_bytes & (ChunkSlabs::kChunkBytes - 1)) == 0)
+                m_chunks.push_back(m_slabs.take());
+            if (m_hasNul)
+                m_blockStarts.push_back(m_chars);
+        }
+        std::memcpy(const_cast<quint8 *>(byteAt(m_bytes)), bytes, ix(take));
+        m_bytes += take;
+        m_chars += take + (kNulChars - 1) * nuls;
+        bytes += take;
+        count -= take;
+    }
+}
+
+void ByteStore::appendText(const char16_t *text, qsizetype count)
+{
+    std::vector<quint8> bytes(ix(count));
+    for (qsizetype i = 0; i < count; ++i) {
+        const char16_t c = text[i];
+        const auto it =
+            std::lower_bound(m_byteOf.begin(), m_byteOf.end(), c,
+                             [](const auto &entry, char16_t k) { return entry.first < k; });
+        if (it != m_byteOf.end() && it->first == c && it->second != kStandIn) {
+            bytes[ix(i)] = it->second;
+        } else {
+            bytes[ix(i)] = kStandIn;
+            m_standIns.emplace_back(m_bytes + i, c);
+        }
+    }
+    appendBytes(bytes.data(), count);
+}
+
+ByteStore::Place ByteStore::locate(qsizetype position) const
+{
+    if (position >= m_chars)
+        return {m_bytes, 0};
+    if (!m_hasNul)
+        return {position, 0};
+    const auto it = std::upper_bound(m_blockStarts.begin(), m_blockStarts.end(), position);
+    const auto block = static_cast<qsizetype>(it - m_blockStarts.begin()) - 1;
+    qsizetype chars = m_blockStarts[ix(block)];
+    qsizetype byte = block << kBlockBits;
+    const qsizetype blockBytes = std::min(m_bytes - byte, kBlockBytes);
+    const qsizetype nextStart = it != m_blockStarts.end() ? *it : m_chars;
+    if (nextStart - chars == blockBytes) // no NUL in this block
+        return {byte + position - chars, 0};
+    for (const quint8 *at = byteAt(byte);; ++at, ++byte) {
+        const qsizetype width = *at == 0 ? kNulChars : 1;
+        if (position < chars + width)
+            return {byte, static_cast<int>(position - chars)};
+        chars += width;
+    }
+}
+
+char16_t ByteStore::standInAt(qsizetype byte) const
+{
+    const auto it = std::lower_bound(
+        m_standIns.begin(), m_standIns.end(), byte,
+        [](const std::pair<qsizetype, char16_t> &s, qsizetype b) { return s.first < b; });
+    return it != m_standIns.end() && it->first == byte ? it->second : m_table[kStandIn];
+}
+
+char16_t ByteStore::at(qsizetype position) const
+{
+    const Place place = locate(position);
+    const quint8 byte = *byteAt(place.byte);
+    if (byte == 0)
+        return kNulText[place.sub];
+    if (byte == kStandIn && !m_standIns.empty())
+        return standInAt(place.byte);
+    return m_table[byte];
+}
+
+void ByteStore::copy(qsizetype from, qsizetype count, char16_t *out) const
+{
+    if (count <= 0)
+        return;
+    Place place = locate(from);
+    if (!m_standIns.empty()) {
+        copySlowly(place, count, out);
+        return;
+    }
+    qsizetype byte = place.byte;
+    if (place.sub > 0) {
+        const auto n = std::min<qsizetype>(count, kNulChars - place.sub);
+        std::copy_n(kNulText + place.sub, n, out);
+        out += n;
+        count -= n;
+        ++byte;
+    }
+    while (count > 0) {
+        // Each byte gives at least one character: count bytes at most.
+        const quint8 *at = byteAt(byte);
+        const qsizetype room =
+            std::min(count, ChunkSlabs::kChunkBytes - (byte & (ChunkSlabs::kChunkBytes - 1)));
+        const qsizetype run = m_hasNul ? bytescan::findNul(at, 0, room) : room;
+        bytescan::translate(at, run, m_table.data(), m_asciiKept, out);
+        out += run;
+        count -= run;
+        byte += run;
+        if (run < room) {
+            const auto n = std::min<qsizetype>(count, kNulChars);
+            std::copy_n(kNulText, n, out);
+            out += n;
+            count -= n;
+            ++byte;
+        }
+    }
+}
+
+// With stand-ins about: a byte at a time.
+void ByteStore::copySlowly(Place from, qsizetype count, char16_t *out) const
+{
+    auto standIn = std::lower_bound(
+        m_standIns.begin(), m_standIns.end(), from.byte,
+        [](const std::pair<qsizetype, char16_t> &s, qsizetype b) { return s.first < b; });
+    int sub = from.sub;
+    for (qsizetype byte = from.byte; count > 0; ++byte) {
+        const quint8 b = *byteAt(byte);
+        if (b == 0) {
+            for (; sub < kNulChars && count > 0; ++sub, --count)
+                *out++ = kNulText[sub];
+            sub = 0;
+            continue;
+        }
+        while (standIn != m_standIns.end() && standIn->first < byte)
+            ++standIn;
+        *out++ = b == kStandIn && standIn != m_standIns.end() && standIn->first == byte
+                     ? standIn->second
+                     : m_table[b];
+        --count;
+    }
+}
+
+qsizetype ByteStore::memoryUsed() const
+{
+    return m_slabs.bytes() + static_cast<qsizetype>(m_chunks.capacity() * sizeof(quint8 *)) +
+           static_cast<qsizetype>(m_blockStarts.capacity() * sizeof(qsizetype)) +
+           static_cast<qsizetype>(m_standIns.capacity() * sizeof(m_standIns[0])) +
+           static_cast<qsizetype>(m_byteOf.capacity() * sizeof(m_byteOf[0]));
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+// The received bytes, kept as they came: one byte of memory per byte, in
+// chunks that never move, append-only until cleared. Characters are given on
+// request through the code page's table; a NUL byte reads as the four
+// characters "\x00", every other byte as the one character the table gives.
+//
+// Character positions map to byte positions through a small index: the
+// character position where each block of 4 KiB of bytes starts. While no NUL
+// has arrived the two are the same and the index is not consulted.
+//
+// Text put that is not made of the table's characters (tests, a text put by
+// the program) is kept too: each such character is stored as a stand-in byte
+// with the character beside it, and read back as it was put.
+
+#include "ChunkSlabs.h"
+
+#include <QtGlobal>
+
+#include <array>
+#include <utility>
+#include <vector>
+
+class ByteStore final
+{
+public:
+    using CharTable = std::array<char16_t, 256>;
+
+    explicit ByteStore(const CharTable &table);
+    ~ByteStore();
+    Q_DISABLE_COPY_MOVE(ByteStore)
+
+    // Characters held.
+    qsizetype size() const { return m_chars; }
+    qsizetype byteCount() const { return m_bytes; }
+
+    void clear();
+    const CharTable &table() const { return m_table; }
+    bool asciiKept() const { return m_asciiKept; }
+    // Whether bytes read through that table give the characters this store
+    // would read them as. The table can be changed while the store is empty.
+    bool readsAs(const CharTable &table) const;
+    void setTable(const CharTable &table);
+
+    // The bytes as they came; their characters are the store's table's.
+    void appendBytes(const quint8 *bytes, qsizetype count);
+    // Characters, each kept as the table's byte for it where it has one.
+    void appendText(const char16_t *text, qsizetype count);
+
+    char16_t at(qsizetype position) const;
+    // Characters [from, from + count) into out; the range must lie in the text.
+    void copy(qsizetype from, qsizetype count, char16_t *out) const;
+
+    qsizetype memoryUsed() const;
+
+private:
+    static constexpr int kBlockBits = 12;
+    static constexpr qsizetype kBlockBytes = qsizetype{1} << kBlockBits;
+    static constexpr quint8 kStandIn = 0x1A;
+
+    // A byte and, inside the expansion of a NUL, which of its characters.
+    struct Place
+    {
+        qsizetype byte = 0;
+        int sub = 0;
+    };
+    Place locate(qsizetype position) const;
+
+    const quint8 *byteAt(qsizetype byte) const
+    {
+        return m_chunks[static_cast<std::size_t>(byte >> ChunkSlabs::kChunkBits)] +
+               (byte & (ChunkSlabs::kChunkBytes - 1));
+    }
+    char16_t standInAt(qsizetype byte) const;
+    void putBytes(const quint8 *bytes, qsizetype count, qsizetype nuls);
+    void copySlowly(Place from, qsizetype count, char16_t *out) const;
+
+    CharTable m_table{};
+    bool m_asciiKept = false;
+    // Characters that have a byte of their own, sorted by character.
+    std::vector<std::pair<char16_t, quint8>> m_byteOf;
+
+    ChunkSlabs m_slabs;
+    std::vector<quint8 *> m_chunks;
+    qsizetype m_bytes = 0;
+    qsizetype m_chars = 0;
+    // Character position of each block's first byte; filled in only once a
+    // NUL has arrived (until then it equals the byte position).
+    std::vector<qsizetype> m_blockStarts;
+    bool m_hasNul = false;
+    // Stand-in bytes and the characters they stand for, by byte position.
+    std::vector<std::pair<qsizetype, char16_t>> m_standIns;
+};

@@ -1,0 +1,44 @@
+#pragma once
+
+// Memory for the transcript's bytes: fixed-size chunks carved from slabs that
+// are mapped apart from the heap. Received bytes pass through the socket's
+// buffers on the heap first; were the transcript to take heap memory too, each
+// freed socket buffer would go to the transcript and every read would touch
+// fresh pages. A slab is only address space until a chunk of it is handed
+// out; that chunk's pages are then made present in one call rather than
+// faulted in one by one. How a slab is mapped is the system's part, in
+// ChunkSlabs_posix.cpp and ChunkSlabs_windows.cpp.
+
+#include <QtGlobal>
+
+#include <vector>
+
+class ChunkSlabs final
+{
+public:
+    static constexpr int kChunkBits = 16;
+    static constexpr qsizetype kChunkBytes = qsizetype{1} << kChunkBits;
+
+    ChunkSlabs() = default;
+    ~ChunkSlabs();
+    Q_DISABLE_COPY_MOVE(ChunkSlabs)
+
+    // A chunk of kChunkBytes, usable until clear().
+    quint8 *take();
+    // Gives every slab back to the system.
+    void clear();
+    // Chunks handed out so far, in bytes.
+    qsizetype bytes() const;
+
+private:
+    static constexpr qsizetype kSlabChunks = 32;
+    static constexpr qsizetype kSlabBytes = kSlabChunks * kChunkBytes;
+
+    // The system's part.
+    static quint8 *map(qsizetype size);
+    static void unmap(quint8 *slab, qsizetype size);
+    static void populate(quint8 *piece, qsizetype size);
+
+    std::vector<quint8 *> m_slabs;
+    qsizetype m_used = 0; // chunks handed out of the last slab
+};

@@ -1,0 +1,151 @@
+#pragma once
+
+// The lines of the transcript and their layout in rows of a fixed number of
+// columns, kept beside the store of the characters.
+//
+// Lines end at CR LF, LF or CR. Every character takes one column, except a
+// TAB, which runs to the next multiple of eight columns of its line counted
+// before wrapping; a line of c columns takes max(1, ceil(c / columns())) rows.
+// Each finished line leaves a record of a few bytes (its length, line end and
+// whether it holds a TAB); a run of lines alike, as blank lines or lines of
+// one width, shares one record and a count. Every 256 lines a group notes
+// where its first line starts and how many rows come before it, so finding
+// the line of a position or a row costs a binary search over the groups and a
+// walk of at most 256 records, whatever the length of the text or the line.
+
+#include "ByteStore.h"
+
+#include "LineRecords.h"
+
+#include <QtGlobal>
+
+#include <vector>
+
+class LineIndex final
+{
+public:
+    // A line as the index knows it. The last line is open: no terminator.
+    struct Line
+    {
+        qsizetype index = 0;
+        qsizetype start = 0;
+        qsizetype length = 0; // characters before the terminator
+        qsizetype columns = 0;
+        qsizetype next = 0;   // where the record of the line after it starts
+        qsizetype repeat = 0; // lines after it that share its record
+        int terminator = 0;   // 1 for CR or LF, 2 for CR LF
+        bool hasTab = false;
+
+        qsizetype end() const { return start + length; }
+        qsizetype nextStart() const { return start + length + terminator; }
+    };
+
+    struct Located
+    {
+        Line line;
+        qsizetype firstRow = 0; // the row of the line's first row
+    };
+
+    struct RowColumn
+    {
+        qsizetype row = 0;
+        qsizetype column = 0; // in the row, 0..columns()
+    };
+
+    static constexpr qsizetype kTabStop = 8;
+    static qsizetype nextTabStop(qsizetype column) { return (column / kTabStop + 1) * kTabStop; }
+
+    // The store is read for the columns of lines that hold a TAB.
+    explicit LineIndex(const ByteStore &store);
+    Q_DISABLE_COPY_MOVE(LineIndex)
+
+    void clear();
+    // Index the characters just appended to the store, given again here.
+    void appendText(const char16_t *text, qsizetype count);
+    void appendBytes(const quint8 *bytes, qsizetype count, const ByteStore::CharTable &table);
+
+    int columns() const { return m_columns; }
+    // Rewraps: costs a pass over the groups, and over the lines only of
+    // groups that hold a line wider than the new width.
+    void setColumns(int columns);
+    qsizetype rowCount() const { return m_closedRows + rowsOf(m_openColumns); }
+    qsizetype rowsOf(qsizetype lineColumns) const
+    {
+        return lineColumns <= m_columns ? 1 : (lineColumns + m_columns - 1) / m_columns;
+    }
+
+    // The line holding a position (inside a CR LF: the line it ends).
+    Located lineAtPosition(qsizetype position) const;
+    Located lineAtRow(qsizetype row) const;
+    // The line after that one; false after the last.
+    bool nextLine(Line &line) const;
+    // Column where the character at that offset of the line starts.
+    qsizetype columnOf(const Line &line, qsizetype offset) const;
+    // Offset of the character whose cells hold that column of the line, with
+    // the column it starts at; the line's length past its last character.
+    qsizetype offsetAtColumn(const Line &line, qsizetype column, qsizetype &cellStart) const;
+    // Where a caret before that position stands; the end of a line that fills
+    // its last row stays at the end of that row.
+    RowColumn rowColumnOf(qsizetype position) const;
+    qsizetype rowStartPosition(qsizetype row) const;
+
+    qsizetype memoryUsed() const;
+
+private:
+    struct Group
+    {
+        qsizetype start = 0;      // position of its first line
+        qsizetype record = 0;     // record of its first line
+        qsizetype rowsBefore = 0; // rows of every line before it, at the current width
+        quint32 maxColumns = 0;   // widest line, saturated
+        quint8 skip = 0;          // lines of that record before its first line
+    };
+
+    struct TabLine
+    {
+        qsizetype line = 0;
+        std::vector<qsizetype> checkpoints; // column of every 1024th character
+    };
+
+    template <typename Units> void index(const Units &units);
+    void extendOpenLine(qsizetype count)
+    {
+        if (m_openHasTab)
+            addCheckpoints(count);
+        m_openColumns += count;
+        m_openLength += count;
+    }
+    void addCheckpoints(qsizetype count);
+    void addTab();
+    void closeLine(int terminator, bool mayJoinRun);
+    void joinCrLf();
+
+    Line openLine() const;
+    Line readLine(qsizetype index, qsizetype start, qsizetype record, qsizetype skip) const;
+    Line firstLineOf(qsizetype group) const;
+    qsizetype groupLineCount(qsizetype group) const;
+    const std::vector<qsizetype> *checkpointsOf(const Line &line) const;
+    void rewrap();
+
+    const ByteStore &m_store;
+    LineRecords m_records;
+    std::vector<Group> m_groups;
+    std::vector<TabLine> m_tabLines;
+    qsizetype m_closedLines = 0;
+    qsizetype m_closedRows = 0; // rows of the finished lines at the current width
+    bool m_pendingCr = false;   // the text ends with a CR that a LF may still join
+
+    // The last record written, and the run it may head.
+    qsizetype m_lastRecord = 0;
+    quint64 m_lastHead = 0;    // 0 when no line may join it
+    qsizetype m_sameCount = 0; // records alike in a row, ending with it
+    qsizetype m_repeatAt = -1; // the count of lines sharing it, or -1
+
+    qsizetype m_openStart = 0;
+    qsizetype m_openLength = 0;
+    qsizetype m_openColumns = 0;
+    bool m_openHasTab = false;
+    std::vector<qsizetype> m_openCheckpoints;
+
+    int m_columns = 1;
+};

@@ -1,0 +1,625 @@
+#include "ReceiveBox.h"
+
+#include "BlockPainter.h"
+#include "CellCache.h"
+#include "CodePage.h"
+#include "Fonts.h"
+#include "GlyphRunPainter.h"
+#include "ReceiveBoxAccessible.h"
+#include "Transcript.h"
+#include "ViewScroller.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFocusEvent>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <tuple>
+
+namespace {
+
+enum class CharClass { Word, Space, Other };
+
+CharClass classOf(char16_t c)
+{
+    if (c == u' ' || c == u'\t')
+        return CharClass::Space;
+    if (c == u'_' || QChar(c).isLetterOrNumber())
+        return CharClass::Word;
+    return CharClass::Other;
+}
+
+// A double click reads at most this many characters either way of the one
+// under the pointer: a longer word is cut there.
+constexpr qsizetype kWordBound = qsizetype{1} << 16;
+
+} // namespace
+
+struct ReceiveBox::Private
+{
+    explicit Private(ReceiveBox *box)
+        : q(box), text(platform::codepage::ansiTable()), scroller(box, text.lines()),
+          blockPainter(cache), glyphPainter(cache)
+    {}
+
+    ReceiveBox *q;
+    Transcript text;
+    ViewScroller scroller;
+    CellCache cache;
+    BlockPainter blockPainter;
+    GlyphRunPainter glyphPainter;
+    CellMetrics cell;
+    QColor textColour;
+    QColor backColour;
+
+    qsizetype anchor = 0;
+    qsizetype caret = 0;
+    qsizetype announcedAnchor = 0;
+    qsizetype announcedCaret = 0;
+
+    bool dragging = false;
+    QPoint dragPoint;
+    QTimer autoScroll;
+    int wheelRemainder = 0;
+
+    const LineIndex &lines() const { return text.lines(); }
+
+    void clear()
+    {
+        receiveboxaccessible::announceReplaced(q, text.length());
+        text.clear(textColour.rgb());
+        anchor = caret = 0;
+        announcedAnchor = announcedCaret = 0;
+        scroller.placeFirstRow(0);
+    }
+
+    // After an append of the characters from `from` on.
+    void appended(qsizetype from)
+    {
+        scroller.rowsAdded();
+        q->viewport()->update();
+        receiveboxaccessible::announceAppended(q, from);
+    }
+
+    // After the caret or the selection may have moved: repaint, and tell
+    // assistive technology where they are now.
+    void selectionMoved()
+    {
+        q->viewport()->update();
+        if (anchor == announcedAnchor && caret == announcedCaret)
+            return;
+        announcedAnchor = anchor;
+        announcedCaret = caret;
+        receiveboxaccessible::announceSelection(q, anchor, caret);
+    }
+
+    qsizetype selectionFrom() const { return std::min(anchor, caret); }
+    qsizetype selectionTo() const { return std::max(anchor, caret); }
+
+    void updateMetrics()
+    {
+        const QFont font = q->font();
+        const QFontMetrics metrics(font);
+        cell.width = std::max(1, metrics.horizontalAdvance(QLatin1Char('M')));
+        cell.height = std::max(1, metrics.height());
+        cell.ascent = metrics.ascent();
+        cache.setFont(font, cell);
+    }
+
+    void updateGeometry()
+    {
+        const QSize size = q->viewport()->size();
+        const int newColumns = std::max(1, size.width() / cell.width);
+        const int newRows = std::max(1, size.height() / cell.height);
+        if (newColumns == lines().columns() && newRows == scroller.visibleRows())
+            return;
+        const qsizetype firstRow = scroller.firstRow();
+        const bool atBottom = firstRow > 0 && firstRow >= scroller.maxFirstRow();
+        if (newColumns != lines().columns()) {
+            const qsizetype top = lines().rowStartPosition(firstRow);
+            text.setColumns(newColumns);
+            scroller.placeFirstRow(lines().rowColumnOf(top).row);
+        }
+        scroller.setVisibleRows(newRows);
+        if (atBottom)
+            scroller.setFirstRow(scroller.maxFirstRow());
+    }
+
+    void ensureVisible(qsizetype position)
+    {
+        scroller.ensureVisible(lines().rowColumnOf(position).row);
+    }
+
+    // Position for a viewport point: the character under it, or with
+    // betweenCharacters the nearest gap between characters (for the caret).
+    qsizetype hitTest(const QPoint &point, bool betweenCharacters) const
+    {
+        const int y = point.y();
+        const qsizetype rowInView =
+            y >= 0 ? y / cell.height : -((-y + cell.height - 1) / cell.height);
+        const qsizetype row = scroller.firstRow() + rowInView;
+        if (row < 0)
+            return 0;
+        if (row >= lines().rowCount())
+            return text.length();
+        const LineIndex::Located located = lines().lineAtRow(row);
+        const LineIndex::Line &line = located.line;
+        const int x = std::max(0, point.x());
+        const qsizetype columns = lines().columns();
+        const qsizetype column =
+            betweenCharacters ? std::min<qsizetype>((x + cell.width / 2) / cell.width, columns)
+                              : std::min<qsizetype>(x / cell.width, columns - 1);
+        const qsizetype lineColumn = (row - located.firstRow) * columns + column;
+        qsizetype cellStart = 0;
+        qsizetype offset = lines().offsetAtColumn(line, lineColumn, cellStart);
+        if (betweenCharacters && offset < line.length && lineColumn > cellStart) {
+            // Inside a TAB's cells: the nearer side of it.
+            const qsizetype width = LineIndex::nextTabStop(cellStart) - cellStart;
+            if ((lineColumn - cellStart) * 2 >= width)
+                ++offset;
+        }
+        return line.start + offset;
+    }
+
+    std::pair<qsizetype, qsizetype> wordAt(qsizetype position) const
+    {
+        const LineIndex::Line line = lines().lineAtPosition(position).line;
+        if (position >= line.end()) {
+            const qsizetype at = std::min(position, line.end());
+            return {at, at};
+        }
+        const CharClass kind = classOf(text.chars().at(position));
+        if (kind == CharClass::Other)
+            return {position, position + 1};
+        // Read a piece at a time, never further than the bound.
+        std::array<char16_t, 4096> piece;
+        const auto pieceSize = static_cast<qsizetype>(piece.size());
+        qsizetype from = position;
+        const qsizetype lowest = std::max(line.start, position - kWordBound);
+        for (bool more = true; more && from > lowest;) {
+            const qsizetype take = std::min(pieceSize, from - lowest);
+            text.chars().copy(from - take, take, piece.data());
+            qsizetype i = take;
+            while (i > 0 && classOf(piece[static_cast<std::size_t>(i - 1)]) == kind)
+                --i;
+            more = i == 0;
+            from -= take - i;
+        }
+        qsizetype to = position + 1;
+        const qsizetype highest = std::min(line.end(), position + 1 + kWordBound);
+        for (bool more = true; more && to < highest;) {
+            const qsizetype take = std::min(pieceSize, highest - to);
+            text.chars().copy(to, take, piece.data());
+            qsizetype i = 0;
+            while (i < take && classOf(piece[static_cast<std::size_t>(i)]) == kind)
+                ++i;
+            more = i == take;
+            to += i;
+        }
+        return {from, to};
+    }
+
+    RowColours colours() const
+    {
+        const QPalette &palette = q->palette();
+        return {backColour.rgb(), palette.color(QPalette::Highlight).rgb(),
+                palette.color(QPalette::HighlightedText).rgb(), selectionFrom(), selectionTo()};
+    }
+
+    void paint(QPainter &painter, const QRect &area)
+    {
+        const ViewState view{text, scroller.firstRow(), cell, colours(), q->viewport()->size()};
+        const qreal ratio = q->viewport()->devicePixelRatioF();
+        if (std::abs(ratio - std::round(ratio)) > 1e-6)
+            glyphPainter.paint(painter, area, view);
+        else
+            blockPainter.paint(painter, area, view, static_cast<int>(std::round(ratio)));
+        drawCaret(painter, area.bottom() / cell.height);
+    }
+
+    void drawCaret(QPainter &painter, int bottomRow)
+    {
+        if (!q->hasFocus() || anchor != caret)
+            return;
+        const LineIndex::RowColumn at = lines().rowColumnOf(caret);
+        const qsizetype firstRow = scroller.firstRow();
+        if (at.row < firstRow || at.row > firstRow + bottomRow)
+            return;
+        const int x =
+            std::min(static_cast<int>(at.column) * cell.width, q->viewport()->width() - 1);
+        painter.fillRect(
+            QRect(x, static_cast<int>(at.row - firstRow) * cell.height, 1, cell.height),
+            textColour);
+    }
+
+    void autoScrollStep()
+    {
+        const int height = q->viewport()->height();
+        const int y = dragPoint.y();
+        qsizetype delta = 0;
+        if (y < 0)
+            delta = -1 - (-y) / cell.height;
+        else if (y >= height)
+            delta = 1 + (y - height) / cell.height;
+        if (delta == 0) {
+            autoScroll.stop();
+            return;
+        }
+        scroller.setFirstRow(scroller.firstRow() + delta);
+        caret = hitTest(dragPoint, true);
+        selectionMoved();
+    }
+};
+
+ReceiveBox::ReceiveBox(QWidget *parent) : QAbstractScrollArea(parent), d(new Private(this))
+{
+    receiveboxaccessible::install();
+    setFont(platform::fixedsysFont());
+    setFocusPolicy(Qt::StrongFocus);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    viewport()->setAutoFillBackground(false);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setCursor(Qt::IBeamCursor);
+    d->textColour = palette().color(QPalette::Window);
+    d->backColour = palette().color(QPalette::WindowText);
+    d->text.clear(d->textColour.rgb());
+    d->updateMetrics();
+    d->autoScroll.setInterval(50);
+    connect(&d->autoScroll, &QTimer::timeout, this, [this] { d->autoScrollStep(); });
+    d->updateGeometry();
+}
+
+ReceiveBox::~ReceiveBox() = default;
+
+QString ReceiveBox::Text() const
+{
+    return d->text.mid(0, d->text.length());
+}
+
+void ReceiveBox::setText(QStringView text)
+{
+    d->clear();
+    d->text.append(text);
+    d->appended(0);
+    d->scroller.sync();
+}
+
+void ReceiveBox::append(QStringView text)
+{
+    const qsizetype from = d->text.length();
+    d->text.append(text);
+    d->appended(from);
+}
+
+void ReceiveBox::appendBytes(QByteArrayView bytes, const std::array<char16_t, 256> &charOf)
+{
+    const qsizetype from = d->text.length();
+    d->text.appendBytes(bytes, charOf);
+    d->appended(from);
+}
+
+qsizetype ReceiveBox::length() const
+{
+    return d->text.length();
+}
+
+QString ReceiveBox::mid(qsizetype from, qsizetype count) const
+{
+    return d->text.mid(from, count);
+}
+
+void ReceiveBox::setSelStart(qsizetype position)
+{
+    position = std::clamp<qsizetype>(position, 0, d->text.length());
+    d->anchor = d->caret = position;
+    d->ensureVisible(position);
+    d->selectionMoved();
+}
+
+qsizetype ReceiveBox::selStart() const
+{
+    return d->selectionFrom();
+}
+
+void ReceiveBox::setTextColour(const QColor &colour)
+{
+    d->textColour = colour;
+    d->text.setColour(colour.rgb());
+}
+
+QColor ReceiveBox::textColour() const
+{
+    return d->textColour;
+}
+
+void ReceiveBox::setBackColour(const QColor &colour)
+{
+    d->backColour = colour;
+    viewport()->update();
+}
+
+QColor ReceiveBox::backColour() const
+{
+    return d->backColour;
+}
+
+qsizetype ReceiveBox::selectionStart() const
+{
+    return d->selectionFrom();
+}
+
+qsizetype ReceiveBox::selectionEnd() const
+{
+    return d->selectionTo();
+}
+
+qsizetype ReceiveBox::caretPosition() const
+{
+    return d->caret;
+}
+
+void ReceiveBox::setSelection(qsizetype anchor, qsizetype position)
+{
+    d->anchor = std::clamp<qsizetype>(anchor, 0, d->text.length());
+    d->caret = std::clamp<qsizetype>(position, 0, d->text.length());
+    d->selectionMoved();
+}
+
+QString ReceiveBox::selectedText() const
+{
+    return d->text.mid(d->selectionFrom(), d->selectionTo() - d->selectionFrom());
+}
+
+void ReceiveBox::selectAll()
+{
+    setSelection(0, d->text.length());
+}
+
+void ReceiveBox::copy() const
+{
+    if (d->selectionFrom() == d->selectionTo())
+        return;
+    QGuiApplication::clipboard()->setText(selectedText());
+}
+
+std::pair<qsizetype, qsizetype> ReceiveBox::wordAt(qsizetype position) const
+{
+    return d->wordAt(std::clamp<qsizetype>(position, 0, d->text.length()));
+}
+
+std::pair<qsizetype, qsizetype> ReceiveBox::lineAt(qsizetype position) const
+{
+    const LineIndex::Line line = d->lines().lineAtPosition(position).line;
+    return {line.start, line.nextStart()};
+}
+
+QRect ReceiveBox::characterRect(qsizetype position) const
+{
+    const LineIndex::RowColumn at = d->lines().rowColumnOf(position);
+    return {static_cast<int>(at.column) * d->cell.width,
+            static_cast<int>(at.row - d->scroller.firstRow()) * d->cell.height, d->cell.width,
+            d->cell.height};
+}
+
+void ReceiveBox::scrollToShow(qsizetype position)
+{
+    d->ensureVisible(std::clamp<qsizetype>(position, 0, d->text.length()));
+    viewport()->update();
+}
+
+qsizetype ReceiveBox::positionAt(const QPoint &viewportPoint) const
+{
+    return d->hitTest(viewportPoint, false);
+}
+
+qsizetype ReceiveBox::firstVisibleRow() const
+{
+    return d->scroller.firstRow();
+}
+
+qsizetype ReceiveBox::rowCount() const
+{
+    return d->lines().rowCount();
+}
+
+int ReceiveBox::columnsPerRow() const
+{
+    return d->lines().columns();
+}
+
+int ReceiveBox::visibleRowCount() const
+{
+    return d->scroller.visibleRows();
+}
+
+QSize ReceiveBox::cellSize() const
+{
+    return {d->cell.width, d->cell.height};
+}
+
+qsizetype ReceiveBox::memoryUsed() const
+{
+    return d->text.memoryUsed();
+}
+
+QMenu *ReceiveBox::createContextMenu(QWidget *parent)
+{
+    auto *menu = new QMenu(parent);
+    QAction *copyAction = menu->addAction(QStringLiteral("Copiar"));
+    copyAction->setShortcut(QKeySequence::Copy);
+    copyAction->setEnabled(d->selectionFrom() != d->selectionTo());
+    connect(copyAction, &QAction::triggered, this, &ReceiveBox::copy);
+    QAction *selectAllAction = menu->addAction(QStringLiteral("Seleccionar todo"));
+    selectAllAction->setShortcut(QKeySequence::SelectAll);
+    selectAllAction->setEnabled(d->text.length() > 0);
+    connect(selectAllAction, &QAction::triggered, this, &ReceiveBox::selectAll);
+    return menu;
+}
+
+void ReceiveBox::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(viewport());
+    d->paint(painter, event->rect());
+}
+
+void ReceiveBox::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    d->updateGeometry();
+}
+
+void ReceiveBox::scrollContentsBy(int, int)
+{
+    d->scroller.barMoved(verticalScrollBar()->value());
+}
+
+void ReceiveBox::keyPressEvent(QKeyEvent *event)
+{
+    if (event == QKeySequence::Copy) {
+        copy();
+        return;
+    }
+    if (event == QKeySequence::SelectAll) {
+        selectAll();
+        return;
+    }
+    ViewScroller &scroller = d->scroller;
+    const bool control = (event->modifiers() & Qt::ControlModifier) != 0;
+    switch (event->key()) {
+    case Qt::Key_PageUp:
+        scroller.setFirstRow(scroller.firstRow() - scroller.visibleRows());
+        return;
+    case Qt::Key_PageDown:
+        scroller.setFirstRow(scroller.firstRow() + scroller.visibleRows());
+        return;
+    case Qt::Key_Up:
+        scroller.setFirstRow(scroller.firstRow() - 1);
+        return;
+    case Qt::Key_Down:
+        scroller.setFirstRow(scroller.firstRow() + 1);
+        return;
+    case Qt::Key_Home:
+        if (control) {
+            scroller.setFirstRow(0);
+            return;
+        }
+        break;
+    case Qt::Key_End:
+        if (control) {
+            scroller.setFirstRow(scroller.maxFirstRow());
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    event->ignore();
+}
+
+void ReceiveBox::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    const qsizetype position = d->hitTest(event->position().toPoint(), true);
+    if ((event->modifiers() & Qt::ShiftModifier) == 0)
+        d->anchor = position;
+    d->caret = position;
+    d->dragging = true;
+    d->selectionMoved();
+}
+
+void ReceiveBox::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!d->dragging || (event->buttons() & Qt::LeftButton) == 0) {
+        QAbstractScrollArea::mouseMoveEvent(event);
+        return;
+    }
+    d->dragPoint = event->position().toPoint();
+    d->caret = d->hitTest(d->dragPoint, true);
+    const bool outside = d->dragPoint.y() < 0 || d->dragPoint.y() >= viewport()->height();
+    if (outside && !d->autoScroll.isActive())
+        d->autoScroll.start();
+    else if (!outside)
+        d->autoScroll.stop();
+    d->selectionMoved();
+}
+
+void ReceiveBox::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mouseReleaseEvent(event);
+        return;
+    }
+    d->dragging = false;
+    d->autoScroll.stop();
+}
+
+void ReceiveBox::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mouseDoubleClickEvent(event);
+        return;
+    }
+    std::tie(d->anchor, d->caret) = d->wordAt(d->hitTest(event->position().toPoint(), false));
+    d->selectionMoved();
+}
+
+void ReceiveBox::wheelEvent(QWheelEvent *event)
+{
+    // 120 units are one notch; a notch scrolls the usual number of rows.
+    d->wheelRemainder += event->angleDelta().y();
+    const int notches = d->wheelRemainder / 120;
+    d->wheelRemainder -= notches * 120;
+    if (notches != 0)
+        d->scroller.setFirstRow(d->scroller.firstRow() -
+                                qsizetype{notches} * QApplication::wheelScrollLines());
+    event->accept();
+}
+
+void ReceiveBox::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu *menu = createContextMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+void ReceiveBox::changeEvent(QEvent *event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        // Rows depend on the number of columns only, which updateGeometry()
+        // follows.
+        d->updateMetrics();
+        d->updateGeometry();
+        viewport()->update();
+    } else if (event->type() == QEvent::PaletteChange) {
+        viewport()->update();
+    }
+}
+
+void ReceiveBox::focusInEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void ReceiveBox::focusOutEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
+}

@@ -1,0 +1,79 @@
+#include "Transcript.h"
+
+#include <algorithm>
+
+Transcript::Transcript(const CharTable &table) : m_chars(table), m_lines(m_chars) {}
+
+void Transcript::clear(quint32 colour)
+{
+    m_chars.clear();
+    m_lines.clear();
+    m_runs.assign(1, ColourRun{0, colour});
+}
+
+void Transcript::append(QStringView text)
+{
+    if (text.isEmpty())
+        return;
+    m_chars.appendText(text.utf16(), text.size());
+    m_lines.appendText(text.utf16(), text.size());
+}
+
+void Transcript::appendBytes(QByteArrayView bytes, const CharTable &table)
+{
+    if (bytes.isEmpty())
+        return;
+    if (m_chars.byteCount() == 0 && !m_chars.readsAs(table))
+        m_chars.setTable(table);
+    if (!m_chars.readsAs(table)) {
+        // Another code page in mid-text: its characters are kept as text.
+        QString text;
+        text.reserve(bytes.size());
+        for (const char byte : bytes) {
+            if (byte == 0)
+                text.append(QLatin1String("\\x00"));
+            else
+                text.append(QChar(table[static_cast<unsigned char>(byte)]));
+        }
+        append(text);
+        return;
+    }
+    const auto *data = reinterpret_cast<const quint8 *>(bytes.data());
+    m_chars.appendBytes(data, bytes.size());
+    m_lines.appendBytes(data, bytes.size(), table);
+}
+
+QString Transcript::mid(qsizetype from, qsizetype count) const
+{
+    const qsizetype size = m_chars.size();
+    const qsizetype to = count >= size - from ? size : std::max<qsizetype>(0, from + count);
+    from = std::clamp<qsizetype>(from, 0, size);
+    count = to - from;
+    if (count <= 0)
+        return {};
+    QString result(count, Qt::Uninitialized);
+    m_chars.copy(from, count, reinterpret_cast<char16_t *>(result.data()));
+    return result;
+}
+
+void Transcript::setColour(quint32 colour)
+{
+    const qsizetype end = m_chars.size();
+    if (m_runs.back().start == end)
+        m_runs.back().rgb = colour;
+    else if (m_runs.back().rgb != colour)
+        m_runs.push_back(ColourRun{end, colour});
+}
+
+qsizetype Transcript::runIndexAt(qsizetype position) const
+{
+    const auto it = std::upper_bound(m_runs.begin(), m_runs.end(), position,
+                                     [](qsizetype p, const ColourRun &r) { return p < r.start; });
+    return std::max<qsizetype>(0, static_cast<qsizetype>(it - m_runs.begin()) - 1);
+}
+
+qsizetype Transcript::memoryUsed() const
+{
+    return m_chars.memoryUsed() + m_lines.memoryUsed() +
+           static_cast<qsizetype>(m_runs.capacity() * sizeof(ColourRun));
+}

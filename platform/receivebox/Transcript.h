@@ -1,0 +1,58 @@
+#pragma once
+
+// The receive box's text apart from any widget: the store of what was
+// received, the index of its lines and rows, and the colour runs. The view
+// reads the characters from chars() and the layout from lines().
+
+#include "ByteStore.h"
+#include "LineIndex.h"
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+#include <vector>
+
+class Transcript final
+{
+public:
+    using CharTable = ByteStore::CharTable;
+
+    // The text from start on, up to the next run, has that colour.
+    struct ColourRun
+    {
+        qsizetype start = 0;
+        quint32 rgb = 0; // 0xAARRGGBB, as a QRgb
+    };
+
+    // Bytes read through the table, until bytes come with another.
+    explicit Transcript(const CharTable &table);
+    Q_DISABLE_COPY_MOVE(Transcript)
+
+    qsizetype length() const { return m_chars.size(); }
+    const ByteStore &chars() const { return m_chars; }
+    const LineIndex &lines() const { return m_lines; }
+
+    // Empties the text; what is appended next has that colour.
+    void clear(quint32 colour);
+    void append(QStringView text);
+    // Each byte as the table's character for it, a NUL as "\x00".
+    void appendBytes(QByteArrayView bytes, const CharTable &table);
+    // Characters [from, from + count), clipped to the text, in one allocation.
+    QString mid(qsizetype from, qsizetype count) const;
+
+    void setColumns(int columns) { m_lines.setColumns(columns); }
+
+    // The colour of text appended from now on.
+    void setColour(quint32 colour);
+    const std::vector<ColourRun> &colourRuns() const { return m_runs; }
+    qsizetype runIndexAt(qsizetype position) const;
+
+    // Bytes held for the text, its index and its colours.
+    qsizetype memoryUsed() const;
+
+private:
+    ByteStore m_chars;
+    LineIndex m_lines;
+    std::vector<ColourRun> m_runs{ColourRun{}};
+};

@@ -1,0 +1,309 @@
+// The transcript apart from any widget: the store keeps the bytes and gives
+// the characters the table gives for them (a NUL as "\x00"); its line index
+// agrees with the same text put as characters, however the bytes are split.
+
+#include "Transcript.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <array>
+
+using CharTable = std::array<char16_t, 256>;
+
+Q_DECLARE_METATYPE(CharTable)
+
+namespace {
+
+// Windows-1252 as the receive path reads it: 0x80..0x9F are mostly
+// typographic characters above U+00FF; the five unassigned bytes stay C1.
+CharTable ansi()
+{
+    static const char16_t high[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    CharTable table{};
+    for (std::size_t b = 0; b < table.size(); ++b)
+        table[b] = b >= 0x80 && b <= 0x9F ? high[b - 0x80] : static_cast<char16_t>(b);
+    return table;
+}
+
+// Every byte its Latin-1 character, then the changes given.
+CharTable latin1With(std::initializer_list<std::pair<int, char16_t>> changes)
+{
+    CharTable table{};
+    for (std::size_t b = 0; b < table.size(); ++b)
+        table[b] = static_cast<char16_t>(b);
+    for (const auto &[byte, character] : changes)
+        table[static_cast<std::size_t>(byte)] = character;
+    return table;
+}
+
+// The upper half as Cyrillic, as in a Windows-1251-like code page: every byte
+// above 0x7F becomes a character above U+00FF.
+CharTable cyrillic()
+{
+    CharTable table = latin1With({});
+    for (std::size_t b = 0x80; b < table.size(); ++b)
+        table[b] = static_cast<char16_t>(0x0400 + (b - 0x80));
+    return table;
+}
+
+QString translated(const QByteArray &bytes, const CharTable &table)
+{
+    QString text;
+    for (const char byte : bytes) {
+        if (byte == 0)
+            text.append(QStringLiteral("\\x00"));
+        else
+            text.append(QChar(table[static_cast<unsigned char>(byte)]));
+    }
+    return text;
+}
+
+QByteArray allBytes()
+{
+    QByteArray bytes;
+    for (int b = 0; b < 256; ++b)
+        bytes.append(static_cast<char>(b));
+    return bytes;
+}
+
+// 80-column CR LF lines, with a byte of the upper half now and then.
+QByteArray linesWithHighBytes(qsizetype size, int every)
+{
+    QByteArray bytes;
+    for (int n = 0; bytes.size() < size; ++n) {
+        QByteArray line = QByteArray::number(n).rightJustified(78, '.');
+        if (every > 0 && n % every == 0)
+            line[40] = '\x80';
+        bytes += line + "\r\n";
+    }
+    bytes.truncate(size);
+    return bytes;
+}
+
+QList<QByteArray> split(const QByteArray &bytes, const QList<qsizetype> &sizes)
+{
+    QList<QByteArray> pieces;
+    qsizetype at = 0;
+    for (int i = 0; at < bytes.size(); ++i) {
+        const qsizetype size = sizes.isEmpty() ? bytes.size() : sizes[i % sizes.size()];
+        pieces.append(bytes.mid(at, size));
+        at += size;
+    }
+    return pieces;
+}
+
+void compareLines(const Transcript &a, const Transcript &b)
+{
+    QCOMPARE(b.length(), a.length());
+    QCOMPARE(b.mid(0, b.length()), a.mid(0, a.length()));
+    QCOMPARE(b.lines().rowCount(), a.lines().rowCount());
+    LineIndex::Line lineA = a.lines().lineAtPosition(0).line;
+    LineIndex::Line lineB = b.lines().lineAtPosition(0).line;
+    for (;;) {
+        QCOMPARE(lineB.start, lineA.start);
+        QCOMPARE(lineB.length, lineA.length);
+        QCOMPARE(lineB.columns, lineA.columns);
+        QCOMPARE(lineB.terminator, lineA.terminator);
+        QCOMPARE(lineB.hasTab, lineA.hasTab);
+        const bool moreA = a.lines().nextLine(lineA);
+        QCOMPARE(b.lines().nextLine(lineB), moreA);
+        if (!moreA)
+            break;
+    }
+    const qsizetype step = std::max<qsizetype>(1, a.length() / 4096);
+    for (qsizetype position = 0; position <= a.length(); position += step) {
+        const auto atA = a.lines().rowColumnOf(position);
+        const auto atB = b.lines().rowColumnOf(position);
+        QCOMPARE(atB.row, atA.row);
+        QCOMPARE(atB.column, atA.column);
+    }
+}
+
+QByteArray randomBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator random(7);
+    random.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
+}
+
+} // namespace
+
+class TestTranscript final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void bytesEqualText_data();
+    void bytesEqualText();
+    void charactersAtEveryPosition_data();
+    void charactersAtEveryPosition();
+    void memoryPerByte_data();
+    void memoryPerByte();
+};
+
+void TestTranscript::bytesEqualText_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QList<qsizetype>>("pieces");
+    QTest::addColumn<CharTable>("table");
+
+    const QList<qsizetype> whole;
+    QTest::newRow("NULs") << QByteArray("a\0b\0\0c\0", 7) << whole << ansi();
+    QTest::newRow("0x80..0x9F among ASCII")
+        << QByteArray("ab\x80\x81\x8D\x8F\x90\x9D\x9F z") << whole << ansi();
+    QTest::newRow("a character above U+00FF late in a long piece")
+        << QByteArray(100, 'x') + "\x80" + QByteArray(100, 'y') << whole << ansi();
+    QTest::newRow("every byte, one piece") << allBytes() << whole << ansi();
+    QTest::newRow("every byte, one at a time") << allBytes() << QList<qsizetype>{1} << ansi();
+    QTest::newRow("every byte twice, pieces of 17")
+        << allBytes() + allBytes() << QList<qsizetype>{17} << ansi();
+    QTest::newRow("CR ends a piece, LF starts the next")
+        << QByteArray("ab\r\ncd\r\nef") << QList<qsizetype>{3, 5} << ansi();
+    QTest::newRow("CR ends a piece, no LF follows")
+        << QByteArray("ab\rcd\r\r") << QList<qsizetype>{3, 3, 1} << ansi();
+    QTest::newRow("CR alone as the last piece")
+        << QByteArray("ab\r") << QList<qsizetype>{2, 1} << ansi();
+    QTest::newRow("LF alone, CR alone, CR LF")
+        << QByteArray("a\nb\rc\r\nd\n\r\n\r") << QList<qsizetype>{2} << ansi();
+    QTest::newRow("TABs in a long line")
+        << QByteArray("\tab\tc").repeated(700) + "\r\nx\t" << QList<qsizetype>{999} << ansi();
+    QTest::newRow("lines across a chunk boundary, 0x80 after it")
+        << linesWithHighBytes(70000, 0) + "\x80\x93tail\r\n"
+        << QList<qsizetype>{30000} << ansi();
+    QTest::newRow("0x80 now and then across chunks")
+        << linesWithHighBytes(140000, 300) << QList<qsizetype>{50000, 65536, 7} << ansi();
+    QTest::newRow("a 200000-byte line")
+        << QByteArray(200000, 'q') << QList<qsizetype>{65535} << ansi();
+    QTest::newRow("every byte of the upper half above U+00FF (Cyrillic)")
+        << allBytes() + QByteArray("\r\n") + allBytes() << QList<qsizetype>{100} << cyrillic();
+    QTest::newRow("ASCII not kept: a and b swapped")
+        << QByteArray("abc\r\nbabab").repeated(40) << QList<qsizetype>{33}
+        << latin1With({{'a', u'b'}, {'b', u'a'}});
+    QTest::newRow("other bytes stand for CR, LF and TAB")
+        << QByteArray("x\x01y\x02z\x03w\r\n\t.").repeated(30) << QList<qsizetype>{7}
+        << latin1With({{0x01, u'\r'},
+                       {0x02, u'\n'},
+                       {0x03, u'\t'},
+                       {'\r', u'R'},
+                       {'\n', u'N'},
+                       {'\t', u'T'}});
+    QTest::newRow("bytes for CR and LF swapped, CR at a piece's end")
+        << QByteArray("a\n\rb\n\nc") << QList<qsizetype>{2, 2}
+        << latin1With({{'\r', u'\n'}, {'\n', u'\r'}});
+}
+
+// Bytes and their text give the same characters, lines and caret places.
+void TestTranscript::bytesEqualText()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QList<qsizetype>, pieces);
+    QFETCH(CharTable, table);
+
+    for (const int columns : {1, 7, 80}) {
+        Transcript fromText(table);
+        Transcript fromBytes(table);
+        fromText.setColumns(columns);
+        fromBytes.setColumns(columns);
+        for (const QByteArray &piece : split(bytes, pieces)) {
+            fromText.append(translated(piece, table));
+            fromBytes.appendBytes(piece, table);
+        }
+        compareLines(fromText, fromBytes);
+        if (QTest::currentTestFailed())
+            return;
+        // However split, the same as the whole text at once.
+        Transcript whole(table);
+        whole.setColumns(columns);
+        whole.append(translated(bytes, table));
+        compareLines(whole, fromBytes);
+        if (QTest::currentTestFailed())
+            return;
+    }
+}
+
+void TestTranscript::charactersAtEveryPosition_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text"); // put as text after the bytes
+
+    QByteArray nulEvery1000(20000, 'n');
+    for (qsizetype at = 999; at < nulEvery1000.size(); at += 1000)
+        nulEvery1000[at] = '\0';
+    QTest::newRow("a NUL every 1000 bytes, across blocks") << nulEvery1000 << QString();
+    QTest::newRow("a NUL at each block's first and last byte")
+        << QByteArray(4095, 'a') + QByteArray(2, '\0') + QByteArray(4094, 'b') + QByteArray(2, '\0')
+        << QString();
+    QTest::newRow("NULs only, across a chunk") << QByteArray(70000, '\0') << QString();
+    QTest::newRow("no NUL, then characters that are no byte's")
+        << QByteArray(5000, 'x')
+        << QStringLiteral("\u4F8B\u3048\0\u001A\\x00") + QString(10, QChar(0x20AC));
+    QTest::newRow("NULs, then characters that are no byte's, then more bytes")
+        << QByteArray("a\0b", 3) << QStringLiteral("\u4F8B.\u3048");
+}
+
+// Every character read alone and in ranges, wherever it falls: in a NUL's
+// four characters, at the edges of the blocks the position index keeps, or
+// standing for a character that has no byte.
+void TestTranscript::charactersAtEveryPosition()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    Transcript transcript(ansi());
+    transcript.appendBytes(bytes, ansi());
+    transcript.append(text);
+    transcript.appendBytes(bytes.left(100), ansi());
+    const QString expected = translated(bytes, ansi()) + text + translated(bytes.left(100), ansi());
+    QCOMPARE(transcript.length(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        if (transcript.chars().at(i) != expected[i].unicode())
+            QFAIL(qPrintable(QStringLiteral("character %1").arg(i)));
+    }
+    for (const qsizetype count : {1, 2, 3, 5, 4097}) {
+        for (qsizetype from = 0; from < expected.size(); from += 13) {
+            if (transcript.mid(from, count) != expected.mid(from, count))
+                QFAIL(qPrintable(QStringLiteral("%1 characters from %2").arg(count).arg(from)));
+        }
+    }
+}
+
+void TestTranscript::memoryPerByte_data()
+{
+    QTest::addColumn<QByteArray>("pattern");
+    QTest::addColumn<double>("bytesPerByte"); // at most
+
+    QTest::newRow("80-column lines") << QByteArray(78, 'a') + "\r\n" << 1.15;
+    QTest::newRow("no line break") << QByteArray("abcdefgh") << 1.05;
+    QTest::newRow("all 0x80") << QByteArray(1, '\x80') << 1.05;
+    QTest::newRow("all LF") << QByteArray(1, '\n') << 2.0;
+    QTest::newRow("all NUL") << QByteArray(1, '\0') << 2.0;
+    QTest::newRow("0x80 and 16383 NULs") << QByteArray(1, '\x80') + QByteArray(16383, '\0') << 2.0;
+    QTest::newRow("one-character lines") << QByteArray("x\n") << 2.0;
+    QTest::newRow("two blank lines and one of text") << QByteArray("\n\nx\n") << 2.0;
+    QTest::newRow("columns of TABs") << QByteArray("ab\tcd\tef\r\n") << 2.0;
+    QTest::newRow("random bytes") << randomBytes(1 << 20) << 2.0;
+}
+
+// The bytes and everything kept about them, line index included.
+void TestTranscript::memoryPerByte()
+{
+    QFETCH(QByteArray, pattern);
+    QFETCH(double, bytesPerByte);
+    const QByteArray piece = pattern.repeated(64 * 1024 / pattern.size() + 1);
+    Transcript transcript(ansi());
+    qsizetype received = 0;
+    while (received < 32 * 1024 * 1024) {
+        transcript.appendBytes(piece, ansi());
+        received += piece.size();
+    }
+    const double used = double(transcript.memoryUsed()) / double(received);
+    if (used > bytesPerByte)
+        QFAIL(qPrintable(QStringLiteral("%1 bytes a byte").arg(used)));
+}
+
+QTEST_GUILESS_MAIN(TestTranscript)
+#include "tst_transcript.moc"
