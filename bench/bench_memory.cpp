@@ -1,0 +1,155 @@
+// Resident memory the receive box takes per received byte, for streams of
+// every shape a peer can choose, line index included.
+//
+//   QT_QPA_PLATFORM=offscreen bench_memory [--mib N]      (default 256)
+//
+// Each pattern runs in a process of its own: the box receives N MiB of it in
+// 64 KiB arrivals through appendBytes() with the code page's table, the
+// caret put at the end after each as the receive path does. The growth of
+// the resident size (VmRSS) over the whole stream is divided by the bytes
+// received and checked against the pattern's bound; a pattern over its
+// bound prints FAIL and the program ends with a non-zero status.
+
+#include "CodePage.h"
+#include "ReceiveBox.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+namespace {
+
+constexpr qsizetype kArrival = 64 * 1024;
+constexpr qsizetype kMiB = 1024 * 1024;
+
+struct Pattern
+{
+    const char *name;
+    double bound; // bytes of memory per received byte, at most
+    std::function<QByteArray()> arrival;
+};
+
+QByteArray repeated(const QByteArray &unit)
+{
+    return unit.repeated(kArrival / unit.size() + 1).left(kArrival);
+}
+
+QByteArray lines80()
+{
+    QByteArray bytes;
+    for (int n = 0; bytes.size() < kArrival; ++n) {
+        QByteArray line = QByteArray::number(n).rightJustified(8, '0') + ' ';
+        while (line.size() < 78)
+            line += "The quick brown fox jumps over the lazy dog. ";
+        bytes += line.left(78) + "\r\n";
+    }
+    return bytes.left(kArrival);
+}
+
+const std::vector<Pattern> &patterns()
+{
+    static const std::vector<Pattern> all = {
+        {"80-column text", 1.15, lines80},
+        {"all 0x80", 2.0,
+         [] {
+             return repeated(QByteArray(1, '\x80'));
+         }},
+        {"all LF", 2.0,
+         [] {
+             return repeated(QByteArray(1, '\n'));
+         }},
+        {"all NUL", 2.0,
+         [] {
+             return repeated(QByteArray(1, '\0'));
+         }},
+        {"0x80 then 16383 NULs", 2.0,
+         [] {
+             return repeated(QByteArray(1, '\x80') + QByteArray(16383, '\0'));
+         }},
+        {"random bytes", 2.0,
+         [] {
+             // A new arrival each time, so that no two are alike.
+             QByteArray bytes(kArrival, Qt::Uninitialized);
+             QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(bytes.data()),
+                                                   kArrival / 4);
+             return bytes;
+         }},
+    };
+    return all;
+}
+
+qint64 residentBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+    }
+    return -1;
+}
+
+int runPattern(const Pattern &pattern, qsizetype mib)
+{
+    ReceiveBox box;
+    box.resize(640, 480);
+    box.show();
+    QCoreApplication::processEvents();
+    const auto &table = platform::codepage::ansiTable();
+    // One arrival first, so that what every box allocates once is not counted.
+    QByteArray arrival = pattern.arrival();
+    box.appendBytes(arrival, table);
+    QCoreApplication::processEvents();
+    const qint64 before = residentBytes();
+    const bool fresh = std::strcmp(pattern.name, "random bytes") == 0;
+    const qsizetype total = mib * kMiB;
+    for (qsizetype received = 0; received < total; received += kArrival) {
+        if (fresh)
+            arrival = pattern.arrival();
+        box.appendBytes(arrival, table);
+        box.setSelStart(box.length());
+        if ((received & (16 * kMiB - 1)) == 0)
+            QCoreApplication::processEvents();
+    }
+    QCoreApplication::processEvents();
+    const double perByte = double(residentBytes() - before) / double(total);
+    const bool within = perByte <= pattern.bound;
+    std::printf("%-24s %6.3f bytes/byte  (bound %.2f)%s\n", pattern.name, perByte, pattern.bound,
+                within ? "" : "  FAIL");
+    std::fflush(stdout);
+    return within ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QStringList args = app.arguments();
+    qsizetype mib = 256;
+    if (const auto at = args.indexOf(QStringLiteral("--mib")); at > 0 && at + 1 < args.size())
+        mib = args.at(at + 1).toLongLong();
+    if (const auto at = args.indexOf(QStringLiteral("--pattern")); at > 0 && at + 1 < args.size())
+        return runPattern(patterns().at(static_cast<std::size_t>(args.at(at + 1).toInt())), mib);
+
+    std::printf("resident memory per received byte, %lld MiB each\n", static_cast<long long>(mib));
+    std::fflush(stdout);
+    int failed = 0;
+    for (std::size_t i = 0; i < patterns().size(); ++i) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--pattern"), QString::number(i), QStringLiteral("--mib"),
+                     QString::number(mib)});
+        child.waitForFinished(-1);
+        failed += child.exitCode() != 0 || child.exitStatus() != QProcess::NormalExit;
+    }
+    return failed == 0 ? 0 : 1;
+}
