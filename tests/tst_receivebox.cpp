@@ -1,4 +1,5 @@
 #include "ReceiveBox.h"
+#include "ViewScroller.h"
 
 #include <cmath>
 
@@ -182,8 +183,11 @@ private Q_SLOTS:
     void doubleClickSelectsWord_data();
     void doubleClickSelectsWord();
     void selectAllCopy();
-    void keysScroll_data();
-    void keysScroll();
+    void keysMoveCaret_data();
+    void keysMoveCaret();
+    void caretSkipsLineEnds();
+    void scrollBarStepsExactRows_data();
+    void scrollBarStepsExactRows();
     void wheelScrolls();
     void contextMenu();
     void manyPieces();
@@ -556,24 +560,42 @@ void TestReceiveBox::selectAllCopy()
     QCOMPARE(box.Text(), text);
 }
 
-void TestReceiveBox::keysScroll_data()
+void TestReceiveBox::keysMoveCaret_data()
 {
+    // From the caret at the start of the third page, shown at the top: where
+    // the caret goes and which row is then at the top, in pages and rows
+    // (pages -1: counted from the end).
     QTest::addColumn<QKeyCombination>("key");
-    QTest::addColumn<int>("pages"); // expected first row in pages, or -1 for the end
-    QTest::addColumn<int>("rows");  // plus rows
-    QTest::newRow("PageDown") << QKeyCombination(Qt::Key_PageDown) << 3 << 0;
-    QTest::newRow("PageUp") << QKeyCombination(Qt::Key_PageUp) << 1 << 0;
-    QTest::newRow("Down") << QKeyCombination(Qt::Key_Down) << 2 << 1;
-    QTest::newRow("Up") << QKeyCombination(Qt::Key_Up) << 2 << -1;
-    QTest::newRow("Ctrl+Home") << (Qt::ControlModifier | Qt::Key_Home) << 0 << 0;
-    QTest::newRow("Ctrl+End") << (Qt::ControlModifier | Qt::Key_End) << -1 << 0;
+    QTest::addColumn<int>("caretPages");
+    QTest::addColumn<int>("caretRows");
+    QTest::addColumn<int>("firstPages");
+    QTest::addColumn<int>("firstRows");
+    QTest::addColumn<bool>("selects");
+    QTest::newRow("PageDown") << QKeyCombination(Qt::Key_PageDown) << 3 << 0 << 3 << 0 << false;
+    QTest::newRow("PageUp") << QKeyCombination(Qt::Key_PageUp) << 1 << 0 << 1 << 0 << false;
+    QTest::newRow("Down stays in view")
+        << QKeyCombination(Qt::Key_Down) << 2 << 1 << 2 << 0 << false;
+    QTest::newRow("Up scrolls one row")
+        << QKeyCombination(Qt::Key_Up) << 2 << -1 << 2 << -1 << false;
+    QTest::newRow("Right") << QKeyCombination(Qt::Key_Right) << 2 << 0 << 2 << 0 << false;
+    QTest::newRow("Ctrl+Home") << (Qt::ControlModifier | Qt::Key_Home) << 0 << 0 << 0 << 0 << false;
+    QTest::newRow("Ctrl+End") << (Qt::ControlModifier | Qt::Key_End) << -1 << 0 << -1 << 0 << false;
+    QTest::newRow("Shift+Down selects")
+        << (Qt::ShiftModifier | Qt::Key_Down) << 2 << 1 << 2 << 0 << true;
+    QTest::newRow("Shift+PageUp selects")
+        << (Qt::ShiftModifier | Qt::Key_PageUp) << 1 << 0 << 1 << 0 << true;
+    QTest::newRow("Shift+Ctrl+End selects")
+        << (Qt::ShiftModifier | Qt::ControlModifier | Qt::Key_End) << -1 << 0 << -1 << 0 << true;
 }
 
-void TestReceiveBox::keysScroll()
+void TestReceiveBox::keysMoveCaret()
 {
     QFETCH(QKeyCombination, key);
-    QFETCH(int, pages);
-    QFETCH(int, rows);
+    QFETCH(int, caretPages);
+    QFETCH(int, caretRows);
+    QFETCH(int, firstPages);
+    QFETCH(int, firstRows);
+    QFETCH(bool, selects);
     ReceiveBox box;
     SHOW(box, 400, 300);
     const QString text = lines80(400 * 80);
@@ -583,11 +605,97 @@ void TestReceiveBox::keysScroll()
     QTest::keyClick(&box, Qt::Key_PageDown);
     const qsizetype page = box.visibleRowCount();
     QCOMPARE(box.firstVisibleRow(), 2 * page);
+    const qsizetype before = box.caretPosition();
     QTest::keyClick(&box, key.key(), key.keyboardModifiers());
-    const qsizetype expected = pages < 0 ? box.rowCount() - page : pages * page + rows;
-    QCOMPARE(box.firstVisibleRow(), expected);
-    QCOMPARE(box.verticalScrollBar()->value(), expected);
+    const qsizetype lastPage = box.rowCount() - page;
+    const qsizetype first = firstPages < 0 ? lastPage : firstPages * page + firstRows;
+    QCOMPARE(box.firstVisibleRow(), first);
+    QCOMPARE(box.verticalScrollBar()->value(), first);
+    const qsizetype caretRow = box.firstVisibleRow() +
+                               box.characterRect(box.caretPosition()).y() / box.cellSize().height();
+    QCOMPARE(caretRow, caretPages < 0 ? box.rowCount() - 1 : caretPages * page + caretRows);
+    if (key.key() == Qt::Key_Right)
+        QCOMPARE(box.caretPosition(), before + 1);
+    if (caretPages < 0)
+        QCOMPARE(box.caretPosition(), box.length());
+    QCOMPARE(box.selectionEnd() - box.selectionStart(),
+             selects ? qAbs(box.caretPosition() - before) : 0);
     QCOMPARE(box.Text(), text);
+}
+
+void TestReceiveBox::caretSkipsLineEnds()
+{
+    // The caret steps over a CR LF as one line end, and what Shift selects
+    // is what Ctrl+C copies.
+    ReceiveBox box;
+    SHOW(box, 400, 300);
+    box.setText(QStringLiteral("ab\r\ncd"));
+    box.setFocus();
+    QTest::keyClick(&box, Qt::Key_Home, Qt::ControlModifier);
+    QTest::keyClick(&box, Qt::Key_Right);
+    QTest::keyClick(&box, Qt::Key_Right);
+    QCOMPARE(box.caretPosition(), 2);
+    QTest::keyClick(&box, Qt::Key_Right);
+    QCOMPARE(box.caretPosition(), 4);
+    QTest::keyClick(&box, Qt::Key_Left);
+    QCOMPARE(box.caretPosition(), 2);
+    QTest::keyClick(&box, Qt::Key_Left, Qt::ShiftModifier);
+    QTest::keyClick(&box, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("b"));
+    QTest::keyClick(&box, Qt::Key_Home, Qt::ShiftModifier);
+    QCOMPARE(box.selectedText(), QStringLiteral("ab"));
+    QTest::keyClick(&box, Qt::Key_Down);
+    QCOMPARE(box.caretPosition(), 4);
+    QCOMPARE(box.selectedText(), QString());
+    QTest::keyClick(&box, Qt::Key_End);
+    QCOMPARE(box.caretPosition(), 6);
+}
+
+void TestReceiveBox::scrollBarStepsExactRows_data()
+{
+    QTest::addColumn<qsizetype>("maxRow");
+    QTest::newRow("2^24 rows, the bar's values are rows") << (qsizetype{1} << 24);
+    QTest::newRow("40 million rows") << qsizetype{40'000'000};
+    QTest::newRow("2^31 + 7 rows") << (qsizetype{1} << 31) + 7;
+    QTest::newRow("3 billion rows") << qsizetype{3'000'000'000};
+    QTest::newRow("2^40 rows") << (qsizetype{1} << 40);
+}
+
+// The scroll bar's arithmetic at any number of rows: arrows and trough move
+// by exact rows, a value of the bar stays within its range, and a drag
+// reaches both ends and every stretch between.
+void TestReceiveBox::scrollBarStepsExactRows()
+{
+    QFETCH(qsizetype, maxRow);
+    const int page = 37;
+    qsizetype row = maxRow / 3;
+    for (int click = 0; click < 5; ++click) {
+        const qsizetype next =
+            RowScale::rowAfter(QAbstractSlider::SliderSingleStepAdd, row, maxRow, page);
+        QCOMPARE(next, row + 1);
+        row = next;
+    }
+    QCOMPARE(RowScale::rowAfter(QAbstractSlider::SliderSingleStepSub, row, maxRow, page), row - 1);
+    QCOMPARE(RowScale::rowAfter(QAbstractSlider::SliderPageStepAdd, row, maxRow, page), row + page);
+    QCOMPARE(RowScale::rowAfter(QAbstractSlider::SliderPageStepSub, row, maxRow, page), row - page);
+    QCOMPARE(RowScale::rowAfter(QAbstractSlider::SliderPageStepAdd, maxRow - 1, maxRow, page),
+             maxRow);
+    QCOMPARE(RowScale::rowAfter(QAbstractSlider::SliderSingleStepSub, 0, maxRow, page), 0);
+    QCOMPARE(RowScale::rowAfter(QAbstractSlider::SliderMove, row, maxRow, page), -1);
+
+    const RowScale::Bar end = RowScale::barFor(maxRow, maxRow, page);
+    QCOMPARE(end.value, end.maximum);
+    QVERIFY(end.page >= 1);
+    QCOMPARE(RowScale::rowAt(end.maximum, maxRow), maxRow);
+    QCOMPARE(RowScale::rowAt(0, maxRow), 0);
+    // Each value of the bar leads to a row no further than one value's worth
+    // of rows from the next value's.
+    const double rowsPerValue = std::max(1.0, double(maxRow) / double(end.maximum));
+    for (const int value : {1, end.maximum / 3, end.maximum / 2, end.maximum - 1}) {
+        const qsizetype at = RowScale::rowAt(value, maxRow);
+        QVERIFY(RowScale::rowAt(value + 1, maxRow) - at <= qsizetype(std::ceil(rowsPerValue)));
+        QCOMPARE(RowScale::barFor(at, maxRow, page).value, value);
+    }
 }
 
 void TestReceiveBox::wheelScrolls()
@@ -752,8 +860,16 @@ void TestReceiveBox::hugeRowCountScrollBar()
     QTest::keyClick(&box, Qt::Key_End, Qt::ControlModifier);
     QCOMPARE(box.firstVisibleRow(), box.rowCount() - box.visibleRowCount());
     QCOMPARE(bar->value(), bar->maximum());
-    QTest::keyClick(&box, Qt::Key_Up);
-    QCOMPARE(box.firstVisibleRow(), box.rowCount() - box.visibleRowCount() - 1);
+    // The bar's arrow and trough, clicked: one row, one page, at any count.
+    const qsizetype last = box.rowCount() - box.visibleRowCount();
+    for (int click = 1; click <= 5; ++click) {
+        bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        QCOMPARE(box.firstVisibleRow(), last - click);
+    }
+    bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+    QCOMPARE(box.firstVisibleRow(), last - 5 - box.visibleRowCount());
+    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    QCOMPARE(box.firstVisibleRow(), last - 4 - box.visibleRowCount());
     bar->setValue(bar->maximum() / 2);
     const qsizetype half = (box.rowCount() - box.visibleRowCount()) / 2;
     QVERIFY(qAbs(box.firstVisibleRow() - half) < 2);

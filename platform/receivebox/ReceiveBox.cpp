@@ -1,6 +1,7 @@
 #include "ReceiveBox.h"
 
 #include "BlockPainter.h"
+#include "CaretNavigation.h"
 #include "CellCache.h"
 #include "CodePage.h"
 #include "Fonts.h"
@@ -28,25 +29,6 @@
 #include <array>
 #include <cmath>
 #include <tuple>
-
-namespace {
-
-enum class CharClass { Word, Space, Other };
-
-CharClass classOf(char16_t c)
-{
-    if (c == u' ' || c == u'\t')
-        return CharClass::Space;
-    if (c == u'_' || QChar(c).isLetterOrNumber())
-        return CharClass::Word;
-    return CharClass::Other;
-}
-
-// A double click reads at most this many characters either way of the one
-// under the pointer: a longer word is cut there.
-constexpr qsizetype kWordBound = qsizetype{1} << 16;
-
-} // namespace
 
 struct ReceiveBox::Private
 {
@@ -143,73 +125,21 @@ struct ReceiveBox::Private
         scroller.ensureVisible(lines().rowColumnOf(position).row);
     }
 
-    // Position for a viewport point: the character under it, or with
-    // betweenCharacters the nearest gap between characters (for the caret).
     qsizetype hitTest(const QPoint &point, bool betweenCharacters) const
     {
-        const int y = point.y();
-        const qsizetype rowInView =
-            y >= 0 ? y / cell.height : -((-y + cell.height - 1) / cell.height);
-        const qsizetype row = scroller.firstRow() + rowInView;
-        if (row < 0)
-            return 0;
-        if (row >= lines().rowCount())
-            return text.length();
-        const LineIndex::Located located = lines().lineAtRow(row);
-        const LineIndex::Line &line = located.line;
-        const int x = std::max(0, point.x());
-        const qsizetype columns = lines().columns();
-        const qsizetype column =
-            betweenCharacters ? std::min<qsizetype>((x + cell.width / 2) / cell.width, columns)
-                              : std::min<qsizetype>(x / cell.width, columns - 1);
-        const qsizetype lineColumn = (row - located.firstRow) * columns + column;
-        qsizetype cellStart = 0;
-        qsizetype offset = lines().offsetAtColumn(line, lineColumn, cellStart);
-        if (betweenCharacters && offset < line.length && lineColumn > cellStart) {
-            // Inside a TAB's cells: the nearer side of it.
-            const qsizetype width = LineIndex::nextTabStop(cellStart) - cellStart;
-            if ((lineColumn - cellStart) * 2 >= width)
-                ++offset;
-        }
-        return line.start + offset;
+        return caretnavigation::positionAt(text, scroller.firstRow(), cell, point,
+                                           betweenCharacters);
     }
 
-    std::pair<qsizetype, qsizetype> wordAt(qsizetype position) const
+    // The caret moved by a key: the selection follows it with Shift, and the
+    // view follows the caret.
+    void moveCaret(qsizetype position, bool extend)
     {
-        const LineIndex::Line line = lines().lineAtPosition(position).line;
-        if (position >= line.end()) {
-            const qsizetype at = std::min(position, line.end());
-            return {at, at};
-        }
-        const CharClass kind = classOf(text.chars().at(position));
-        if (kind == CharClass::Other)
-            return {position, position + 1};
-        // Read a piece at a time, never further than the bound.
-        std::array<char16_t, 4096> piece;
-        const auto pieceSize = static_cast<qsizetype>(piece.size());
-        qsizetype from = position;
-        const qsizetype lowest = std::max(line.start, position - kWordBound);
-        for (bool more = true; more && from > lowest;) {
-            const qsizetype take = std::min(pieceSize, from - lowest);
-            text.chars().copy(from - take, take, piece.data());
-            qsizetype i = take;
-            while (i > 0 && classOf(piece[static_cast<std::size_t>(i - 1)]) == kind)
-                --i;
-            more = i == 0;
-            from -= take - i;
-        }
-        qsizetype to = position + 1;
-        const qsizetype highest = std::min(line.end(), position + 1 + kWordBound);
-        for (bool more = true; more && to < highest;) {
-            const qsizetype take = std::min(pieceSize, highest - to);
-            text.chars().copy(to, take, piece.data());
-            qsizetype i = 0;
-            while (i < take && classOf(piece[static_cast<std::size_t>(i)]) == kind)
-                ++i;
-            more = i == take;
-            to += i;
-        }
-        return {from, to};
+        caret = position;
+        if (!extend)
+            anchor = position;
+        ensureVisible(position);
+        selectionMoved();
     }
 
     RowColours colours() const
@@ -397,7 +327,7 @@ void ReceiveBox::copy() const
 
 std::pair<qsizetype, qsizetype> ReceiveBox::wordAt(qsizetype position) const
 {
-    return d->wordAt(std::clamp<qsizetype>(position, 0, d->text.length()));
+    return caretnavigation::wordAt(d->text, std::clamp<qsizetype>(position, 0, d->text.length()));
 }
 
 std::pair<qsizetype, qsizetype> ReceiveBox::lineAt(qsizetype position) const
@@ -496,37 +426,22 @@ void ReceiveBox::keyPressEvent(QKeyEvent *event)
         selectAll();
         return;
     }
-    ViewScroller &scroller = d->scroller;
     const bool control = (event->modifiers() & Qt::ControlModifier) != 0;
-    switch (event->key()) {
-    case Qt::Key_PageUp:
-        scroller.setFirstRow(scroller.firstRow() - scroller.visibleRows());
+    const bool shift = (event->modifiers() & Qt::ShiftModifier) != 0;
+    ViewScroller &scroller = d->scroller;
+    const int page = scroller.visibleRows();
+    const qsizetype position =
+        caretnavigation::positionAfterKey(d->text, d->caret, event->key(), control, page);
+    if (position < 0) {
+        event->ignore();
         return;
-    case Qt::Key_PageDown:
-        scroller.setFirstRow(scroller.firstRow() + scroller.visibleRows());
-        return;
-    case Qt::Key_Up:
-        scroller.setFirstRow(scroller.firstRow() - 1);
-        return;
-    case Qt::Key_Down:
-        scroller.setFirstRow(scroller.firstRow() + 1);
-        return;
-    case Qt::Key_Home:
-        if (control) {
-            scroller.setFirstRow(0);
-            return;
-        }
-        break;
-    case Qt::Key_End:
-        if (control) {
-            scroller.setFirstRow(scroller.maxFirstRow());
-            return;
-        }
-        break;
-    default:
-        break;
     }
-    event->ignore();
+    // A page key turns the view by a page as well as the caret.
+    if (event->key() == Qt::Key_PageUp)
+        scroller.setFirstRow(scroller.firstRow() - page);
+    else if (event->key() == Qt::Key_PageDown)
+        scroller.setFirstRow(scroller.firstRow() + page);
+    d->moveCaret(position, shift);
 }
 
 void ReceiveBox::mousePressEvent(QMouseEvent *event)
@@ -575,7 +490,8 @@ void ReceiveBox::mouseDoubleClickEvent(QMouseEvent *event)
         QAbstractScrollArea::mouseDoubleClickEvent(event);
         return;
     }
-    std::tie(d->anchor, d->caret) = d->wordAt(d->hitTest(event->position().toPoint(), false));
+    std::tie(d->anchor, d->caret) =
+        caretnavigation::wordAt(d->text, d->hitTest(event->position().toPoint(), false));
     d->selectionMoved();
 }
 

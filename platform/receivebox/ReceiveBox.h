@@ -6,6 +6,7 @@
 //
 //   ReceiveBox (this widget: API, events, caret and selection, clipboard,
 //   |           context menu)
+//   +- CaretNavigation     the position under a point, words, caret keys
 //   +- Transcript -------- ByteStore   the received bytes, one byte per byte;
 //   |                      |           characters through the code page's
 //   |                      |           table, NUL as "\x00" (ChunkSlabs, ByteScan)
@@ -104,7 +105,10 @@ public:
     qsizetype firstVisibleRow() const;
     qsizetype rowCount() const;
     int columnsPerRow() const;
-    // Rows that fit whole in the viewport: what PageUp and PageDown move by.
+    // Rows that fit whole in the viewport: what PageUp and PageDown move the
+    // caret and the view by. The caret keys (arrows, Home, End, PageUp,
+    // PageDown, Control for the ends of the text) move a visible caret, Shift
+    // with them extends the selection; the view follows the caret.
     int visibleRowCount() const;
     // One character cell in viewport pixels. Every character takes one cell;
     // a TAB runs to the next multiple of eight columns of its line, counted
