@@ -16,6 +16,7 @@
 
 #include <QAbstractItemView>
 #include <QAccessible>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -36,7 +37,9 @@ struct Announcement
 {
     QAccessible::Event type;
     QString name;
-    QString text; // what a text event says, in words
+    QString text;            // what a text event says, in words
+    qsizetype position = -1; // of an insertion
+    QString inserted;
 };
 
 QString describeTextEvent(QAccessibleEvent *event)
@@ -77,8 +80,14 @@ void recordAnnouncement(QAccessibleEvent *event)
     if (!g_watched || event->object() != g_watched)
         return;
     QAccessibleInterface *iface = event->accessibleInterface();
-    g_announcements.append({event->type(), iface ? iface->text(QAccessible::Name) : QString(),
-                            describeTextEvent(event)});
+    Announcement announcement{event->type(), iface ? iface->text(QAccessible::Name) : QString(),
+                              describeTextEvent(event), -1, QString()};
+    if (event->type() == QAccessible::TextInserted) {
+        auto *inserted = static_cast<QAccessibleTextInsertEvent *>(event);
+        announcement.position = inserted->changePosition();
+        announcement.inserted = inserted->textInserted();
+    }
+    g_announcements.append(announcement);
 }
 
 // The caption a widget shows: a label's text, a button's, a frame's title.
@@ -137,6 +146,7 @@ private Q_SLOTS:
     void receiveBoxPieces_data();
     void receiveBoxPieces();
     void receiveBoxAnnouncesChanges();
+    void receiveBoxFloodIsCoalesced();
     void receiveBoxGeometry();
 
 private:
@@ -409,18 +419,62 @@ void TestAccessibility::receiveBoxAnnouncesChanges()
     box.setSelection(1, 3);
     box.setText(QStringLiteral("otra"));
 
-    QStringList said;
-    for (const Announcement &announcement : g_announcements)
-        if (!announcement.text.isEmpty())
-            said << announcement.text;
-    QCOMPARE(said, (QStringList{
-                       QStringLiteral("inserted 0 hola"),
-                       QStringLiteral("inserted 4  \u00F1"),
-                       QStringLiteral("caret 6"),
-                       QStringLiteral("selected 1-3 caret 3"),
-                       QStringLiteral("removed 0 hola \u00F1"),
-                       QStringLiteral("inserted 0 otra"),
-                   }));
+    // Told at once after a quiet spell; what follows within a tenth of a
+    // second is told together, the selection as it ends up, and all of it
+    // before the text is replaced.
+    const QStringList expected{
+        QStringLiteral("inserted 0 hola"),      QStringLiteral("inserted 4  \u00F1"),
+        QStringLiteral("selected 1-3 caret 3"), QStringLiteral("removed 0 hola \u00F1"),
+        QStringLiteral("inserted 0 otra"),
+    };
+    auto said = [] {
+        QStringList texts;
+        for (const Announcement &announcement : g_announcements)
+            if (!announcement.text.isEmpty())
+                texts << announcement.text;
+        return texts;
+    };
+    QTRY_COMPARE(said(), expected);
+}
+
+void TestAccessibility::receiveBoxFloodIsCoalesced()
+{
+    // A stream arriving as fast as it can is told a few times a second, each
+    // time the newest few thousand characters at their place in the text,
+    // and the caret where it ends up.
+    ReceiveBox &box = *m_window->txtRcv;
+    g_watched = &box;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const QByteArray arrival = QByteArray("0123456789abcdef").repeated(64);
+    const int arrivals = 4000;
+    for (int n = 0; n < arrivals; ++n) {
+        box.appendBytes(arrival, platform::codepage::ansiTable());
+        box.setSelStart(box.length());
+        if (n % 100 == 0)
+            QCoreApplication::processEvents();
+    }
+    const qint64 floodMs = elapsed.elapsed();
+    QCOMPARE(box.length(), arrivals * arrival.size());
+    auto lastInsertEnd = [] {
+        for (auto it = g_announcements.crbegin(); it != g_announcements.crend(); ++it)
+            if (it->type == QAccessible::TextInserted)
+                return it->position + it->inserted.size();
+        return qsizetype{-1};
+    };
+    QTRY_COMPARE(lastInsertEnd(), box.length());
+    QTRY_COMPARE(g_announcements.last().text, QStringLiteral("caret %1").arg(box.length()));
+    qsizetype inserts = 0;
+    for (const Announcement &announcement : g_announcements) {
+        if (announcement.type != QAccessible::TextInserted)
+            continue;
+        ++inserts;
+        QVERIFY(announcement.inserted.size() <= 4096);
+        QCOMPARE(box.mid(announcement.position, announcement.inserted.size()),
+                 announcement.inserted);
+    }
+    QVERIFY2(inserts <= 2 + floodMs / 100 + 1,
+             qPrintable(QStringLiteral("%1 insertions in %2 ms").arg(inserts).arg(floodMs)));
 }
 
 void TestAccessibility::receiveBoxGeometry()

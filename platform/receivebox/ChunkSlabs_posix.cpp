@@ -3,15 +3,40 @@
 #include <sys/mman.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
+
+namespace {
+
+// A slab is one huge page of the processor where the kernel offers them: it
+// then costs one page fault and one TLB entry instead of 512.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+} // namespace
 
 quint8 *ChunkSlabs::map(qsizetype size)
 {
-    void *slab = mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (slab == MAP_FAILED)
+    static_assert(kSlabBytes % kHugePage == 0);
+    // Mapped one huge page larger, then trimmed to a huge page's boundary.
+    const auto bytes = static_cast<std::size_t>(size);
+    void *raw = mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED)
         throw std::bad_alloc();
-    return static_cast<quint8 *>(slab);
+    auto *start = static_cast<quint8 *>(raw);
+    const std::size_t head =
+        (kHugePage - reinterpret_cast<std::uintptr_t>(raw) % kHugePage) % kHugePage;
+    if (head > 0)
+        munmap(start, head);
+    if (kHugePage - head > 0)
+        munmap(start + head + bytes, kHugePage - head);
+    start += head;
+#if defined(MADV_HUGEPAGE)
+    // Refused where the kernel has no transparent huge pages: the slab then
+    // has pages of the usual size, quietly.
+    madvise(start, bytes, MADV_HUGEPAGE);
+#endif
+    return start;
 }
 
 void ChunkSlabs::unmap(quint8 *slab, qsizetype size)

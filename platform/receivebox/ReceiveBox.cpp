@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QElapsedTimer>
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QKeyEvent>
@@ -34,7 +35,7 @@ struct ReceiveBox::Private
 {
     explicit Private(ReceiveBox *box)
         : q(box), text(platform::codepage::ansiTable()), scroller(box, text.lines()),
-          blockPainter(cache), glyphPainter(cache)
+          blockPainter(cache), glyphPainter(cache), announcer(box)
     {}
 
     ReceiveBox *q;
@@ -43,6 +44,10 @@ struct ReceiveBox::Private
     CellCache cache;
     BlockPainter blockPainter;
     GlyphRunPainter glyphPainter;
+    ReceiveBoxAnnouncer announcer;
+    // While a stream arrives the view is painted at most once a frame.
+    QElapsedTimer sincePaint;
+    QTimer repaint;
     CellMetrics cell;
     QColor textColour;
     QColor backColour;
@@ -61,7 +66,7 @@ struct ReceiveBox::Private
 
     void clear()
     {
-        receiveboxaccessible::announceReplaced(q, text.length());
+        announcer.replacing(text.length());
         text.clear(textColour.rgb());
         anchor = caret = 0;
         announcedAnchor = announcedCaret = 0;
@@ -72,20 +77,30 @@ struct ReceiveBox::Private
     void appended(qsizetype from)
     {
         scroller.rowsAdded();
-        q->viewport()->update();
-        receiveboxaccessible::announceAppended(q, from);
+        requestRepaint();
+        announcer.appended(from);
     }
 
     // After the caret or the selection may have moved: repaint, and tell
     // assistive technology where they are now.
     void selectionMoved()
     {
-        q->viewport()->update();
+        requestRepaint();
         if (anchor == announcedAnchor && caret == announcedCaret)
             return;
         announcedAnchor = anchor;
         announcedCaret = caret;
-        receiveboxaccessible::announceSelection(q, anchor, caret);
+        announcer.selectionMoved(anchor, caret);
+    }
+
+    static constexpr int kFrameMs = 16;
+
+    void requestRepaint()
+    {
+        if (!sincePaint.isValid() || sincePaint.elapsed() >= kFrameMs)
+            q->viewport()->update();
+        else if (!repaint.isActive())
+            repaint.start(static_cast<int>(kFrameMs - sincePaint.elapsed()));
     }
 
     qsizetype selectionFrom() const { return std::min(anchor, caret); }
@@ -151,6 +166,7 @@ struct ReceiveBox::Private
 
     void paint(QPainter &painter, const QRect &area)
     {
+        sincePaint.start();
         const ViewState view{text, scroller.firstRow(), cell, colours(), q->viewport()->size()};
         const qreal ratio = q->viewport()->devicePixelRatioF();
         if (std::abs(ratio - std::round(ratio)) > 1e-6)
@@ -207,6 +223,8 @@ ReceiveBox::ReceiveBox(QWidget *parent) : QAbstractScrollArea(parent), d(new Pri
     d->backColour = palette().color(QPalette::WindowText);
     d->text.clear(d->textColour.rgb());
     d->updateMetrics();
+    d->repaint.setSingleShot(true);
+    connect(&d->repaint, &QTimer::timeout, viewport(), qOverload<>(&QWidget::update));
     d->autoScroll.setInterval(50);
     connect(&d->autoScroll, &QTimer::timeout, this, [this] { d->autoScrollStep(); });
     d->updateGeometry();

@@ -18,9 +18,11 @@ int accessibleOffset(qsizetype position)
     return static_cast<int>(std::min<qsizetype>(position, std::numeric_limits<int>::max()));
 }
 
-// A replaced text is announced as removed with at most this many of its
-// characters, so that starting afresh never copies a huge transcript.
-constexpr qsizetype kAnnouncedRemoval = qsizetype{1} << 20;
+// Assistive technology is given at most this many characters for one
+// request, and a line or word at most this many either way of the offset
+// asked about: a line of many megabytes is read a stretch at a time.
+constexpr qsizetype kMaxRead = qsizetype{1} << 20;
+constexpr qsizetype kReach = qsizetype{1} << 16;
 
 class ReceiveBoxAccessible final : public QAccessibleWidget, public QAccessibleTextInterface
 {
@@ -80,7 +82,7 @@ public:
     {
         const qsizetype from = std::clamp(startOffset, 0, characterCount());
         const qsizetype to = std::clamp(endOffset, 0, characterCount());
-        return from < to ? box()->mid(from, to - from) : QString();
+        return from < to ? box()->mid(from, std::min(to - from, kMaxRead)) : QString();
     }
 
     QString text(QAccessible::Text kind) const override { return QAccessibleWidget::text(kind); }
@@ -167,13 +169,15 @@ private:
         }
         default: {
             const Range line = box()->lineAt(offset);
-            return {line.first, std::min(line.second, count)};
+            return {std::max(line.first, offset - kReach),
+                    std::min({line.second, count, offset + kReach})};
         }
         }
     }
 
     QString rangeText(Range range, int *startOffset, int *endOffset) const
     {
+        range.second = std::min(range.second, range.first + kMaxRead);
         *startOffset = static_cast<int>(range.first);
         *endOffset = static_cast<int>(range.second);
         return range.first < range.second ? box()->mid(range.first, range.second - range.first)
@@ -202,38 +206,78 @@ void install()
     Q_UNUSED(installed)
 }
 
-void announceReplaced(ReceiveBox *box, qsizetype oldLength)
+} // namespace receiveboxaccessible
+
+ReceiveBoxAnnouncer::ReceiveBoxAnnouncer(ReceiveBox *box) : QObject(box), m_box(box)
 {
-    if (oldLength <= 0 || !QAccessible::isActive())
-        return;
-    QAccessibleTextRemoveEvent event(box, 0, box->mid(0, std::min(oldLength, kAnnouncedRemoval)));
-    QAccessible::updateAccessibility(&event);
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &ReceiveBoxAnnouncer::flush);
 }
 
-void announceAppended(ReceiveBox *box, qsizetype from)
-{
-    const qsizetype count = box->length() - from;
-    if (count <= 0 || from >= std::numeric_limits<int>::max() || !QAccessible::isActive())
-        return;
-    QAccessibleTextInsertEvent event(
-        box, accessibleOffset(from),
-        box->mid(from, std::min(count, std::numeric_limits<int>::max() - from)));
-    QAccessible::updateAccessibility(&event);
-}
-
-void announceSelection(ReceiveBox *box, qsizetype anchor, qsizetype caret)
+void ReceiveBoxAnnouncer::replacing(qsizetype oldLength)
 {
     if (!QAccessible::isActive())
         return;
-    if (anchor == caret) {
-        QAccessibleTextCursorEvent event(box, accessibleOffset(caret));
+    // What is pending is told first, so that the removal's offsets match
+    // what the listener was told.
+    flush();
+    if (oldLength <= 0)
+        return;
+    QAccessibleTextRemoveEvent event(m_box, 0, m_box->mid(0, std::min(oldLength, kAnnouncedChars)));
+    QAccessible::updateAccessibility(&event);
+}
+
+void ReceiveBoxAnnouncer::appended(qsizetype from)
+{
+    if (!QAccessible::isActive())
+        return;
+    if (m_insertedFrom < 0 || from < m_insertedFrom)
+        m_insertedFrom = from;
+    schedule();
+}
+
+void ReceiveBoxAnnouncer::selectionMoved(qsizetype anchor, qsizetype caret)
+{
+    if (!QAccessible::isActive())
+        return;
+    m_anchor = anchor;
+    m_caret = caret;
+    m_selectionPending = true;
+    schedule();
+}
+
+void ReceiveBoxAnnouncer::schedule()
+{
+    if (!m_sinceFlush.isValid() || m_sinceFlush.elapsed() >= kIntervalMs)
+        flush();
+    else if (!m_timer.isActive())
+        m_timer.start(static_cast<int>(kIntervalMs - m_sinceFlush.elapsed()));
+}
+
+void ReceiveBoxAnnouncer::flush()
+{
+    m_timer.stop();
+    m_sinceFlush.start();
+    const qsizetype length = m_box->length();
+    if (m_insertedFrom >= 0 && m_insertedFrom < length &&
+        m_insertedFrom < std::numeric_limits<int>::max()) {
+        const qsizetype from = std::max(m_insertedFrom, length - kAnnouncedChars);
+        const qsizetype to = std::min<qsizetype>(length, std::numeric_limits<int>::max());
+        QAccessibleTextInsertEvent event(m_box, accessibleOffset(from),
+                                         m_box->mid(from, to - from));
+        QAccessible::updateAccessibility(&event);
+    }
+    m_insertedFrom = -1;
+    if (!m_selectionPending)
+        return;
+    m_selectionPending = false;
+    if (m_anchor == m_caret) {
+        QAccessibleTextCursorEvent event(m_box, accessibleOffset(m_caret));
         QAccessible::updateAccessibility(&event);
     } else {
-        QAccessibleTextSelectionEvent event(box, accessibleOffset(std::min(anchor, caret)),
-                                            accessibleOffset(std::max(anchor, caret)));
-        event.setCursorPosition(accessibleOffset(caret));
+        QAccessibleTextSelectionEvent event(m_box, accessibleOffset(std::min(m_anchor, m_caret)),
+                                            accessibleOffset(std::max(m_anchor, m_caret)));
+        event.setCursorPosition(accessibleOffset(m_caret));
         QAccessible::updateAccessibility(&event);
     }
 }
-
-} // namespace receiveboxaccessible

@@ -1,10 +1,13 @@
 #pragma once
 
 // What assistive technology sees of the receive box: read-only multi-line
-// text, read in the ranges it asks for, never as a whole, through the box's
-// public interface; and the announcements the box makes of its changes.
+// text, read in the ranges it asks for and never more than a bounded stretch
+// at a time, through the box's public interface; and the announcements the
+// box makes of its changes.
 
-#include <QtGlobal>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
 
 class ReceiveBox;
 
@@ -14,11 +17,37 @@ namespace receiveboxaccessible {
 // receive box; once per process.
 void install();
 
-// The box's whole text was replaced; it held that many characters.
-void announceReplaced(ReceiveBox *box, qsizetype oldLength);
-// Characters [from, box length) were appended.
-void announceAppended(ReceiveBox *box, qsizetype from);
-// The caret or the selection moved.
-void announceSelection(ReceiveBox *box, qsizetype anchor, qsizetype caret);
-
 } // namespace receiveboxaccessible
+
+// Tells assistive technology what changed in a box, no more than about ten
+// times a second, so that a screen reader keeps up with a flood: arrivals in
+// between are told as one insertion of at most kAnnouncedChars of the newest
+// text, at its place in the text, and the caret and selection as they stand
+// afterwards. A change after a quiet spell is told at once.
+class ReceiveBoxAnnouncer final : public QObject
+{
+public:
+    static constexpr qsizetype kAnnouncedChars = 4096;
+    static constexpr int kIntervalMs = 100;
+
+    explicit ReceiveBoxAnnouncer(ReceiveBox *box);
+    Q_DISABLE_COPY_MOVE(ReceiveBoxAnnouncer)
+
+    // The whole text is about to be replaced; it holds that many characters.
+    void replacing(qsizetype oldLength);
+    // Characters [from, the box's length) were appended.
+    void appended(qsizetype from);
+    void selectionMoved(qsizetype anchor, qsizetype caret);
+
+private:
+    void schedule();
+    void flush();
+
+    ReceiveBox *m_box;
+    QTimer m_timer;
+    QElapsedTimer m_sinceFlush;
+    qsizetype m_insertedFrom = -1; // none pending
+    bool m_selectionPending = false;
+    qsizetype m_anchor = 0;
+    qsizetype m_caret = 0;
+};
