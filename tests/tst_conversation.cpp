@@ -13,6 +13,7 @@
 #include "SocketControl.h"
 #include "SystemColour.h"
 #include "Transcoding.h"
+#include "brisol_version.h"
 #include "proxy_settings.h"
 #include "tcp_client.h"
 
@@ -210,7 +211,7 @@ void TestConversation::validation()
 
     if (!message.isEmpty()) {
         QCOMPARE(boxes.texts, QStringList{message});
-        QCOMPARE(boxes.titles, QStringList{QStringLiteral("Brisol v1.4")});
+        QCOMPARE(boxes.titles, QStringList{QStringLiteral(BRISOL_TITLE)});
         QCOMPARE(boxes.icons, QList<QMessageBox::Icon>{QMessageBox::Critical});
         QCOMPARE(boxes.buttonCount, QList<qsizetype>{1});
         // Nothing of the window's state changed.
