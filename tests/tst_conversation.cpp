@@ -550,6 +550,8 @@ void TestConversation::typingWhileTheProxyAnswers()
     confirmProxy(QStringLiteral("127.0.0.1"), proxy.portText());
     startDirect(QStringLiteral("remote"), QStringLiteral("22"));
     QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::awaitingProxyReply(), 10000);
+    // The request reaches the proxy a moment after the status line says it went.
+    QTRY_VERIFY(proxy.received.endsWith("\r\n\r\n"));
     const qsizetype requestSize = proxy.received.size();
     // The send box is still read-only, but the socket counts as connected.
     typeKeys(w.txtSend, QStringLiteral("x\r"));
