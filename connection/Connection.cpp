@@ -3,6 +3,7 @@
 #include "History.h"
 #include "PortText.h"
 #include "Transcoding.h"
+#include "brisol_version.h"
 
 #include "CodePage.h"
 #include "ReceiveBox.h"
@@ -55,7 +56,7 @@ QString proxyRefused()
 namespace messages {
 QString title()
 {
-    return QStringLiteral("Brisol v1.4");
+    return QStringLiteral(BRISOL_TITLE);
 }
 QString invalidProxy()
 {

@@ -13,6 +13,7 @@
 #include "SocketControl.h"
 #include "SystemColour.h"
 #include "Transcoding.h"
+#include "brisol_version.h"
 #include "proxy_settings.h"
 #include "tcp_client.h"
 
@@ -210,7 +211,7 @@ void TestConversation::validation()
 
     if (!message.isEmpty()) {
         QCOMPARE(boxes.texts, QStringList{message});
-        QCOMPARE(boxes.titles, QStringList{QStringLiteral("Brisol v1.4")});
+        QCOMPARE(boxes.titles, QStringList{QStringLiteral(BRISOL_TITLE)});
         QCOMPARE(boxes.icons, QList<QMessageBox::Icon>{QMessageBox::Critical});
         QCOMPARE(boxes.buttonCount, QList<qsizetype>{1});
         // Nothing of the window's state changed.
@@ -549,6 +550,8 @@ void TestConversation::typingWhileTheProxyAnswers()
     confirmProxy(QStringLiteral("127.0.0.1"), proxy.portText());
     startDirect(QStringLiteral("remote"), QStringLiteral("22"));
     QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::awaitingProxyReply(), 10000);
+    // The request reaches the proxy a moment after the status line says it went.
+    QTRY_VERIFY(proxy.received.endsWith("\r\n\r\n"));
     const qsizetype requestSize = proxy.received.size();
     // The send box is still read-only, but the socket counts as connected.
     typeKeys(w.txtSend, QStringLiteral("x\r"));

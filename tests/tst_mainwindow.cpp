@@ -10,6 +10,7 @@
 #include "SocketControl.h"
 #include "SystemColour.h"
 #include "Twips.h"
+#include "brisol_version.h"
 #include "proxy_settings.h"
 #include "tcp_client.h"
 
@@ -134,7 +135,7 @@ void TestMainWindow::layout()
 void TestMainWindow::initialState()
 {
     tcp_client &w = *m_window;
-    QCOMPARE(w.windowTitle(), QStringLiteral("Brisol v1.4"));
+    QCOMPARE(w.windowTitle(), QStringLiteral(BRISOL_TITLE));
     QCOMPARE(w.centralWidget()->size(), QSize(794, 521));
     QCOMPARE(w.minimumSize(), w.maximumSize());
     QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));

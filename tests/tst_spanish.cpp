@@ -10,6 +10,7 @@
 #include "ReceiveBox.h"
 #include "SendBox.h"
 #include "Translations.h"
+#include "brisol_version.h"
 #include "proxy_settings.h"
 #include "tcp_client.h"
 
@@ -251,7 +252,7 @@ void TestSpanish::noEnglishIsShown_data()
 
     QTest::newRow("main window")
         << MainWindow
-        << QStringList{QStringLiteral("Brisol v1.4"), QStringLiteral("Opciones"),
+        << QStringList{QStringLiteral(BRISOL_TITLE),  QStringLiteral("Opciones"),
                        QStringLiteral("Usar Proxy"),  QStringLiteral("Equipo Remoto"),
                        QStringLiteral("Puerto"),      QStringLiteral("Conectar"),
                        QStringLiteral("Desconectar"), QStringLiteral("Ventana de Envío"),
@@ -281,7 +282,7 @@ void TestSpanish::noEnglishIsShown_data()
                        QStringLiteral("Parte inferior")};
     QTest::newRow("message box of Conectar with no host")
         << MessageBoxOfConectar
-        << QStringList{QStringLiteral("Brisol v1.4"),
+        << QStringList{QStringLiteral(BRISOL_TITLE),
                        QStringLiteral("Datos del equipo remoto no válidos"),
                        QStringLiteral("Aceptar")};
 }

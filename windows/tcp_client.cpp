@@ -4,6 +4,7 @@
 #include "HistoryCombo.h"
 #include "StatusLine.h"
 #include "Twips.h"
+#include "brisol_version.h"
 #include "proxy_settings.h"
 
 #include "Fonts.h"
@@ -57,7 +58,7 @@ tcp_client::tcp_client(QWidget *parent)
                               Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName(QStringLiteral("tcp_client"));
-    setWindowTitle(QStringLiteral("Brisol v1.4"));
+    setWindowTitle(QStringLiteral(BRISOL_TITLE));
     // The layout is measured for the classic 8 pt dialog font: larger
     // defaults would clip the captions.
     setFont(platform::msSansSerifFont());

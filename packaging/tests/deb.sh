@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The Debian package as a user gets it: CPack builds it from the build tree,
-# its control fields and files are checked, it is unpacked into a scratch
+# its control fields and files are checked, lintian checks it as a
+# distribution would (no error, no warning), it is unpacked into a scratch
 # root, and the program is started from there on a private X display; closing
 # its window must end it with exit code 0.
 #
-#   deb.sh BUILD_DIR PACKAGE VERSION APP_ID
+#   deb.sh BUILD_DIR PACKAGE VERSION APP_ID TITLE
 #
 # Runs as root only, as in CI; elsewhere it is skipped (exit code 77).
 set -euo pipefail
@@ -12,6 +13,7 @@ build=$1
 name=$2
 version=$3
 app_id=$4
+title=$5
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "SKIP: the package check runs as root only, as in CI (dpkg, scratch root)"
@@ -50,10 +52,14 @@ for needed in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6netwo
   grep -Fxq "$needed" <<<"$depended" || fail "Depends lacks $needed"
 done
 
-# Files: the binary, the desktop entry, the metainfo, the icon at every size.
+# Files: the binary, its manual page, copyright and changelog, the desktop
+# entry, the metainfo, the icon at every size.
 contents=$(dpkg-deb --contents "$deb" | awk '{print $NF}')
 expected=(
   ./usr/bin/brisol
+  ./usr/share/man/man1/brisol.1.gz
+  "./usr/share/doc/$name/copyright"
+  "./usr/share/doc/$name/changelog.gz"
   "./usr/share/applications/$app_id.desktop"
   "./usr/share/metainfo/$app_id.metainfo.xml"
   "./usr/share/icons/hicolor/scalable/apps/$app_id.svg"
@@ -64,10 +70,24 @@ done
 for file in "${expected[@]}"; do
   grep -Fxq "$file" <<<"$contents" || fail "the package lacks $file"
 done
+# What a distribution's packager runs first. Overrides, if ever needed, go in
+# the package with their reason beside them.
+command -v lintian >/dev/null 2>&1 || fail "no lintian (scripts/setup installs it)"
+status=0
+lintian --fail-on error,warning "$deb" >"$xsession_dir/lintian.log" 2>"$xsession_dir/lintian.err" ||
+  status=$?
+if [ "$status" -ne 0 ] || grep -q '^[EW]:' "$xsession_dir/lintian.log"; then
+  cat "$xsession_dir/lintian.log" "$xsession_dir/lintian.err"
+  fail "lintian reports errors or warnings (exit code $status)"
+fi
+echo "lintian: no error, no warning"
+
 # Unpacked into a scratch root: every library the binary needs is on this
 # machine, every dependency is installed, and the installed tree validates.
 root=$xsession_dir/root
 dpkg -x "$deb" "$root"
+grep -q "<release version=\"$version\"" "$root/usr/share/metainfo/$app_id.metainfo.xml" ||
+  fail "the metainfo's release is not $version"
 # A PNG's signature and, in its IHDR, its width and height (big-endian).
 png_size() {
   local bytes
@@ -103,13 +123,13 @@ exec_line=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/$app_id.desktop")
 XDG_DATA_DIRS="$root/usr/share:/usr/share" QT_QPA_PLATFORM=xcb "$root/usr/bin/$exec_line" \
   >"$xsession_dir/brisol.log" 2>&1 &
 brisol=$!
-window=$(find_window '^Brisol v1\.4$') || true
+window=$(find_window "$(exact_title "$title")") || true
 [ -n "$window" ] || { cat "$xsession_dir/brisol.log"; fail "the installed program showed no window"; }
 echo "the installed program's window is up"
 # The icon property may follow the window's mapping by a moment.
 wait_until 200 sh -c "xprop -id $window _NET_WM_ICON | grep -q '^_NET_WM_ICON(CARDINAL) = '" ||
   fail "the window has no icon"
-wait_until 200 sh -c "wmctrl -l | grep -q 'Brisol v1.4'" ||
+wait_until 200 sh -c 'wmctrl -l | grep -qF -- "$1"' sh "$title" ||
   fail "the window manager does not list the window"
 wmctrl -i -c "$window"
 if ! wait_until 400 sh -c "! kill -0 $brisol"; then

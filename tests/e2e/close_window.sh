@@ -2,8 +2,11 @@
 # The real binary: its window opens, and closing it through the window
 # manager ends the process with exit code 0, also while the proxy settings
 # window is open.
+#
+#   close_window.sh BINARY TITLE
 set -euo pipefail
 binary=$1
+title=$2
 . "$(dirname "$0")/xsession.sh"
 start_xsession
 
@@ -12,11 +15,11 @@ close_and_expect_exit() {
   QT_QPA_PLATFORM=xcb "$binary" >"$xsession_dir/brisol.log" 2>&1 &
   local brisol=$!
   local window
-  window=$(find_window '^Brisol v1\.4$') || true
+  window=$(find_window "$(exact_title "$title")") || true
   if [ -z "$window" ]; then
     echo "FAIL: the main window did not appear"; cat "$xsession_dir/brisol.log"; exit 1
   fi
-  if ! wait_until 200 sh -c "wmctrl -l | grep -q 'Brisol v1.4'"; then
+  if ! wait_until 200 sh -c 'wmctrl -l | grep -qF -- "$1"' sh "$title"; then
     echo "FAIL: the window manager does not list the main window"; exit 1
   fi
   if [ "$with_proxy_window" = yes ]; then

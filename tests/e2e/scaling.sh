@@ -3,8 +3,11 @@
 # and 2 the real binary's window is the 794 x 521 client area (plus the menu
 # bar) times the factor, and its parts lie where the layout puts them, scaled:
 # screenshots are sampled at points of the layout times the factor.
+#
+#   scaling.sh BINARY TITLE
 set -euo pipefail
 binary=$1
+title=$2
 export XSESSION_SCREEN=2048x1536x24
 . "$(dirname "$0")/xsession.sh"
 start_xsession
@@ -29,7 +32,7 @@ check_factor() {
   QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$factor "$binary" >"$xsession_dir/brisol.log" 2>&1 &
   local brisol=$!
   local window
-  window=$(find_window '^Brisol v1\.4$') || true
+  window=$(find_window "$(exact_title "$title")") || true
   [ -n "$window" ] || { cat "$xsession_dir/brisol.log"; echo "FAIL: no window at $factor"; exit 1; }
   eval "$(xdotool getwindowgeometry --shell "$window")"
   local expected_width

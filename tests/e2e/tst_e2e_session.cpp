@@ -7,6 +7,7 @@
 // binary's path in BRISOL_BINARY.
 
 #include "NetworkFixtures.h"
+#include "brisol_version.h"
 
 #include <QImage>
 #include <QProcess>
@@ -87,6 +88,19 @@ Window findWindow(const QString &namePattern)
     return window;
 }
 
+// The pattern that matches exactly this title, for xdotool's extended
+// regular expressions.
+QString exactly(const QString &title)
+{
+    QString pattern = QStringLiteral("^");
+    for (const QChar c : title) {
+        if (QStringLiteral(".[]{}()*+?^$|\\").contains(c))
+            pattern += QLatin1Char('\\');
+        pattern += c;
+    }
+    return pattern + QLatin1Char('$');
+}
+
 void type(const QString &text)
 {
     xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), text});
@@ -162,7 +176,7 @@ void TestEndToEnd::session()
     brisol.setProcessEnvironment(environment);
     brisol.start(m_binary, {});
     QVERIFY(brisol.waitForStarted());
-    const Window window = findWindow(QStringLiteral("^Brisol v1\\.4$"));
+    const Window window = findWindow(exactly(QStringLiteral(BRISOL_TITLE)));
     QVERIFY(!window.id.isEmpty());
     QVERIFY(window.menuHeight > 0);
 

@@ -43,6 +43,17 @@ wait_until() {
   done
 }
 
+# The pattern that matches exactly the given window title, for find_window.
+exact_title() {
+  local title=$1 pattern= c i
+  for ((i = 0; i < ${#title}; i++)); do
+    c=${title:i:1}
+    [[ '.[]{}()*+?^$|\' == *"$c"* ]] && pattern+='\'
+    pattern+=$c
+  done
+  printf '^%s$' "$pattern"
+}
+
 # Prints the id of a visible window whose name matches the pattern, waiting
 # up to 60 s for one. A search can fail when a window vanishes while it walks
 # the tree (the frame of a program just closed); it is simply made again.

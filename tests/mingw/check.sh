@@ -7,9 +7,18 @@
 #   - CodePage.cpp and the receive box's transcript (its store, with the
 #     Windows slab mapping, and line index), which need Qt, are compiled
 #     against Qt's headers (there is no Qt for Windows to link here).
-# The executable runs only where .exe files run (wine is used if present).
+# The executable then runs under Debian's wine64, twice: in the default locale
+# (wine's code pages 1252 and 437) and in a Spanish one (1252 and 850, those
+# of Brisol's users). Its checks must pass, and its table of every byte
+# 0..255 (ANSI character, OEM byte) must match that of the same check
+# program built natively with the POSIX files ($BRISOL_POSIX_CHECK), on the
+# ANSI page always and on the OEM page where both are 850 (where the POSIX
+# files give '?' for want of an equivalent, Windows' conversion may give a
+# best-fit byte: those are listed, not failed). Where wine or the
+# Spanish locale is missing, or wine cannot start here, the check ends with
+# SKIP and the reason (exit code 77).
 #
-#   check.sh PLATFORM_DIR OUT_DIR 'QT;INCLUDE;DIRS' COMPILE_FLAGS...
+#   BRISOL_POSIX_CHECK=NATIVE_CHECK check.sh PLATFORM_DIR OUT_DIR 'QT;INCLUDE;DIRS' COMPILE_FLAGS...
 set -euo pipefail
 platform=$1
 out=$2
@@ -69,10 +78,109 @@ for call in MultiByteToWideChar CharToOemBuffA ExitProcess GetACP GetOEMCP; do
 done
 echo "${exe##*/}: $format, imports MultiByteToWideChar, CharToOemBuffA, ExitProcess"
 
-if command -v wine >/dev/null 2>&1; then
-  echo "running it under wine"
-  wine "$exe"
-else
-  echo "(not run: no wine here; it runs on Windows)"
-fi
-echo "PASS: the Windows files of platform/ build with $compiler"
+echo "built: the Windows files of platform/ build with $compiler"
+
+skip() {
+  echo "SKIP: $*"
+  exit 77
+}
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+
+# The reference: the same checks and table from the POSIX files.
+posix_check=${BRISOL_POSIX_CHECK:?the native check program}
+"$posix_check" >"$out/posix.txt" || { cat "$out/posix.txt"; fail "the POSIX files fail their own checks"; }
+
+wine=
+for candidate in wine64 /usr/lib/wine/wine64 wine; do
+  if command -v "$candidate" >/dev/null 2>&1; then
+    wine=$(command -v "$candidate")
+    break
+  fi
+done
+[ -n "$wine" ] || skip "${exe##*/} was not run: no wine (scripts/setup installs Debian's wine64)"
+wineserver=
+for candidate in "$(dirname "$wine")/wineserver64" "$(dirname "$wine")/wineserver" wineserver; do
+  if command -v "$candidate" >/dev/null 2>&1; then
+    wineserver=$(command -v "$candidate")
+    break
+  fi
+done
+
+# Each run gets a fresh prefix, made by wine on its first start (the slow
+# part), and leaves nothing behind.
+prefixes=()
+trap 'for p in "${prefixes[@]}"; do rm -rf "$p"; done' EXIT
+run_under_wine() {
+  local name=$1 locale=$2 prefix status=0
+  prefix=$(mktemp -d "${TMPDIR:-/tmp}/brisol-wine.XXXXXX")
+  prefixes+=("$prefix")
+  echo "== under wine, $name locale${locale:+ ($locale)}"
+  env -u DISPLAY -u WAYLAND_DISPLAY WINEPREFIX="$prefix" WINEDEBUG=-all \
+    WINEDLLOVERRIDES='mscoree,mshtml=' ${locale:+LANG=$locale LC_ALL=$locale} \
+    timeout 240 "$wine" "$exe" >"$out/wine-$name.raw" 2>"$out/wine-$name.err" || status=$?
+  [ -z "$wineserver" ] || WINEPREFIX=$prefix "$wineserver" -w || true
+  tr -d '\r' <"$out/wine-$name.raw" >"$out/wine-$name.txt"
+  if ! grep -q '^code pages: ' "$out/wine-$name.txt"; then
+    cat "$out/wine-$name.err"
+    skip "wine cannot run ${exe##*/} here (exit code $status; the program printed nothing)"
+  fi
+  grep -v '^table ' "$out/wine-$name.txt"
+  [ "$status" -eq 0 ] || fail "${exe##*/} exited with $status under wine"
+}
+
+# Compares a run's table with the POSIX files': the ANSI characters always,
+# the OEM bytes when the run's OEM page is 850 as theirs. A byte whose
+# character has no 850 equivalent is '?' in the POSIX files; Windows'
+# conversion may give a best-fit byte for it instead, listed here; any other
+# difference fails.
+compare_with_posix() {
+  local name=$1 ansi_page oem_page
+  read -r ansi_page oem_page < <(sed -n 's/^code pages: ANSI \([0-9]*\), OEM \([0-9]*\)$/\1 \2/p' \
+    "$out/wine-$name.txt")
+  [ "$ansi_page" = 1252 ] || fail "wine's ANSI code page is $ansi_page, not 1252"
+  local rows
+  rows=$(paste -d ' ' <(sed -n 's/^table //p' "$out/posix.txt") \
+    <(sed -n 's/^table //p' "$out/wine-$name.txt"))
+  [ "$(awk '$1 == $4' <<<"$rows" | wc -l)" -eq 256 ] ||
+    fail "the tables do not both list the bytes 00 to FF in order"
+  local byte posix_char posix_oem wine_char wine_oem best_fit=() differ=()
+  while read -r byte posix_char posix_oem _ wine_char wine_oem; do
+    [ "$posix_char" = "$wine_char" ] ||
+      differ+=("byte $byte: U+$posix_char in the POSIX files, U+$wine_char under wine")
+    [ "$oem_page" = 850 ] || continue
+    if [ "$posix_oem" != "$wine_oem" ]; then
+      if [ "$posix_oem" = 3F ]; then
+        best_fit+=("$byte>$wine_oem")
+      else
+        differ+=("byte $byte: OEM $posix_oem in the POSIX files, $wine_oem under wine")
+      fi
+    fi
+  done <<<"$rows"
+  if [ ${#differ[@]} -gt 0 ]; then
+    printf '  %s\n' "${differ[@]}"
+    fail "${#differ[@]} bytes convert otherwise than in the POSIX files ($name locale)"
+  fi
+  echo "ANSI 1252: the 256 characters are those of the POSIX files"
+  if [ "$oem_page" = 850 ]; then
+    echo "OEM 850: $((256 - ${#best_fit[@]})) of the 256 bytes are those of the POSIX files"
+    [ ${#best_fit[@]} -eq 0 ] ||
+      echo "  the other ${#best_fit[@]}, '?' (3F) in the POSIX files, are Windows' best fit: ${best_fit[*]}"
+  else
+    echo "OEM $oem_page: not the POSIX files' 850; the general checks above apply"
+  fi
+}
+
+# The C locale, in which wine chooses 1252 and 437.
+run_under_wine default C
+compare_with_posix default
+
+spanish=$(locale -a 2>/dev/null | grep -ix 'es_ES\.utf-\?8' | head -n 1) || true
+[ -n "$spanish" ] || skip "no es_ES.UTF-8 locale for wine's Spanish code pages (scripts/setup makes it)"
+run_under_wine Spanish "$spanish"
+grep -qx 'code pages: ANSI 1252, OEM 850' "$out/wine-Spanish.txt" ||
+  fail "under $spanish wine should take the code pages 1252 and 850"
+compare_with_posix Spanish
+echo "PASS: ${exe##*/} passes its checks under wine, its tables those of the POSIX files"
