@@ -145,6 +145,7 @@ private Q_SLOTS:
     void receiveBoxReadsAsText();
     void receiveBoxPieces_data();
     void receiveBoxPieces();
+    void receiveBoxReadsLongLinesInStretches();
     void receiveBoxAnnouncesChanges();
     void receiveBoxFloodIsCoalesced();
     void receiveBoxGeometry();
@@ -405,6 +406,32 @@ void TestAccessibility::receiveBoxPieces()
     QCOMPARE(got, expected);
     QCOMPARE(gotStart, start);
     QCOMPARE(gotEnd, end);
+}
+
+void TestAccessibility::receiveBoxReadsLongLinesInStretches()
+{
+    // A line of megabytes, or the whole of a long text, is given a bounded
+    // stretch at a time, whose offsets say where it lies.
+    ReceiveBox &box = *m_window->txtRcv;
+    const QByteArray piece(64 * 1024, 'x');
+    for (int n = 0; n < 64; ++n)
+        box.appendBytes(piece, platform::codepage::ansiTable());
+    box.append(QStringLiteral("\r\nfin"));
+    QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(&box)->textInterface();
+    const qsizetype before = box.charactersRead();
+    for (const QAccessible::TextBoundaryType boundary :
+         {QAccessible::LineBoundary, QAccessible::WordBoundary, QAccessible::NoBoundary}) {
+        int start = 0;
+        int end = 0;
+        const QString got = text->textAtOffset(2 * 1024 * 1024, boundary, &start, &end);
+        // The whole text is given from its start.
+        if (boundary != QAccessible::NoBoundary)
+            QVERIFY(start <= 2 * 1024 * 1024 && 2 * 1024 * 1024 < end);
+        QVERIFY2(end - start <= 1024 * 1024, qPrintable(QString::number(end - start)));
+        QCOMPARE(got, box.mid(start, end - start));
+    }
+    QVERIFY(text->text(0, text->characterCount()).size() <= 1024 * 1024);
+    QVERIFY(box.charactersRead() - before < 4 * 1024 * 1024);
 }
 
 void TestAccessibility::receiveBoxAnnouncesChanges()

@@ -1,3 +1,4 @@
+#include "CodePage.h"
 #include "ReceiveBox.h"
 #include "ViewScroller.h"
 
@@ -8,6 +9,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QMenu>
+#include <QMimeData>
 #include <QRandomGenerator>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -183,6 +185,8 @@ private Q_SLOTS:
     void doubleClickSelectsWord_data();
     void doubleClickSelectsWord();
     void selectAllCopy();
+    void copyReadsNothingUntilAsked();
+    void doubleClickInAHugeWord();
     void keysMoveCaret_data();
     void keysMoveCaret();
     void caretSkipsLineEnds();
@@ -558,6 +562,50 @@ void TestReceiveBox::selectAllCopy()
     QTest::keySequence(&box, QKeySequence::Copy);
     QCOMPARE(QGuiApplication::clipboard()->text(), text);
     QCOMPARE(box.Text(), text);
+}
+
+void TestReceiveBox::copyReadsNothingUntilAsked()
+{
+    // Ctrl+A, Ctrl+C on a long transcript reads none of it: the clipboard
+    // reads the selected characters when a program asks, exactly as the box
+    // holds them, even after the box was emptied by the next connection.
+    ReceiveBox box;
+    SHOW(box, 400, 300);
+    const QByteArray line = QByteArray("l\xEDnea\0\tfin").leftJustified(78, '.') + "\r\n";
+    const QByteArray arrival = line.repeated(1000);
+    for (int n = 0; n < 100; ++n)
+        box.appendBytes(arrival, platform::codepage::ansiTable());
+    box.append(QStringLiteral("\u4F8B\u3048 \U0001F600"));
+    const QString text = box.Text();
+    box.setFocus();
+    QTest::keyClick(&box, Qt::Key_A, Qt::ControlModifier);
+    const qsizetype before = box.charactersRead();
+    QTest::keyClick(&box, Qt::Key_C, Qt::ControlModifier);
+    QVERIFY2(box.charactersRead() - before < text.size() / 100,
+             qPrintable(QString::number(box.charactersRead() - before)));
+    box.setText(QString());
+    const QMimeData *copied = QGuiApplication::clipboard()->mimeData();
+    QVERIFY(copied);
+    QCOMPARE(copied->text(), text);
+    QCOMPARE(copied->data(QStringLiteral("text/plain")), text.toUtf8());
+}
+
+void TestReceiveBox::doubleClickInAHugeWord()
+{
+    // A word longer than a double click reads is cut at the bound, not
+    // scanned to its ends.
+    ReceiveBox box;
+    SHOW(box, 400, 300);
+    const QByteArray piece(64 * 1024, 'w');
+    for (int n = 0; n < 64; ++n)
+        box.appendBytes(piece, platform::codepage::ansiTable());
+    box.setSelStart(box.length() / 2);
+    const qsizetype before = box.charactersRead();
+    QTest::mouseDClick(box.viewport(), Qt::LeftButton, {}, cellCentre(box, 1, 3));
+    const qsizetype selected = box.selectionEnd() - box.selectionStart();
+    QVERIFY(selected > 64 * 1024);
+    QVERIFY2(selected <= 2 * 64 * 1024 + 1, qPrintable(QString::number(selected)));
+    QVERIFY(box.charactersRead() - before < 4 * 64 * 1024);
 }
 
 void TestReceiveBox::keysMoveCaret_data()

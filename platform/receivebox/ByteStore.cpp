@@ -25,7 +25,8 @@ void ByteStore::clear()
 {
     m_chunks.clear();
     m_chunks.shrink_to_fit();
-    m_slabs.clear();
+    // The slabs are given back once no shared copy holds them either.
+    m_slabs = std::make_shared<ChunkSlabs>();
     m_bytes = 0;
     m_chars = 0;
     m_blockStarts.clear();
@@ -72,7 +73,7 @@ void ByteStore::appendBytes(const quint8 *bytes, qsizetype count)
         }
         if (inBlock == 0) {
             if ((m_bytes & (ChunkSlabs::kChunkBytes - 1)) == 0)
-                m_chunks.push_back(m_slabs.take());
+                m_chunks.push_back(m_slabs->take());
             if (m_hasNul)
                 m_blockStarts.push_back(m_chars);
         }
@@ -134,6 +135,7 @@ char16_t ByteStore::standInAt(qsizetype byte) const
 
 char16_t ByteStore::at(qsizetype position) const
 {
+    ++m_charactersRead;
     const Place place = locate(position);
     const quint8 byte = *byteAt(place.byte);
     if (byte == 0)
@@ -147,6 +149,7 @@ void ByteStore::copy(qsizetype from, qsizetype count, char16_t *out) const
 {
     if (count <= 0)
         return;
+    m_charactersRead += count;
     Place place = locate(from);
     if (!m_standIns.empty()) {
         copySlowly(place, count, out);
@@ -204,9 +207,22 @@ void ByteStore::copySlowly(Place from, qsizetype count, char16_t *out) const
     }
 }
 
+std::shared_ptr<const ByteStore> ByteStore::share() const
+{
+    auto shared = std::make_shared<ByteStore>(m_table);
+    shared->m_slabs = m_slabs;
+    shared->m_chunks = m_chunks;
+    shared->m_bytes = m_bytes;
+    shared->m_chars = m_chars;
+    shared->m_blockStarts = m_blockStarts;
+    shared->m_hasNul = m_hasNul;
+    shared->m_standIns = m_standIns;
+    return shared;
+}
+
 qsizetype ByteStore::memoryUsed() const
 {
-    return m_slabs.bytes() + static_cast<qsizetype>(m_chunks.capacity() * sizeof(quint8 *)) +
+    return m_slabs->bytes() + static_cast<qsizetype>(m_chunks.capacity() * sizeof(quint8 *)) +
            static_cast<qsizetype>(m_blockStarts.capacity() * sizeof(qsizetype)) +
            static_cast<qsizetype>(m_standIns.capacity() * sizeof(m_standIns[0])) +
            static_cast<qsizetype>(m_byteOf.capacity() * sizeof(m_byteOf[0]));

@@ -18,6 +18,7 @@
 #include <QtGlobal>
 
 #include <array>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -51,7 +52,15 @@ public:
     // Characters [from, from + count) into out; the range must lie in the text.
     void copy(qsizetype from, qsizetype count, char16_t *out) const;
 
+    // The text as it stands now, readable for as long as it is held, even
+    // after this store is cleared: the bytes are shared, not copied (what
+    // it copies is the position index, a few bytes per 4 KiB).
+    std::shared_ptr<const ByteStore> share() const;
+
     qsizetype memoryUsed() const;
+    // Characters read out so far, by at() and copy(): lets a caller check
+    // that an action did not walk the text.
+    qsizetype charactersRead() const { return m_charactersRead; }
 
 private:
     static constexpr int kBlockBits = 12;
@@ -80,7 +89,7 @@ private:
     // Characters that have a byte of their own, sorted by character.
     std::vector<std::pair<char16_t, quint8>> m_byteOf;
 
-    ChunkSlabs m_slabs;
+    std::shared_ptr<ChunkSlabs> m_slabs = std::make_shared<ChunkSlabs>();
     std::vector<quint8 *> m_chunks;
     qsizetype m_bytes = 0;
     qsizetype m_chars = 0;
@@ -90,4 +99,5 @@ private:
     bool m_hasNul = false;
     // Stand-in bytes and the characters they stand for, by byte position.
     std::vector<std::pair<qsizetype, char16_t>> m_standIns;
+    mutable qsizetype m_charactersRead = 0;
 };

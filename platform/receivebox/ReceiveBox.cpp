@@ -3,6 +3,7 @@
 #include "BlockPainter.h"
 #include "CaretNavigation.h"
 #include "CellCache.h"
+#include "ClipboardText.h"
 #include "CodePage.h"
 #include "Fonts.h"
 #include "GlyphRunPainter.h"
@@ -340,7 +341,8 @@ void ReceiveBox::copy() const
 {
     if (d->selectionFrom() == d->selectionTo())
         return;
-    QGuiApplication::clipboard()->setText(selectedText());
+    QGuiApplication::clipboard()->setMimeData(new ClipboardText(
+        d->text.chars().share(), d->selectionFrom(), d->selectionTo() - d->selectionFrom()));
 }
 
 std::pair<qsizetype, qsizetype> ReceiveBox::wordAt(qsizetype position) const
@@ -401,6 +403,11 @@ QSize ReceiveBox::cellSize() const
 qsizetype ReceiveBox::memoryUsed() const
 {
     return d->text.memoryUsed();
+}
+
+qsizetype ReceiveBox::charactersRead() const
+{
+    return d->text.chars().charactersRead();
 }
 
 QMenu *ReceiveBox::createContextMenu(QWidget *parent)

@@ -12,6 +12,7 @@
 //   |                      |           table, NUL as "\x00" (ChunkSlabs, ByteScan)
 //   |                      +- LineIndex lines, rows at the view's width
 //   +- ViewScroller        first row, scroll bar exact at any row count
+//   +- ClipboardText       a copy, produced when a program asks for it
 //   +- CellCache           glyphs, control pictures, pre-rendered cells
 //   +- BlockPainter        paints at whole-number pixel ratios (pixel copies)
 //   +- GlyphRunPainter     paints at fractional ratios (glyph runs)
@@ -86,7 +87,8 @@ public:
     QString selectedText() const;
     void selectAll();
     // Puts the selected characters, exactly as Text() holds them, on the
-    // clipboard.
+    // clipboard; they are read only when a program asks for them, and stay
+    // there after the box is emptied.
     void copy() const;
 
     // The word, run of blanks or single other character at a position, as a
@@ -116,6 +118,10 @@ public:
     QSize cellSize() const;
     // Bytes held for the text and its index.
     qsizetype memoryUsed() const;
+    // Characters read out of the text so far, by painting, selecting,
+    // copying and every other reader: what an action cost, for checks that
+    // it did not walk the transcript.
+    qsizetype charactersRead() const;
 
     // The menu the box shows on a right click: "Copiar" (enabled only with a
     // selection) and "Seleccionar todo". The caller owns it.
