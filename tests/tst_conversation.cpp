@@ -333,8 +333,10 @@ void TestConversation::fieldsHoldWhatWasTyped()
     QFETCH(bool, enter);
     tcp_client &w = *m_window;
     const bool proxyWindow = field == QLatin1String("proxy") || field == QLatin1String("puerto");
-    if (proxyWindow)
+    if (proxyWindow) {
         w.proxy_settings_menu->trigger();
+        QTRY_COMPARE(QApplication::activeWindow(), w.proxySettingsWindow());
+    }
     QWidget *top = proxyWindow ? static_cast<QWidget *>(w.proxySettingsWindow()) : &w;
     auto *combo = top->findChild<QComboBox *>(field);
     QVERIFY(combo);
