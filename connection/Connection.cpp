@@ -69,8 +69,6 @@ QString invalidRemote()
 } // namespace messages
 
 namespace {
-// Text colour of both boxes from the first connect command on.
-constexpr std::uint32_t lightGrey = 0x00E0E0E0;
 constexpr int socketConnected = SocketControl::StateConnected;
 } // namespace
 
@@ -185,9 +183,9 @@ void Connection::cmdConnect_Click()
     m_controls.cmdDisconnect->setEnabled(true);
     m_controls.cmdDisconnect->setFocus();
     m_controls.txtSend->setText(QString());
-    m_controls.txtSend->setTextColour(platform::colourFromWord(lightGrey));
+    m_controls.txtSend->setTextColour(platform::colourFromWord(boxTextColour));
     m_controls.txtRcv->setText(QString());
-    m_controls.txtRcv->setTextColour(platform::colourFromWord(lightGrey));
+    m_controls.txtRcv->setTextColour(platform::colourFromWord(boxTextColour));
     m_proxyReply.reset();
 }
 

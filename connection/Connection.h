@@ -66,6 +66,10 @@ QString closedByPeer();
 QString proxyRefused();
 } // namespace status
 
+// Text colour of both boxes, light grey on their dark back colour: from the
+// start, and set again at every connect command.
+constexpr std::uint32_t boxTextColour = 0x00E0E0E0;
+
 // Texts of the message box.
 namespace messages {
 QString title();

@@ -4,7 +4,9 @@
 
 std::optional<std::int32_t> portFromText(const QString &text, const QLocale &locale)
 {
-    if (text.isEmpty())
+    // The parser would take a line end as a blank around the number; the
+    // text, which goes into the request line as it stands, would break it.
+    if (text.isEmpty() || text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')))
         return std::nullopt;
     bool ok = false;
     const double value = locale.toDouble(text, &ok);

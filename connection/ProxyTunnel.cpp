@@ -1,8 +1,36 @@
 #include "ProxyTunnel.h"
 
+#include <QHostAddress>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace {
+
+// The host as a proxy reads it in "host:port": an IPv6 address in brackets,
+// a name with characters beyond ASCII in its ASCII-compatible form (the name
+// the resolver looks up for a direct connection), any other text as typed.
+QString requestHost(const QString &host)
+{
+    const bool ascii = std::all_of(host.cbegin(), host.cend(),
+                                   [](QChar character) { return character.unicode() < 0x80; });
+    if (!ascii) {
+        // A text that is no valid name goes as typed: the proxy then refuses it.
+        const QByteArray ace = QUrl::toAce(host);
+        return ace.isEmpty() ? host : QString::fromLatin1(ace);
+    }
+    QHostAddress address;
+    if (host.contains(QLatin1Char(':')) && address.setAddress(host) &&
+        address.protocol() == QAbstractSocket::IPv6Protocol)
+        return QLatin1Char('[') + host + QLatin1Char(']');
+    return host;
+}
+
+} // namespace
+
 QString connectRequest(const QString &host, const QString &port)
 {
-    const QString target = host + QLatin1Char(':') + port;
+    const QString target = requestHost(host) + QLatin1Char(':') + port;
     return QLatin1String("CONNECT ") + target + QLatin1String(" HTTP/1.1\r\n") +
            QLatin1String("Host: ") + target + QLatin1String("\r\n\r\n");
 }

@@ -6,8 +6,10 @@
 #include <QString>
 #include <QStringView>
 
-// "CONNECT host:port HTTP/1.1", a Host header and the blank line, with host
-// and port exactly as typed.
+// "CONNECT host:port HTTP/1.1", a Host header and the blank line, with the
+// port exactly as typed and the host as typed where a proxy can read it: an
+// IPv6 address goes in brackets (unless typed in them), a name with
+// characters beyond ASCII in its ASCII-compatible (IDNA) form.
 QString connectRequest(const QString &host, const QString &port);
 
 enum class ProxyVerdict {

@@ -8,7 +8,9 @@
 SendBox::SendBox(QWidget *parent) : QPlainTextEdit(parent)
 {
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    setTabChangesFocus(false);
+    // Tab and Shift+Tab move along the window's tab order, as in a multi-line
+    // edit box on Windows; Ctrl+Tab types a TAB (keyPressEvent).
+    setTabChangesFocus(true);
 }
 
 QString SendBox::Text() const
@@ -39,9 +41,53 @@ void SendBox::setBackColour(const QColor &colour)
     setPalette(palette);
 }
 
+namespace {
+
+bool isCtrlTab(const QKeyEvent &event)
+{
+    return event.key() == Qt::Key_Tab &&
+           (event.modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier |
+                                 Qt::MetaModifier)) == Qt::ControlModifier;
+}
+
+// The keys that select, copy, cut, paste, undo and redo. A user presses them
+// to edit the box, not to send their control codes (0x03 interrupts many
+// servers); Ctrl with any other letter still sends its code.
+bool isEditingShortcut(const QKeyEvent &event)
+{
+    const Qt::KeyboardModifiers modifiers =
+        event.modifiers() &
+        (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier);
+    if (modifiers & (Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    if (modifiers & Qt::ControlModifier) {
+        switch (event.key()) {
+        case Qt::Key_A:
+        case Qt::Key_C:
+        case Qt::Key_V:
+        case Qt::Key_X:
+        case Qt::Key_Z:
+        case Qt::Key_Y:
+        case Qt::Key_Insert:
+            return true;
+        default:
+            return false;
+        }
+    }
+    return modifiers == Qt::ShiftModifier &&
+           (event.key() == Qt::Key_Insert || event.key() == Qt::Key_Delete);
+}
+
+} // namespace
+
 QList<int> keyAsciiCodes(const QKeyEvent &event)
 {
+    if (isEditingShortcut(event))
+        return {};
     switch (event.key()) {
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        return isCtrlTab(event) ? QList<int>{9} : QList<int>{};
     case Qt::Key_Return:
     case Qt::Key_Enter:
         return {13};
@@ -62,6 +108,13 @@ void SendBox::keyPressEvent(QKeyEvent *event)
 {
     for (const int code : keyAsciiCodes(*event))
         Q_EMIT keyPress(code);
+    if (isCtrlTab(*event)) {
+        // The text edit leaves Ctrl+Tab to the window; here it types.
+        if (!isReadOnly())
+            insertPlainText(QStringLiteral("\t"));
+        event->accept();
+        return;
+    }
     QPlainTextEdit::keyPressEvent(event);
 }
 

@@ -2,10 +2,28 @@
 
 #include "CodePage.h"
 
+#include <QHostAddress>
 #include <QNetworkProxy>
 #include <QTcpSocket>
 
 #include <utility>
+
+namespace {
+
+// An IPv6 address typed in brackets, as in a URL, names that address; any
+// other text is looked up as it stands.
+QString hostToResolve(const QString &host)
+{
+    if (host.size() > 2 && host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'))) {
+        const QString inside = host.sliced(1, host.size() - 2);
+        QHostAddress address;
+        if (address.setAddress(inside) && address.protocol() == QAbstractSocket::IPv6Protocol)
+            return inside;
+    }
+    return host;
+}
+
+} // namespace
 
 SocketControl::SocketControl(QObject *parent) : QObject(parent) {}
 
@@ -32,7 +50,7 @@ void SocketControl::Connect()
     // The program speaks to proxies itself; no system proxy may intervene.
     socket->setProxy(QNetworkProxy::NoProxy);
     attach(socket);
-    socket->connectToHost(m_remoteHost, static_cast<quint16>(m_remotePort));
+    socket->connectToHost(hostToResolve(m_remoteHost), static_cast<quint16>(m_remotePort));
 }
 
 void SocketControl::attach(QTcpSocket *socket)

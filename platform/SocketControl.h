@@ -42,7 +42,8 @@ public:
     ~SocketControl() override;
     Q_DISABLE_COPY_MOVE(SocketControl)
 
-    // Target of the next Connect().
+    // Target of the next Connect(): a name or an address, an IPv6 address
+    // also in brackets as in a URL. RemoteHost() gives back the text as set.
     void setRemoteHost(const QString &host);
     QString RemoteHost() const { return m_remoteHost; }
     // 0..65535; other values are reduced to 16 bits by the socket.

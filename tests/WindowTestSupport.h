@@ -6,10 +6,15 @@
 #include "NetworkFixtures.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
+
+#include <algorithm>
 
 // Answers every modal message box with OK, keeping what it showed.
 class MessageBoxWatcher final : public QObject
@@ -42,9 +47,24 @@ private:
     QTimer m_timer;
 };
 
+// Puts a text into an editable combo box as a user does: the field takes the
+// focus, what it holds is selected with Ctrl+A and typed over key by key. A
+// text that holds a character no key types into a one-line field (a line
+// end) is pasted.
 inline void typeInCombo(QComboBox *combo, const QString &text)
 {
-    combo->setEditText(text);
+    QLineEdit *edit = combo->lineEdit();
+    edit->setFocus(Qt::MouseFocusReason);
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_Delete);
+    const bool typeable = std::all_of(text.cbegin(), text.cend(),
+                                      [](QChar character) { return character.isPrint(); });
+    if (typeable) {
+        QTest::keyClicks(edit, text);
+    } else {
+        QGuiApplication::clipboard()->setText(text);
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    }
 }
 
 // The widget holds its window's focus: it has the keyboard whenever the

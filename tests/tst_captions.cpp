@@ -8,11 +8,14 @@
 #include "tcp_client.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFontMetricsF>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QStyleOptionFrame>
 #include <QTest>
 
 #include <cmath>
@@ -29,6 +32,20 @@ int advance(const QFont &font, const QString &text)
 // The width in which a control draws its caption without clipping it.
 int captionRoom(QWidget *widget)
 {
+    if (auto *combo = qobject_cast<QComboBox *>(widget)) {
+        // The edit field's text area: its contents less the text margins and
+        // the line edit's own two pixels a side, and a pixel for the caret.
+        QLineEdit *edit = combo->lineEdit();
+        QStyleOptionFrame option;
+        option.initFrom(edit);
+        option.lineWidth =
+            edit->hasFrame()
+                ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit)
+                : 0;
+        const QMargins margins = edit->textMargins();
+        return edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit).width() -
+               margins.left() - margins.right() - 2 * 2 - 1;
+    }
     if (auto *label = qobject_cast<QLabel *>(widget))
         return label->contentsRect().width();
     auto *button = qobject_cast<QAbstractButton *>(widget);
@@ -46,6 +63,8 @@ int captionRoom(QWidget *widget)
 
 QString captionOf(QWidget *widget)
 {
+    if (auto *combo = qobject_cast<QComboBox *>(widget))
+        return combo->currentText();
     if (auto *label = qobject_cast<QLabel *>(widget))
         return label->text();
     if (auto *button = qobject_cast<QAbstractButton *>(widget))
@@ -122,6 +141,9 @@ void TestCaptions::everyCaptionFits_data()
         QTest::addRow("main window %s", name) << false << QString::fromLatin1(name);
     for (const char *name : {"Label1", "Label2", "OKButton"})
         QTest::addRow("proxy settings %s", name) << true << QString::fromLatin1(name);
+    // A port field's caption is the largest port, typed.
+    QTest::newRow("main window puerto_remoto 65535") << false << QStringLiteral("puerto_remoto");
+    QTest::newRow("proxy settings puerto 65535") << true << QStringLiteral("puerto");
 }
 
 void TestCaptions::everyCaptionFits()
@@ -138,10 +160,13 @@ void TestCaptions::everyCaptionFits()
     }
     auto *widget = top->findChild<QWidget *>(control);
     QVERIFY(widget);
+    auto *combo = qobject_cast<QComboBox *>(widget);
+    if (combo)
+        QTest::keyClicks(combo->lineEdit(), QStringLiteral("65535"));
     const QString caption = captionOf(widget);
     QVERIFY(!caption.isEmpty());
     const int room = captionRoom(widget);
-    const int needed = advance(widget->font(), caption);
+    const int needed = advance(combo ? combo->lineEdit()->font() : widget->font(), caption);
     QVERIFY2(needed <= room, qPrintable(QStringLiteral("\"%1\" needs %2 px, has %3 (font %4)")
                                             .arg(caption)
                                             .arg(needed)

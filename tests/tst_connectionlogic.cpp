@@ -56,6 +56,10 @@ void TestConnectionLogic::portTexts_data()
     QTest::newRow("0.6 rounds to 1") << QStringLiteral("0.6") << 1;
     QTest::newRow("leading zero") << QStringLiteral("0443") << 443;
     QTest::newRow("exponent") << QStringLiteral("8e1") << 80;
+    QTest::newRow("blanks around") << QStringLiteral(" 80 ") << 80;
+    QTest::newRow("pasted with CR LF") << QStringLiteral("443\r\n") << -1;
+    QTest::newRow("LF before") << QStringLiteral("\n443") << -1;
+    QTest::newRow("CR alone") << QStringLiteral("44\r3") << -1;
 }
 
 void TestConnectionLogic::portTexts()
@@ -102,6 +106,8 @@ void TestConnectionLogic::pairs_data()
                                   << false;
     QTest::newRow("host with CR") << QStringLiteral("h\r") << QStringLiteral("80") << false;
     QTest::newRow("bad port") << QStringLiteral("h") << QStringLiteral("0") << false;
+    QTest::newRow("port with line end")
+        << QStringLiteral("h") << QStringLiteral("443\r\n") << false;
 }
 
 void TestConnectionLogic::pairs()
@@ -123,6 +129,27 @@ void TestConnectionLogic::request_data()
     QTest::newRow("port and case as typed")
         << QStringLiteral("Example.ORG") << QStringLiteral("0443")
         << QStringLiteral("CONNECT Example.ORG:0443 HTTP/1.1\r\nHost: Example.ORG:0443\r\n\r\n");
+    QTest::newRow("IPv6 literal in brackets")
+        << QStringLiteral("::1") << QStringLiteral("80")
+        << QStringLiteral("CONNECT [::1]:80 HTTP/1.1\r\nHost: [::1]:80\r\n\r\n");
+    QTest::newRow("IPv6 literal already in brackets")
+        << QStringLiteral("[2001:db8::a]") << QStringLiteral("443")
+        << QStringLiteral("CONNECT [2001:db8::a]:443 HTTP/1.1\r\nHost: [2001:db8::a]:443\r\n\r\n");
+    QTest::newRow("IPv4-mapped IPv6 literal")
+        << QStringLiteral("::ffff:192.0.2.1") << QStringLiteral("22")
+        << QStringLiteral(
+               "CONNECT [::ffff:192.0.2.1]:22 HTTP/1.1\r\nHost: [::ffff:192.0.2.1]:22\r\n\r\n");
+    QTest::newRow("Latin name in its ACE form")
+        << QStringLiteral("b\u00FCcher.test") << QStringLiteral("80")
+        << QStringLiteral(
+               "CONNECT xn--bcher-kva.test:80 HTTP/1.1\r\nHost: xn--bcher-kva.test:80\r\n\r\n");
+    QTest::newRow("Japanese name in its ACE form")
+        << QStringLiteral("\u4F8B\u3048.jp") << QStringLiteral("443")
+        << QStringLiteral(
+               "CONNECT xn--r8jz45g.jp:443 HTTP/1.1\r\nHost: xn--r8jz45g.jp:443\r\n\r\n");
+    QTest::newRow("ASCII text with a colon stays as typed")
+        << QStringLiteral("host:8080") << QStringLiteral("80")
+        << QStringLiteral("CONNECT host:8080:80 HTTP/1.1\r\nHost: host:8080:80\r\n\r\n");
 }
 
 void TestConnectionLogic::request()

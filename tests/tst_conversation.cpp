@@ -19,6 +19,7 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -67,6 +68,8 @@ private Q_SLOTS:
     void validation();
     void startingEmptiesBothBoxes();
     void historyLists();
+    void fieldsHoldWhatWasTyped_data();
+    void fieldsHoldWhatWasTyped();
     void proxyAttemptUsesTheConfirmedTexts();
 
     void receive_data();
@@ -163,6 +166,9 @@ void TestConversation::validation_data()
     direct("port 0.4 rounds to 0", local, QStringLiteral("0.4"), remoteMessage, -1);
     direct("empty host", QString(), QStringLiteral("80"), remoteMessage, -1);
     direct("host with LF", QStringLiteral("a\nb"), QStringLiteral("80"), remoteMessage, -1);
+    direct("port pasted with a line end", local, QStringLiteral("443\r\n"), remoteMessage, -1);
+    direct("IPv6 address in brackets, kept as typed", QStringLiteral("[::1]"), QStringLiteral("7"),
+           QString(), 7);
     direct("port 1", local, QStringLiteral("1"), QString(), 1);
     direct("port 65535", local, QStringLiteral("65535"), QString(), 65535);
     direct("port 80.5 to 80", local, QStringLiteral("80.5"), QString(), 80);
@@ -296,6 +302,66 @@ void TestConversation::historyLists()
     startDirect(QStringLiteral("z"), QStringLiteral("0"));
     QCOMPARE(boxes.texts.size(), 1);
     QCOMPARE(items(w.host_remoto).first(), QStringLiteral("A"));
+}
+
+void TestConversation::fieldsHoldWhatWasTyped_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("listed");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("enter");
+    QTest::newRow("host, a longer one listed")
+        << QStringLiteral("host_remoto") << QStringLiteral("127.0.0.10")
+        << QStringLiteral("127.0.0.1") << false;
+    QTest::newRow("port, a longer one listed")
+        << QStringLiteral("puerto_remoto") << QStringLiteral("8080") << QStringLiteral("80")
+        << false;
+    QTest::newRow("host, Enter keeps the case typed")
+        << QStringLiteral("host_remoto") << QStringLiteral("localhost")
+        << QStringLiteral("LOCALHOST") << true;
+    QTest::newRow("proxy host, a longer one listed")
+        << QStringLiteral("proxy") << QStringLiteral("proxy.example") << QStringLiteral("proxy")
+        << false;
+    QTest::newRow("proxy port, a longer one listed")
+        << QStringLiteral("puerto") << QStringLiteral("3128") << QStringLiteral("31") << true;
+}
+
+void TestConversation::fieldsHoldWhatWasTyped()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, listed);
+    QFETCH(QString, typed);
+    QFETCH(bool, enter);
+    tcp_client &w = *m_window;
+    const bool proxyWindow = field == QLatin1String("proxy") || field == QLatin1String("puerto");
+    if (proxyWindow) {
+        w.proxy_settings_menu->trigger();
+        QTRY_COMPARE(QApplication::activeWindow(), w.proxySettingsWindow());
+    }
+    QWidget *top = proxyWindow ? static_cast<QWidget *>(w.proxySettingsWindow()) : &w;
+    auto *combo = top->findChild<QComboBox *>(field);
+    QVERIFY(combo);
+    combo->addItem(listed);
+    typeInCombo(combo, typed);
+    if (enter)
+        QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+    QCOMPARE(combo->currentText(), typed);
+
+    if (proxyWindow) {
+        QTest::mouseClick(w.proxySettingsWindow()->OKButton, Qt::LeftButton);
+        QCOMPARE(field == QLatin1String("proxy") ? w.connection().proxy_host_str
+                                                 : w.connection().proxy_puerto_str,
+                 typed);
+        return;
+    }
+    if (combo == w.host_remoto)
+        typeInCombo(w.puerto_remoto, QStringLiteral("1"));
+    else
+        typeInCombo(w.host_remoto, QStringLiteral("127.0.0.1"));
+    QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
+    QCOMPARE(combo == w.host_remoto ? w.connection().host_str : w.connection().puerto_str, typed);
+    QCOMPARE(combo->itemText(0), typed);
+    QTest::mouseClick(w.cmdDisconnect, Qt::LeftButton);
 }
 
 void TestConversation::proxyAttemptUsesTheConfirmedTexts()

@@ -8,12 +8,14 @@
 #include "ReceiveBox.h"
 #include "SendBox.h"
 #include "SocketControl.h"
+#include "StatusLine.h"
 #include "SystemColour.h"
 #include "Twips.h"
 #include "brisol_version.h"
 #include "proxy_settings.h"
 #include "tcp_client.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -21,6 +23,7 @@
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolTip>
 
 namespace {
 
@@ -53,6 +56,8 @@ private Q_SLOTS:
     void connectedSequence();
     void returnToIdle_data();
     void returnToIdle();
+    void longStatusText_data();
+    void longStatusText();
     void closingEndsTheProcess_data();
     void closingEndsTheProcess();
 
@@ -164,6 +169,13 @@ void TestMainWindow::initialState()
     QCOMPARE(w.txtSend->Text(), QString());
     QCOMPARE(w.txtRcv->Text(), QString());
     QCOMPARE(w.txtRcv->backColour(), platform::colourFromWord(platform::windowTextColour));
+    // Light grey on the dark back colour from the start: what is typed before
+    // the first connection shows.
+    const QColor lightGrey(0xE0, 0xE0, 0xE0);
+    QCOMPARE(w.txtRcv->textColour(), lightGrey);
+    QCOMPARE(w.txtSend->palette().color(QPalette::Text), lightGrey);
+    QCOMPARE(w.txtSend->palette().color(QPalette::Base),
+             platform::colourFromWord(platform::windowTextColour));
     QCOMPARE(w.tcpClient->State(), int(SocketControl::StateClosed));
     QVERIFY(w.proxySettingsWindow() == nullptr);
 
@@ -209,6 +221,35 @@ void TestMainWindow::stackingAndTabOrder()
          std::initializer_list<QWidget *>{w.Label1, w.Label2, w.Frame1, w.Frame2, w.Estado})
         QCOMPARE(passive->focusPolicy(), Qt::NoFocus);
     QCOMPARE(visited, expected);
+
+    // Walked with the keys: Tab goes along the order, skipping the disabled
+    // buttons, out of the send box too; Shift+Tab comes back; Ctrl+Tab types
+    // a TAB into the send box.
+    const auto focusedControl = [&] {
+        QWidget *owner = QApplication::focusWidget();
+        while (owner && !expected.contains(owner))
+            owner = owner->parentWidget();
+        return owner;
+    };
+    const QList<QWidget *> enabled = {w.host_remoto, w.puerto_remoto, w.usar_proxy,
+                                      w.cmdConnect,  w.txtSend,       w.txtRcv};
+    QList<QWidget *> forward{focusedControl()};
+    for (qsizetype i = 1; i < enabled.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        forward.append(focusedControl());
+    }
+    QCOMPARE(forward, enabled);
+    QList<QWidget *> back{focusedControl()};
+    for (qsizetype i = 1; i < enabled.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        back.prepend(focusedControl());
+    }
+    QCOMPARE(back, enabled);
+    QVERIFY(w.txtSend->Text().isEmpty());
+    w.txtSend->setFocus();
+    QTest::keyClick(w.txtSend, Qt::Key_Tab, Qt::ControlModifier);
+    QCOMPARE(focusedControl(), w.txtSend);
+    QCOMPARE(w.txtSend->Text(), QStringLiteral("\t"));
 }
 
 void TestMainWindow::enterInAFieldPressesNothing_data()
@@ -306,6 +347,55 @@ void TestMainWindow::returnToIdle()
     QCOMPARE(w.txtRcv->Text(), expectedReceived);
     if (trigger != QLatin1String("error"))
         QCOMPARE(w.connection().buffer_str, QStringLiteral("ab"));
+
+    // A keyboard user goes on with Enter on the focused button, the keypad's
+    // Enter included.
+    QSignalSpy connectClicks(w.cmdConnect, &QPushButton::clicked);
+    QTest::keyClick(w.cmdConnect, Qt::Key_Return);
+    QCOMPARE(connectClicks.count(), 1);
+    QVERIFY(hasWindowFocus(w.cmdDisconnect));
+    QTest::keyClick(w.cmdDisconnect, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(w.Estado->text(), status::disconnected());
+}
+
+void TestMainWindow::longStatusText_data()
+{
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<bool>("elided");
+    QTest::newRow("short: shown whole") << QStringLiteral("Conexión rehusada") << false;
+    QTest::newRow("longer than the line: elided")
+        << QStringLiteral("La operación no se pudo completar porque el equipo remoto ha dejado "
+                          "de responder y el sistema ha agotado el tiempo de espera de la "
+                          "conexión; compruebe la red, el nombre del equipo y el puerto, y "
+                          "vuelva a intentarlo más tarde")
+        << true;
+}
+
+void TestMainWindow::longStatusText()
+{
+    QFETCH(QString, description);
+    QFETCH(bool, elided);
+    tcp_client &w = *m_window;
+    w.connection().tcpClient_Error(10060, description);
+    auto *line = qobject_cast<StatusLine *>(w.Estado);
+    QVERIFY(line);
+    QCOMPARE(line->text(), description);
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(line);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->text(QAccessible::Name), description);
+
+    const QString shown = line->shownText();
+    QVERIFY(line->fontMetrics().horizontalAdvance(shown) <= line->contentsRect().width());
+    QHelpEvent help(QEvent::ToolTip, QPoint(10, 10), line->mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(line, &help);
+    if (elided) {
+        QVERIFY(shown.endsWith(QChar(0x2026)));
+        QVERIFY(description.startsWith(shown.chopped(1)));
+        QTRY_COMPARE(QToolTip::text(), description);
+    } else {
+        QCOMPARE(shown, description);
+        QVERIFY(!QToolTip::isVisible());
+    }
 }
 
 void TestMainWindow::closingEndsTheProcess_data()

@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -35,7 +36,7 @@ private Q_SLOTS:
     void aceptarStoresTheTextsAsTyped();
     void unconfirmedTextsStayInTheFields();
     void everyActivationFocusesTheHostField();
-    void enterAndEscapeDoNotPressAceptar();
+    void enterPressesAceptarOnlyWhenItHasTheFocus();
     void closingOnlyHides();
 
 private:
@@ -207,7 +208,7 @@ void TestProxyWindow::everyActivationFocusesTheHostField()
     QVERIFY(settings->proxy->hasFocus());
 }
 
-void TestProxyWindow::enterAndEscapeDoNotPressAceptar()
+void TestProxyWindow::enterPressesAceptarOnlyWhenItHasTheFocus()
 {
     proxy_settings *settings = shownSettings();
     QVERIFY(settings);
@@ -220,6 +221,15 @@ void TestProxyWindow::enterAndEscapeDoNotPressAceptar()
     QCOMPARE(clicks.count(), 0);
     QVERIFY(settings->isVisible());
     QCOMPARE(settings->proxy->count(), 0);
+    // Enter presses the button that has the focus, as Space does.
+    typeInCombo(settings->proxy, QStringLiteral("p"));
+    QTest::keyClick(settings->focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(settings->focusWidget(), Qt::Key_Tab);
+    QCOMPARE(settings->focusWidget(), settings->OKButton);
+    QTest::keyClick(settings->OKButton, Qt::Key_Return);
+    QCOMPARE(clicks.count(), 1);
+    QVERIFY(!settings->isVisible());
+    QCOMPARE(m_window->connection().proxy_host_str, QStringLiteral("p"));
 }
 
 void TestProxyWindow::closingOnlyHides()

@@ -3,6 +3,8 @@
 
 #include "SendBox.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QSignalSpy>
 #include <QTest>
@@ -15,6 +17,7 @@ private Q_SLOTS:
     void keyCodes_data();
     void keyCodes();
     void reportedBeforeTheBoxHandlesTheKey();
+    void editingKeysEditTheBox();
     void composedCharacters_data();
     void composedCharacters();
     void textRoundTrips_data();
@@ -40,8 +43,35 @@ void TestSendBox::keyCodes_data()
                           << QList<int>{0x80};
     QTest::newRow("no ANSI character")
         << int(Qt::Key_unknown) << 0 << QStringLiteral("\u4E2D") << QList<int>{63};
-    QTest::newRow("Ctrl+C control code")
-        << int(Qt::Key_C) << int(Qt::ControlModifier) << QStringLiteral("\u0003") << QList<int>{3};
+    QTest::newRow("Ctrl+D control code")
+        << int(Qt::Key_D) << int(Qt::ControlModifier) << QStringLiteral("\u0004") << QList<int>{4};
+    QTest::newRow("Ctrl+Tab types a TAB")
+        << int(Qt::Key_Tab) << int(Qt::ControlModifier) << QStringLiteral("\t") << QList<int>{9};
+    QTest::newRow("Tab moves the focus")
+        << int(Qt::Key_Tab) << 0 << QStringLiteral("\t") << QList<int>{};
+    QTest::newRow("Shift+Tab moves the focus")
+        << int(Qt::Key_Backtab) << int(Qt::ShiftModifier) << QString() << QList<int>{};
+    const struct
+    {
+        const char *name;
+        int key;
+        int modifiers;
+        const char16_t *text;
+    } editing[] = {
+        {"Ctrl+A selects all", Qt::Key_A, Qt::ControlModifier, u"\u0001"},
+        {"Ctrl+C copies", Qt::Key_C, Qt::ControlModifier, u"\u0003"},
+        {"Ctrl+V pastes", Qt::Key_V, Qt::ControlModifier, u"\u0016"},
+        {"Ctrl+X cuts", Qt::Key_X, Qt::ControlModifier, u"\u0018"},
+        {"Ctrl+Z undoes", Qt::Key_Z, Qt::ControlModifier, u"\u001A"},
+        {"Ctrl+Y redoes", Qt::Key_Y, Qt::ControlModifier, u"\u0019"},
+        {"Ctrl+Shift+Z redoes", Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, u"\u001A"},
+        {"Ctrl+Insert copies", Qt::Key_Insert, Qt::ControlModifier, u""},
+        {"Shift+Insert pastes", Qt::Key_Insert, Qt::ShiftModifier, u""},
+        {"Shift+Delete cuts", Qt::Key_Delete, Qt::ShiftModifier, u"\u007F"},
+    };
+    for (const auto &row : editing)
+        QTest::newRow(row.name) << row.key << row.modifiers << QString::fromUtf16(row.text)
+                                << QList<int>{};
     QTest::newRow("Escape") << int(Qt::Key_Escape) << 0 << QStringLiteral("\u001B")
                             << QList<int>{27};
     QTest::newRow("arrow produces nothing") << int(Qt::Key_Left) << 0 << QString() << QList<int>{};
@@ -75,6 +105,29 @@ void TestSendBox::reportedBeforeTheBoxHandlesTheKey()
     QTest::keyClick(&box, Qt::Key_C, Qt::NoModifier);
     QCOMPARE(seen, QStringList{QStringLiteral("ab")});
     QCOMPARE(box.Text(), QStringLiteral("abc"));
+}
+
+void TestSendBox::editingKeysEditTheBox()
+{
+    SendBox box;
+    QSignalSpy spy(&box, &SendBox::keyPress);
+    QTest::keyClicks(&box, QStringLiteral("abc"));
+    QTest::keyClick(&box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(&box, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("abc"));
+    QTest::keyClick(&box, Qt::Key_X, Qt::ControlModifier);
+    QCOMPARE(box.Text(), QString());
+    QTest::keyClick(&box, Qt::Key_Insert, Qt::ShiftModifier);
+    QTest::keyClick(&box, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(box.Text(), QStringLiteral("abcabc"));
+    QTest::keyClick(&box, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(box.Text(), QStringLiteral("abc"));
+    QTest::keyClick(&box, Qt::Key_Tab, Qt::ControlModifier);
+    QCOMPARE(box.Text(), QStringLiteral("abc\t"));
+    QList<int> got;
+    for (const QList<QVariant> &arguments : spy)
+        got.append(arguments.at(0).toInt());
+    QCOMPARE(got, (QList<int>{'a', 'b', 'c', 9}));
 }
 
 void TestSendBox::composedCharacters_data()

@@ -95,6 +95,7 @@ class TestSocketControl : public QObject
 private Q_SLOTS:
     void init();
     void cleanup();
+    void connectsAndReportsConnected_data();
     void connectsAndReportsConnected();
     void failedAttempts_data();
     void failedAttempts();
@@ -155,18 +156,35 @@ void TestSocketControl::flushEvents()
     other.Close();
 }
 
+void TestSocketControl::connectsAndReportsConnected_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("ipv6");
+    QTest::newRow("IPv4 address") << QStringLiteral("127.0.0.1") << false;
+    QTest::newRow("IPv6 address") << QStringLiteral("::1") << true;
+    QTest::newRow("IPv6 address in brackets, as in a URL") << QStringLiteral("[::1]") << true;
+}
+
 void TestSocketControl::connectsAndReportsConnected()
 {
+    QFETCH(QString, host);
+    QFETCH(bool, ipv6);
+    if (ipv6) {
+        m_server = std::make_unique<QTcpServer>();
+        if (!m_server->listen(QHostAddress::LocalHostIPv6))
+            QSKIP("no IPv6 loopback on this machine");
+    }
     SocketControl control;
     Recorder recorder(control);
     QSignalSpy recorded(&recorder, &Recorder::recorded);
-    control.setRemoteHost(QStringLiteral("127.0.0.1"));
+    control.setRemoteHost(host);
     control.setRemotePort(m_server->serverPort());
     recorder.call([&] { control.Connect(); });
     QCOMPARE(control.State(), int(SocketControl::StateConnecting));
     QVERIFY(recorded.wait(10000));
     QCOMPARE(recorder.events, QStringList{QStringLiteral("connect")});
     QCOMPARE(control.State(), int(SocketControl::StateConnected));
+    QCOMPARE(control.RemoteHost(), host);
     QVERIFY(acceptOne());
     QVERIFY(recorder.insideCall.isEmpty());
 }

@@ -2,6 +2,10 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QHelpEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QToolTip>
 
 namespace {
 
@@ -40,5 +44,42 @@ StatusLine::StatusLine(const QString &caption, QWidget *parent) : QLabel(parent)
         return true;
     }();
     Q_UNUSED(factoryInstalled)
+    // A description from the system is text, never markup.
+    setTextFormat(Qt::PlainText);
     setText(caption);
+}
+
+QRect StatusLine::textRect() const
+{
+    const int space = margin();
+    return contentsRect().adjusted(space, space, -space, -space);
+}
+
+QString StatusLine::shownText() const
+{
+    return fontMetrics().elidedText(text(), Qt::ElideRight, textRect().width());
+}
+
+bool StatusLine::event(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const QString shown = shownText();
+        if (shown != text())
+            QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), text(), this);
+        else
+            QToolTip::hideText();
+        return true;
+    }
+    return QLabel::event(event);
+}
+
+void StatusLine::paintEvent(QPaintEvent * /*event*/)
+{
+    QPainter painter(this);
+    drawFrame(&painter);
+    const int flags =
+        static_cast<int>(QStyle::visualAlignment(layoutDirection(), alignment()).toInt()) |
+        Qt::TextSingleLine;
+    style()->drawItemText(&painter, textRect(), flags, palette(), isEnabled(), shownText(),
+                          foregroundRole());
 }

@@ -7,6 +7,10 @@
 // and the label has no fixed accessible name, so none must be given to it.
 // (Qt has no live-region role for a widget; a value-change event would be
 // dropped, as a label has no value.)
+//
+// A caption longer than the line, such as the system's description of an
+// error, is drawn cut short with "…"; the caption itself stays whole, and
+// shows whole as the line's tooltip.
 
 #include <QLabel>
 
@@ -17,4 +21,14 @@ class StatusLine final : public QLabel
 public:
     StatusLine(const QString &caption, QWidget *parent);
     Q_DISABLE_COPY_MOVE(StatusLine)
+
+    // The caption as drawn: whole where it fits, else cut short with "…".
+    QString shownText() const;
+
+protected:
+    bool event(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QRect textRect() const;
 };

@@ -1,6 +1,7 @@
 #include "proxy_settings.h"
 
 #include "Captions.h"
+#include "CommandButton.h"
 #include "HistoryCombo.h"
 #include "Twips.h"
 
@@ -35,10 +36,10 @@ proxy_settings::proxy_settings(QWidget &owner, Connection &connection)
     proxy->setGeometry(rectFromTwips(1320, 240, 2175, 315));
     puerto = makeHistoryCombo(this, "puerto");
     puerto->setGeometry(rectFromTwips(840, 720, 855, 315));
-    OKButton = new QPushButton(QStringLiteral("Aceptar"), this);
+    fitLargestPort(*puerto);
+    OKButton = new CommandButton(QStringLiteral("Aceptar"), this);
     OKButton->setObjectName(QStringLiteral("OKButton"));
     OKButton->setGeometry(rectFromTwips(3720, 480, 855, 375));
-    OKButton->setAutoDefault(false);
 
     label1->setBuddy(proxy);
     label2->setBuddy(puerto);

@@ -1,6 +1,7 @@
 #include "tcp_client.h"
 
 #include "Captions.h"
+#include "CommandButton.h"
 #include "HistoryCombo.h"
 #include "StatusLine.h"
 #include "Twips.h"
@@ -29,11 +30,8 @@ constexpr std::uint32_t boxBackColour = platform::windowTextColour;
 
 QPushButton *commandButton(QWidget *parent, const char *name, const QString &caption)
 {
-    auto *button = new QPushButton(caption, parent);
+    auto *button = new CommandButton(caption, parent);
     button->setObjectName(QLatin1String(name));
-    // No button is a default button: Enter in a field presses none.
-    button->setAutoDefault(false);
-    button->setDefault(false);
     return button;
 }
 
@@ -124,22 +122,27 @@ void tcp_client::buildControls()
 
     const QFont boxFont = platform::fixedsysFont();
     const QColor boxBack = platform::colourFromWord(boxBackColour);
+    // Typed text shows before the first connect command sets the colour again.
+    const QColor boxText = platform::colourFromWord(boxTextColour);
     txtRcv = named(new ReceiveBox(client), "txtRcv");
     txtRcv->setGeometry(rectFromTwips(480, 4440, 10935, 2415));
     txtRcv->setFont(boxFont);
     txtRcv->setBackColour(boxBack);
+    txtRcv->setTextColour(boxText);
     txtRcv->setAccessibleName(Frame1->title());
 
     txtSend = named(new SendBox(client), "txtSend");
     txtSend->setGeometry(rectFromTwips(480, 2160, 9975, 1455));
     txtSend->setFont(boxFont);
     txtSend->setBackColour(boxBack);
+    txtSend->setTextColour(boxText);
     txtSend->setAccessibleName(Frame2->title());
 
     host_remoto = makeHistoryCombo(client, "host_remoto");
     host_remoto->setGeometry(rectFromTwips(3960, 600, 2175, 315));
     puerto_remoto = makeHistoryCombo(client, "puerto_remoto");
     puerto_remoto->setGeometry(rectFromTwips(7080, 600, 855, 315));
+    fitLargestPort(*puerto_remoto);
 
     send_button = commandButton(client, "send_button", QStringLiteral("Enviar"));
     send_button->setGeometry(rectFromTwips(10680, 2640, 735, 375));

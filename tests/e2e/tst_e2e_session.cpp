@@ -1,8 +1,10 @@
 // The real binary under X, driven as a person would with xdotool: type the
-// host and port, click "Conectar", type a line with ñ and Enter, read the
-// bytes at a loopback server, have it answer with text and a NUL, copy the
-// receive box to the clipboard, look at the status line's colour on a
-// screenshot, click "Desconectar", close the window. Then the same through
+// host and port, Tab to "Conectar" and press Enter, type a line with ñ and
+// Enter, read the bytes at a loopback server, select and copy the send box
+// (nothing more goes out), have the server answer with text and a NUL, Tab
+// into the receive box and copy it to the clipboard, look at the status
+// line's colour on a screenshot, click "Desconectar", close the window. Then
+// the same through
 // tinyproxy. Needs DISPLAY (tests/e2e/with_xsession.sh provides one) and the
 // binary's path in BRISOL_BINARY.
 
@@ -196,16 +198,24 @@ void TestEndToEnd::session()
     type(QStringLiteral("127.0.0.1"));
     window.click(7080 + 400, 600 + 150);
     type(peer.portText());
-    window.click(4560 + 480, 1200 + 180); // "Conectar"
+    // From the port field over "Usar Proxy" to "Conectar", pressed with Enter.
+    key(QStringLiteral("Tab"));
+    key(QStringLiteral("Tab"));
+    key(QStringLiteral("Return"));
     QVERIFY(accepted.count() > 0 || accepted.wait(20000));
     QTRY_VERIFY_WITH_TIMEOUT(window.statusPixels(isGreen) > 20, 20000);
 
     type(QStringLiteral("hola \u00F1"));
     key(QStringLiteral("Return"));
     QTRY_COMPARE_WITH_TIMEOUT(peer.received, QByteArray("hola \xA4\r\n"), 20000);
+    // Selecting and copying in the send box edits; it sends nothing.
+    key(QStringLiteral("ctrl+a"));
+    key(QStringLiteral("ctrl+c"));
+    QTRY_COMPARE_WITH_TIMEOUT(clipboard(), QStringLiteral("hola \u00F1\n"), 20000);
 
     peer.socket()->write(QByteArray("respuesta\r\n").append('\0').append("fin"));
-    window.click(480 + 2000, 4440 + 600); // into the receive box
+    // Out of the send box with Tab: "Enviar" is disabled, the receive box is next.
+    key(QStringLiteral("Tab"));
     const QString shown = QStringLiteral("respuesta\r\n\\x00fin");
     QTRY_VERIFY_WITH_TIMEOUT(
         [&] {
@@ -218,6 +228,8 @@ void TestEndToEnd::session()
         QVERIFY(clipboard().startsWith(QStringLiteral("HTTP/1.")));
     else
         QCOMPARE(clipboard(), shown);
+
+    QCOMPARE(peer.received, QByteArray("hola \xA4\r\n"));
 
     window.click(6000 + 600, 1200 + 180); // "Desconectar"
     QTRY_VERIFY_WITH_TIMEOUT(window.statusPixels(isWhite) > 20 && window.statusPixels(isGreen) == 0,
