@@ -95,10 +95,16 @@ qsizetype countNuls(const quint8 *bytes, qsizetype count)
     qsizetype nuls = 0;
     qsizetype i = 0;
 #if defined(__SSE2__)
+    // Each lane counts its NULs (a match is -1) for up to 255 blocks, then
+    // the lanes are summed.
     const __m128i zero = _mm_setzero_si128();
-    for (; i + 16 <= count; i += 16) {
-        const __m128i v = load(bytes + i);
-        nuls += std::popcount(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))));
+    while (i + 16 <= count) {
+        __m128i lanes = zero;
+        const qsizetype end = std::min(count - 15, i + 255 * 16);
+        for (; i < end; i += 16)
+            lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(load(bytes + i), zero));
+        const __m128i sums = _mm_sad_epu8(lanes, zero);
+        nuls += _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
     }
 #endif
     return nuls + std::count(bytes + i, bytes + count, quint8{0});

@@ -57,8 +57,9 @@ void ByteStore::setTable(const CharTable &table)
                      [](const auto &a, const auto &b) { return a.first < b.first; });
 }
 
-void ByteStore::appendBytes(const quint8 *bytes, qsizetype count)
+qsizetype ByteStore::appendBytes(const quint8 *bytes, qsizetype count)
 {
+    qsizetype allNuls = 0;
     while (count > 0) {
         // A piece never crosses a block, so it never crosses a chunk either.
         const qsizetype inBlock = m_bytes & (kBlockBytes - 1);
@@ -80,9 +81,11 @@ void ByteStore::appendBytes(const quint8 *bytes, qsizetype count)
         std::memcpy(const_cast<quint8 *>(byteAt(m_bytes)), bytes, ix(take));
         m_bytes += take;
         m_chars += take + (kNulChars - 1) * nuls;
+        allNuls += nuls;
         bytes += take;
         count -= take;
     }
+    return allNuls;
 }
 
 void ByteStore::appendText(const char16_t *text, qsizetype count)

@@ -44,7 +44,8 @@ public:
     void setTable(const CharTable &table);
 
     // The bytes as they came; their characters are the store's table's.
-    void appendBytes(const quint8 *bytes, qsizetype count);
+    // Returns how many of them are NUL.
+    qsizetype appendBytes(const quint8 *bytes, qsizetype count);
     // Characters, each kept as the table's byte for it where it has one.
     void appendText(const char16_t *text, qsizetype count);
 

@@ -49,8 +49,8 @@ struct TextUnits
 
 struct ByteUnits
 {
-    ByteUnits(const quint8 *b, qsizetype n, const ByteStore::CharTable &charOf)
-        : bytes(b), size(n), table(charOf.data()), hasNul(bytescan::findNul(b, 0, n) < n)
+    ByteUnits(const quint8 *b, qsizetype n, const ByteStore::CharTable &charOf, bool nul)
+        : bytes(b), size(n), table(charOf.data()), hasNul(nul)
     {
         // TAB, LF and CR are the bytes 9, 10 and 13, and no others.
         for (int c = 1; c < 256; ++c) {
@@ -113,10 +113,11 @@ void LineIndex::appendText(const char16_t *text, qsizetype count)
         index(TextUnits{text, count});
 }
 
-void LineIndex::appendBytes(const quint8 *bytes, qsizetype count, const ByteStore::CharTable &table)
+void LineIndex::appendBytes(const quint8 *bytes, qsizetype count, const ByteStore::CharTable &table,
+                            bool hasNul)
 {
     if (count > 0)
-        index(ByteUnits(bytes, count, table));
+        index(ByteUnits(bytes, count, table, hasNul));
 }
 
 template <typename Units> void LineIndex::index(const Units &p)

@@ -62,7 +62,9 @@ public:
     void clear();
     // Index the characters just appended to the store, given again here.
     void appendText(const char16_t *text, qsizetype count);
-    void appendBytes(const quint8 *bytes, qsizetype count, const ByteStore::CharTable &table);
+    // hasNul: whether any of the bytes is NUL (the store has counted them).
+    void appendBytes(const quint8 *bytes, qsizetype count, const ByteStore::CharTable &table,
+                     bool hasNul);
 
     int columns() const { return m_columns; }
     // Rewraps: costs a pass over the groups, and over the lines only of

@@ -39,8 +39,8 @@ void Transcript::appendBytes(QByteArrayView bytes, const CharTable &table)
         return;
     }
     const auto *data = reinterpret_cast<const quint8 *>(bytes.data());
-    m_chars.appendBytes(data, bytes.size());
-    m_lines.appendBytes(data, bytes.size(), table);
+    const qsizetype nuls = m_chars.appendBytes(data, bytes.size());
+    m_lines.appendBytes(data, bytes.size(), table, nuls > 0);
 }
 
 QString Transcript::mid(qsizetype from, qsizetype count) const
