@@ -4,7 +4,8 @@
 // peer to close. The time from the accept to the peer's close is the time the
 // peer took to take the whole stream.
 //
-//   bench_sender --shape lines|flat [--mib N] [--timeout S] [-- COMMAND ARGS...]
+//   bench_sender --shape lines|flat [--mib N] [--timeout S] [--accept-timeout S]
+//                [-- COMMAND ARGS...]
 //
 //   lines  80-column lines ending in CR LF
 //   flat   the same characters with no line break at all
@@ -16,7 +17,10 @@
 // write side as soon as its input ends, so that its close is not seen on the
 // connection; its exit is that close.
 //
-// On success it prints one line:
+// Every wait gives up after S seconds (default 300), except the wait for the
+// connection, which gives up after the accept time-out (default S).
+//
+// It prints "accepted" at the connection, and on success one more line:
 //   bytes B seconds T accept_ns A close_ns C
 // with A and C read from CLOCK_MONOTONIC, so that other processes can place
 // their own moments on the same clock. A peer that closes before it has read
@@ -29,6 +33,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
@@ -123,10 +128,14 @@ int startCommand(std::vector<std::string> command, int port)
     for (std::string &argument : command)
         arguments.push_back(argument.data());
     arguments.push_back(nullptr);
+    const pid_t parent = getpid();
     g_child = fork();
     if (g_child < 0)
         failErrno("fork");
     if (g_child == 0) {
+        // The command goes with the sender, however the sender ends.
+        if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent)
+            _exit(126);
         const int null = open("/dev/null", O_RDWR);
         if (null < 0 || dup2(null, 0) < 0 || dup2(null, 1) < 0)
             _exit(126);
@@ -154,10 +163,12 @@ void setTimeout(int fd, int option, int seconds)
 int main(int argc, char **argv)
 {
     const std::string usage =
-        "usage: bench_sender --shape lines|flat [--mib N] [--timeout S] [-- COMMAND ARGS...]";
+        "usage: bench_sender --shape lines|flat [--mib N] [--timeout S] [--accept-timeout S] "
+        "[-- COMMAND ARGS...]";
     std::string shape;
     std::int64_t mib = 512;
     int timeout = 300;
+    int acceptTimeout = 0;
     std::vector<std::string> command;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
@@ -171,10 +182,14 @@ int main(int argc, char **argv)
             mib = std::atoll(argv[++i]);
         else if (i + 1 < argc && argument == "--timeout")
             timeout = std::atoi(argv[++i]);
+        else if (i + 1 < argc && argument == "--accept-timeout")
+            acceptTimeout = std::atoi(argv[++i]);
         else
             fail(usage);
     }
-    if ((shape != "lines" && shape != "flat") || mib <= 0 || timeout <= 0)
+    if (acceptTimeout == 0)
+        acceptTimeout = timeout;
+    if ((shape != "lines" && shape != "flat") || mib <= 0 || timeout <= 0 || acceptTimeout <= 0)
         fail(usage);
     const Pattern pattern = makePattern(shape == "lines");
     const std::int64_t total = mib * kMiB;
@@ -196,9 +211,9 @@ int main(int argc, char **argv)
     const int exited = command.empty() ? -1 : startCommand(command, ntohs(address.sin_port));
 
     pollfd waiting[2] = {{listener, POLLIN, 0}, {exited, POLLIN, 0}};
-    const int ready = poll(waiting, exited >= 0 ? 2 : 1, timeout * 1000);
+    const int ready = poll(waiting, exited >= 0 ? 2 : 1, acceptTimeout * 1000);
     if (ready == 0)
-        fail("no connection within " + std::to_string(timeout) + " s");
+        fail("no connection within " + std::to_string(acceptTimeout) + " s");
     if (ready < 0)
         failErrno("poll");
     if (!(waiting[0].revents & POLLIN))
@@ -208,6 +223,8 @@ int main(int argc, char **argv)
     if (peer < 0)
         failErrno("accept");
     close(listener);
+    std::printf("accepted\n");
+    std::fflush(stdout);
     setTimeout(peer, SO_SNDTIMEO, timeout);
     setTimeout(peer, SO_RCVTIMEO, timeout);
 
