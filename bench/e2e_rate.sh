@@ -119,7 +119,7 @@ bench_cleanup() {
     kill "$pid" 2>/dev/null || true
     deadline=$((SECONDS + 5))
     while alive "$pid" && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.05; done
-    alive "$pid" && kill -KILL "$pid" 2>/dev/null || true
+    if alive "$pid"; then kill -KILL "$pid" 2>/dev/null || true; fi
   done
 }
 trap 'bench_cleanup; xsession_cleanup' EXIT
@@ -254,6 +254,9 @@ stop_listener() {
 
 sender_pid=
 start_sender() {
+  # Emptied here: the background process's own redirection may come late,
+  # after the previous run's lines have been read as this one's.
+  : >"$work/sender.out"
   "$sender" --shape "$1" --mib "$mib" --timeout "$sender_timeout" --accept-timeout 60 "${@:2}" \
     >"$work/sender.out" 2>"$work/sender.log" &
   sender_pid=$!
@@ -333,6 +336,7 @@ start_binary() {
 # Types the text into the field at the point, and reads it back through the
 # clipboard: a click or a key lost on a loaded machine would otherwise send
 # the binary elsewhere.
+# shellcheck disable=SC2317 # run by wait_until
 clipboard_is() {
   [ "$(timeout 5 xclip -o -selection clipboard 2>/dev/null)" = "$1" ]
 }
