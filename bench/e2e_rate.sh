@@ -166,7 +166,7 @@ EOF
   chmod 700 "$work"
   dbus-daemon --config-file="$work/session.conf" --nofork --print-address=3 \
     3>"$work/session.address" >"$work/dbus.log" 2>&1 &
-  bench_pids+=($!)
+  bench_pids+=("$!")
   wait_until 600 test -s "$work/session.address" || {
     show_log "$work/dbus.log"
     die "the private session bus did not start within 30 s"

@@ -5,10 +5,10 @@
 # them. It prints "ready" once registered; then each line "report" on its
 # input is answered with one line:
 #   events E chars C last_ns L top_events E1 top_chars C1
-# where L is CLOCK_MONOTONIC at the last event (0 before any), and E1, C1 are
-# those of the object that sent the most characters (the receive box, when a
-# stream has come; the host and port fields send a few). It ends at the end
-# of its input.
+# where E and C count every object's events, and L, E1 and C1 are those of
+# the object that sent the most characters (the receive box, once a stream
+# has come; the host and port fields send a few): L is CLOCK_MONOTONIC at its
+# last event, in nanoseconds (0 before any). It ends at the end of its input.
 
 import sys
 import time
@@ -17,7 +17,7 @@ import pyatspi
 from gi.repository import GLib
 
 per_source = {}
-totals = {"events": 0, "chars": 0, "last_ns": 0}
+totals = {"events": 0, "chars": 0}
 
 
 def on_insert(event):
@@ -25,12 +25,12 @@ def on_insert(event):
     count = len(text) if isinstance(text, str) else 0
     totals["events"] += 1
     totals["chars"] += count
-    totals["last_ns"] = time.monotonic_ns()
     # The object's D-Bus path names it without asking the program anything.
     key = getattr(event.source, "path", None) or id(event.source)
-    seen = per_source.setdefault(key, [0, 0])
+    seen = per_source.setdefault(key, [0, 0, 0])
     seen[0] += 1
     seen[1] += count
+    seen[2] = time.monotonic_ns()
 
 
 def on_input(channel, condition):
@@ -39,10 +39,10 @@ def on_input(channel, condition):
         pyatspi.Registry.stop()
         return False
     if line.strip() == "report":
-        top = max(per_source.values(), key=lambda seen: seen[1], default=[0, 0])
+        top = max(per_source.values(), key=lambda seen: seen[1], default=[0, 0, 0])
         print(
             "events %d chars %d last_ns %d top_events %d top_chars %d"
-            % (totals["events"], totals["chars"], totals["last_ns"], top[0], top[1]),
+            % (totals["events"], totals["chars"], top[2], top[0], top[1]),
             flush=True,
         )
     return True
