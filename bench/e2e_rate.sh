@@ -1,0 +1,490 @@
+#!/usr/bin/env bash
+# The rate at which the real binary takes a stream, end to end: build/app/brisol
+# on a private X display, driven as a person would with xdotool (host
+# 127.0.0.1, the port, "Conectar"), against a loopback sender
+# (build/bench/bench_sender) that writes N MiB, shuts down its write side
+# and times from its accept to the binary's close. Next to it, the same
+# sender timed to the exit of `nc -N 127.0.0.1 PORT > /dev/null`, the limit.
+# Two shapes of stream: 80-column CR LF lines, and text with no line break.
+# Where python3-pyatspi and at-spi2-core are installed, the binary is also
+# measured with an accessibility client listening for inserted text as a
+# screen reader does (bench/e2e_rate_listener.py), on a private
+# accessibility bus; the listener's events and characters are reported,
+# and the rate at which it had heard every character.
+#
+#   bench/e2e_rate.sh [--mib N] [--repeat R] [--accessibility auto|yes|no]
+#
+# Defaults: 512 MiB, 3 repeats, accessibility where available. The runs are
+# interleaved (each repeat runs every case once), one at a time; one line per
+# figure is printed on standard output (name, median, unit), progress on
+# standard error. A run whose byte count is wrong, or whose listener heard
+# fewer characters than were sent, prints FAIL and the script exits 1.
+# $BRISOL_BUILD_DIR names another build directory.
+set -euo pipefail
+
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${BRISOL_BUILD_DIR:-$top/build}
+binary=$build/app/brisol
+sender=$build/bench/bench_sender
+listener_script=$top/bench/e2e_rate_listener.py
+launcher=/usr/libexec/at-spi-bus-launcher
+
+mib=512
+repeat=3
+accessibility=auto
+
+usage() {
+  echo "usage: $0 [--mib N] [--repeat R] [--accessibility auto|yes|no]"
+}
+
+while [ $# -gt 0 ]; do
+  case $1 in
+    --mib) mib=${2:-}; shift 2 || true ;;
+    --repeat) repeat=${2:-}; shift 2 || true ;;
+    --accessibility) accessibility=${2:-}; shift 2 || true ;;
+    -h | --help) usage; exit 0 ;;
+    *) usage >&2; exit 2 ;;
+  esac
+done
+if ! [[ $mib =~ ^[1-9][0-9]*$ && $repeat =~ ^[1-9][0-9]*$ &&
+  $accessibility =~ ^(auto|yes|no)$ ]]; then
+  usage >&2
+  exit 2
+fi
+
+die() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+progress() {
+  echo "e2e_rate: $*" >&2
+}
+
+[ -x "$binary" ] || die "$binary is missing: build it first (scripts/build)"
+[ -x "$sender" ] || die "$sender is missing: build it first (scripts/build)"
+for tool in nc xdotool wmctrl; do
+  command -v "$tool" >/dev/null 2>&1 || die "$tool is missing: scripts/setup installs it"
+done
+
+# The accessibility stack: a Python that has pyatspi (a Python of one's own
+# may come first in PATH without it), the bus launcher and dbus-daemon.
+python=
+for candidate in /usr/bin/python3 python3; do
+  if "$candidate" -c 'import pyatspi' >/dev/null 2>&1; then
+    python=$candidate
+    break
+  fi
+done
+accessibility_missing=
+[ -n "$python" ] || accessibility_missing="python3 with pyatspi (python3-pyatspi)"
+[ -x "$launcher" ] || accessibility_missing="$launcher (at-spi2-core)"
+command -v dbus-daemon >/dev/null 2>&1 || accessibility_missing="dbus-daemon"
+command -v dbus-send >/dev/null 2>&1 || accessibility_missing="dbus-send"
+if [ -n "$accessibility_missing" ]; then
+  if [ "$accessibility" = yes ]; then
+    die "no accessibility client: $accessibility_missing is missing (scripts/setup installs it)"
+  elif [ "$accessibility" = auto ]; then
+    progress "no accessibility client: $accessibility_missing is missing"
+  fi
+  accessibility=no
+elif [ "$accessibility" = auto ]; then
+  accessibility=yes
+fi
+
+# Every wait of the sender ends after this long; a slow machine with a
+# listener takes the stream at a few MiB/s at worst.
+sender_timeout=$((60 + mib / 2))
+expected_bytes=$((mib * 1024 * 1024))
+
+# The X display with a window manager; its EXIT trap is extended below.
+# shellcheck source=tests/e2e/xsession.sh
+. "$top/tests/e2e/xsession.sh"
+work=$xsession_dir
+
+# Processes this script started, stopped in reverse order on exit: first
+# asked to end, then killed if they have not within 5 s.
+bench_pids=()
+alive() {
+  local state
+  state=$(ps -o stat= -p "$1" 2>/dev/null) || return 1
+  [[ $state != Z* ]]
+}
+# shellcheck disable=SC2317 # run by the EXIT trap
+bench_cleanup() {
+  local i pid deadline
+  for ((i = ${#bench_pids[@]} - 1; i >= 0; i--)); do
+    pid=${bench_pids[i]}
+    alive "$pid" || continue
+    kill "$pid" 2>/dev/null || true
+    deadline=$((SECONDS + 5))
+    while alive "$pid" && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.05; done
+    if alive "$pid"; then kill -KILL "$pid" 2>/dev/null || true; fi
+  done
+}
+trap 'bench_cleanup; xsession_cleanup' EXIT
+trap 'exit 130' INT TERM HUP
+
+# Waits up to a number of seconds for a process to end.
+wait_gone() {
+  local pid=$1 deadline=$((SECONDS + $2))
+  while alive "$pid"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.05
+  done
+}
+
+show_log() {
+  [ -s "$1" ] && { echo "--- ${1##*/}" >&2; tail -n 20 "$1" >&2; }
+  return 0
+}
+
+start_xsession
+
+# --- the accessibility bus ---
+
+# A session bus of our own that starts nothing by itself (the system's would
+# start its own bus launcher for the accessibility bus), the launcher with
+# its sockets in our directory, and the registry that the accessibility bus
+# starts when the first client asks for it.
+session_bus=
+start_accessibility_bus() {
+  cat >"$work/session.conf" <<EOF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=$work</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+EOF
+  chmod 700 "$work"
+  dbus-daemon --config-file="$work/session.conf" --nofork --print-address=3 \
+    3>"$work/session.address" >"$work/dbus.log" 2>&1 &
+  bench_pids+=("$!")
+  wait_until 600 test -s "$work/session.address" || {
+    show_log "$work/dbus.log"
+    die "the private session bus did not start within 30 s"
+  }
+  session_bus=$(head -n 1 "$work/session.address")
+  DBUS_SESSION_BUS_ADDRESS=$session_bus XDG_RUNTIME_DIR=$work \
+    "$launcher" --launch-immediately --a11y=1 >"$work/launcher.log" 2>&1 &
+  local launcher_pid=$!
+  bench_pids+=("$launcher_pid")
+  local address=
+  local deadline=$((SECONDS + 30))
+  until address=$(dbus-send --bus="$session_bus" --print-reply=literal --dest=org.a11y.Bus \
+    /org/a11y/bus org.a11y.Bus.GetAddress 2>/dev/null) && [ -n "$address" ]; do
+    if ! alive "$launcher_pid" || [ "$SECONDS" -ge "$deadline" ]; then
+      show_log "$work/launcher.log"
+      die "the accessibility bus launcher did not answer within 30 s"
+    fi
+    sleep 0.05
+  done
+  accessibility_bus=$(echo "$address" | tr -d '[:space:]')
+  # The accessibility bus itself, a child of the launcher.
+  local child
+  for child in $(ps -o pid= --ppid "$launcher_pid"); do bench_pids+=("$child"); done
+  progress "accessibility bus at $accessibility_bus"
+}
+
+# The registry, started by the accessibility bus and detached from it, is
+# ended with the rest.
+registry_pid=
+note_registry() {
+  [ -z "$registry_pid" ] || return 0
+  registry_pid=$(dbus-send --bus="$accessibility_bus" --print-reply=literal \
+    --dest=org.freedesktop.DBus / org.freedesktop.DBus.GetConnectionUnixProcessID \
+    string:org.a11y.atspi.Registry 2>/dev/null | awk '{print $NF}') || true
+  [[ $registry_pid =~ ^[0-9]+$ ]] && bench_pids+=("$registry_pid") || registry_pid=
+}
+
+# --- the listener ---
+
+listener_pid=
+listener_in=
+listener_out=
+start_listener() {
+  rm -f "$work/listener.in" "$work/listener.out"
+  mkfifo "$work/listener.in" "$work/listener.out"
+  DBUS_SESSION_BUS_ADDRESS=$session_bus "$python" "$listener_script" \
+    <"$work/listener.in" >"$work/listener.out" 2>"$work/listener.log" &
+  listener_pid=$!
+  bench_pids+=("$listener_pid")
+  # Opened both ways, these never block, whether or not the listener runs.
+  exec {listener_in}<>"$work/listener.in" {listener_out}<>"$work/listener.out"
+  local line=
+  read -r -t 60 -u "$listener_out" line || true
+  if [ "$line" != ready ]; then
+    show_log "$work/listener.log"
+    die "the accessibility listener did not register within 60 s"
+  fi
+  note_registry
+}
+
+# Asks the listener what it has heard: the last event's time (CLOCK_MONOTONIC
+# ns), and the events and characters of the object that sent the most.
+heard_last=0
+heard_events=0
+heard_chars=0
+listener_report() {
+  local line=
+  echo report >&"$listener_in"
+  read -r -t 30 -u "$listener_out" line || true
+  if ! [[ $line =~ ^events\ [0-9]+\ chars\ [0-9]+\ last_ns\ ([0-9]+)\ top_events\ ([0-9]+)\ top_chars\ ([0-9]+)$ ]]; then
+    show_log "$work/listener.log"
+    die "the accessibility listener did not answer (it said '$line')"
+  fi
+  heard_last=${BASH_REMATCH[1]}
+  heard_events=${BASH_REMATCH[2]}
+  heard_chars=${BASH_REMATCH[3]}
+}
+
+stop_listener() {
+  exec {listener_in}>&- {listener_out}<&-
+  wait_gone "$listener_pid" 10 || kill "$listener_pid" 2>/dev/null || true
+}
+
+# --- the sender ---
+
+sender_pid=
+start_sender() {
+  # Emptied here: the background process's own redirection may come late,
+  # after the previous run's lines have been read as this one's.
+  : >"$work/sender.out"
+  "$sender" --shape "$1" --mib "$mib" --timeout "$sender_timeout" --accept-timeout 60 "${@:2}" \
+    >"$work/sender.out" 2>"$work/sender.log" &
+  sender_pid=$!
+  bench_pids+=("$sender_pid")
+}
+
+port=
+sender_port() {
+  if ! wait_until 600 grep -q '^port ' "$work/sender.out"; then
+    show_log "$work/sender.out"
+    show_log "$work/sender.log"
+    die "the sender did not listen within 30 s"
+  fi
+  port=$(awk '/^port /{print $2}' "$work/sender.out")
+}
+
+# Waits for the sender, which bounds its own waits, and takes what it timed:
+# the seconds from its accept to the peer's close, and the accept's time
+# (CLOCK_MONOTONIC ns).
+sent_seconds=
+sent_accept=
+sender_result() {
+  wait "$sender_pid" || true
+  local line
+  line=$(grep '^bytes ' "$work/sender.out" || true)
+  if ! [[ $line =~ ^bytes\ $expected_bytes\ seconds\ ([0-9.]+)\ accept_ns\ ([0-9]+)\  ]]; then
+    show_log "$work/sender.log"
+    die "$1: $(grep -v '^port ' "$work/sender.out" || echo 'the sender printed nothing')"
+  fi
+  sent_seconds=${BASH_REMATCH[1]}
+  sent_accept=${BASH_REMATCH[2]}
+}
+
+# --- the binary ---
+
+# The main window's client area in the layout's twips, 15 to the pixel,
+# below the menu bar.
+window=
+menu_height=0
+click() {
+  xdotool mousemove --window "$window" $(($1 / 15)) $((menu_height + $2 / 15)) click 1
+}
+
+start_binary() {
+  local with_listener=$1
+  if [ "$with_listener" = yes ]; then
+    env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
+      DBUS_SESSION_BUS_ADDRESS="$session_bus" "$binary" >"$work/brisol.log" 2>&1 &
+  else
+    # No session bus, so no accessibility bus either.
+    env -u DBUS_SESSION_BUS_ADDRESS -u AT_SPI_BUS_ADDRESS QT_QPA_PLATFORM=xcb \
+      "$binary" >"$work/brisol.log" 2>&1 &
+  fi
+  binary_pid=$!
+  bench_pids+=("$binary_pid")
+  local deadline=$((SECONDS + 60)) found=
+  until found=$(xdotool search --onlyvisible --pid "$binary_pid" --name '^Brisol' 2>/dev/null) &&
+    [ -n "$found" ]; do
+    if ! alive "$binary_pid" || [ "$SECONDS" -ge "$deadline" ]; then
+      show_log "$work/brisol.log"
+      die "the main window of $binary did not show within 60 s"
+    fi
+    sleep 0.05
+  done
+  window=${found%%$'\n'*}
+  local managed
+  managed=$(printf '0x%08x' "$window")
+  wait_until 1200 sh -c "wmctrl -l | grep -q '^$managed '" ||
+    die "the window manager did not take the main window within 60 s"
+  local height
+  height=$(xdotool getwindowgeometry --shell "$window" | awk -F= '$1 == "HEIGHT" {print $2}')
+  # The client area is 521 pixels high below the menu bar.
+  menu_height=$((height - 521))
+  [ "$menu_height" -gt 0 ] || die "the main window is $height pixels high; expected a menu bar above 521"
+}
+
+# Types the text into the field at the point, and reads it back through the
+# clipboard: a click or a key lost on a loaded machine would otherwise send
+# the binary elsewhere.
+# shellcheck disable=SC2317 # run by wait_until
+clipboard_is() {
+  [ "$(timeout 5 xclip -o -selection clipboard 2>/dev/null)" = "$1" ]
+}
+type_field() {
+  local x=$1 y=$2 text=$3 attempt
+  for attempt in 1 2 3; do
+    click "$x" "$y"
+    xdotool key ctrl+a
+    xdotool type --delay 20 "$text"
+    xdotool key ctrl+a ctrl+c
+    wait_until 60 clipboard_is "$text" && return 0
+    progress "the field at ($x, $y) twips did not take '$text' (attempt $attempt)"
+  done
+  die "could not type '$text' into the main window's field at ($x, $y) twips"
+}
+
+connect_binary() {
+  type_field $((3960 + 1000)) $((600 + 150)) 127.0.0.1 # host_remoto
+  type_field $((7080 + 400)) $((600 + 150)) "$1"       # puerto_remoto
+  click $((4560 + 480)) $((1200 + 180))                # "Conectar"
+  if ! wait_until 400 grep -q '^accepted' "$work/sender.out"; then
+    show_log "$work/brisol.log"
+    die "the binary did not connect within 20 s of the click on \"Conectar\""
+  fi
+}
+
+close_binary() {
+  wmctrl -i -c "$window" || true
+  if ! wait_gone "$binary_pid" 30; then
+    show_log "$work/brisol.log"
+    die "the binary did not exit within 30 s of its window being closed"
+  fi
+  wait "$binary_pid" || die "the binary exited with status $?"
+}
+
+# --- the measurements ---
+
+rate() {
+  awk -v mib="$mib" -v s="$1" 'BEGIN { printf "%.2f", mib / s }'
+}
+
+results=$work/results
+: >"$results"
+record() {
+  echo "$1 $2" >>"$results"
+}
+
+measure_nc() {
+  local shape=$1
+  start_sender "$shape" -- nc -N 127.0.0.1 '{port}'
+  sender_result "nc, $shape"
+  record "nc_${shape}_mib_s" "$(rate "$sent_seconds")"
+  progress "  nc            $shape: $(rate "$sent_seconds") MiB/s"
+}
+
+measure_binary() {
+  local shape=$1 with_listener=$2 name=brisol
+  if [ "$with_listener" = yes ]; then
+    name=brisol_a11y
+    start_listener
+  fi
+  start_sender "$shape"
+  sender_port
+  start_binary "$with_listener"
+  connect_binary "$port"
+  sender_result "$name, $shape"
+  record "${name}_${shape}_mib_s" "$(rate "$sent_seconds")"
+  progress "  $(printf '%-13s' "$name") $shape: $(rate "$sent_seconds") MiB/s"
+  if [ "$with_listener" != yes ]; then
+    close_binary
+    return 0
+  fi
+
+  # The listener hears the binary's events after the binary sent them, and
+  # the binary's last events may still be on their way out of it: it stays
+  # open until the receive box's characters are all in, or none has come
+  # for 10 s.
+  local previous=-1 steady=$SECONDS deadline=$((SECONDS + sender_timeout))
+  while :; do
+    listener_report
+    [ "$heard_chars" -lt "$expected_bytes" ] || break
+    if [ "$heard_chars" != "$previous" ]; then
+      previous=$heard_chars
+      steady=$SECONDS
+    fi
+    if [ $((SECONDS - steady)) -ge 10 ] || [ "$SECONDS" -ge "$deadline" ]; then
+      break
+    fi
+    sleep 0.1
+  done
+  close_binary
+  stop_listener
+  if [ "$heard_chars" -ne "$expected_bytes" ]; then
+    die "$name, $shape: the listener heard $heard_chars characters from the receive box, not $expected_bytes"
+  fi
+  local heard
+  heard=$(awk -v a="$sent_accept" -v l="$heard_last" 'BEGIN { printf "%.6f", (l - a) / 1e9 }')
+  record "a11y_${shape}_heard_mib_s" "$(rate "$heard")"
+  record "a11y_${shape}_events" "$heard_events"
+  record "a11y_${shape}_chars" "$heard_chars"
+  progress "  listener      $shape: $heard_events events, $heard_chars characters, all heard at $(rate "$heard") MiB/s"
+}
+
+if [ "$accessibility" = yes ]; then
+  start_accessibility_bus
+fi
+
+shapes=(lines flat)
+progress "$mib MiB per run, $repeat repeats, accessibility listener: $accessibility; $(uptime | sed 's/.*load/load/')"
+for ((run = 1; run <= repeat; run++)); do
+  progress "run $run of $repeat"
+  for shape in "${shapes[@]}"; do
+    measure_nc "$shape"
+    measure_binary "$shape" no
+    if [ "$accessibility" = yes ]; then
+      measure_binary "$shape" yes
+    fi
+  done
+done
+
+median() {
+  awk -v name="$1" '$1 == name {print $2}' "$results" | sort -g |
+    awk '{v[NR] = $1} END { if (NR == 0) exit 1; printf "%.10g", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+figure() {
+  printf '%-28s %14s %s\n' "$1" "$2" "$3"
+}
+
+ratio() {
+  awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4g", a / b }'
+}
+
+for shape in "${shapes[@]}"; do
+  figure "nc_${shape}_mib_s" "$(median "nc_${shape}_mib_s")" MiB/s
+  figure "brisol_${shape}_mib_s" "$(median "brisol_${shape}_mib_s")" MiB/s
+  if [ "$accessibility" = yes ]; then
+    figure "brisol_a11y_${shape}_mib_s" "$(median "brisol_a11y_${shape}_mib_s")" MiB/s
+    figure "a11y_${shape}_heard_mib_s" "$(median "a11y_${shape}_heard_mib_s")" MiB/s
+    figure "a11y_${shape}_events" "$(median "a11y_${shape}_events")" events
+    figure "a11y_${shape}_chars" "$(median "a11y_${shape}_chars")" characters
+  fi
+done
+for shape in "${shapes[@]}"; do
+  nc_rate=$(median "nc_${shape}_mib_s")
+  figure "${shape}_vs_nc" "$(ratio "$(median "brisol_${shape}_mib_s")" "$nc_rate")" x
+  if [ "$accessibility" = yes ]; then
+    figure "a11y_${shape}_vs_nc" "$(ratio "$(median "brisol_a11y_${shape}_mib_s")" "$nc_rate")" x
+  fi
+done
+exit 0
