@@ -3,6 +3,7 @@
 // and rows as the box fed the rendered text, however the bytes are split; and
 // the ANSI bytes of the rendering are the rendered text's.
 
+#include "ByteStreams.h"
 #include "CodePage.h"
 #include "ReceiveBox.h"
 #include "Transcoding.h"
@@ -11,8 +12,6 @@
 
 #include <array>
 
-using CharTable = std::array<char16_t, 256>;
-
 Q_DECLARE_METATYPE(CharTable)
 
 namespace {
@@ -20,52 +19,6 @@ namespace {
 CharTable ansi()
 {
     return platform::codepage::ansiTable();
-}
-
-QString translated(const QByteArray &bytes, const CharTable &table)
-{
-    QString text;
-    for (const char byte : bytes) {
-        if (byte == 0)
-            text.append(QStringLiteral("\\x00"));
-        else
-            text.append(QChar(table[static_cast<unsigned char>(byte)]));
-    }
-    return text;
-}
-
-QByteArray allBytes()
-{
-    QByteArray bytes;
-    for (int b = 0; b < 256; ++b)
-        bytes.append(static_cast<char>(b));
-    return bytes;
-}
-
-// 80-column CR LF lines, with a byte of the upper half now and then.
-QByteArray linesWithHighBytes(qsizetype size, int every)
-{
-    QByteArray bytes;
-    for (int n = 0; bytes.size() < size; ++n) {
-        QByteArray line = QByteArray::number(n).rightJustified(78, '.');
-        if (every > 0 && n % every == 0)
-            line[40] = '\x80';
-        bytes += line + "\r\n";
-    }
-    bytes.truncate(size);
-    return bytes;
-}
-
-QList<QByteArray> split(const QByteArray &bytes, const QList<qsizetype> &sizes)
-{
-    QList<QByteArray> pieces;
-    qsizetype at = 0;
-    for (int i = 0; at < bytes.size(); ++i) {
-        const qsizetype size = sizes.isEmpty() ? bytes.size() : sizes[i % sizes.size()];
-        pieces.append(bytes.mid(at, size));
-        at += size;
-    }
-    return pieces;
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "ByteStreams.h"
 #include "CodePage.h"
 #include "ReceiveBox.h"
 #include "ViewScroller.h"
@@ -23,14 +24,7 @@ namespace {
 // typographic characters above U+00FF; the five unassigned bytes stay C1.
 QString cp1252Characters1To255()
 {
-    static const char16_t high[32] = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    QString text;
-    for (int byte = 1; byte <= 255; ++byte)
-        text.append(byte >= 0x80 && byte <= 0x9F ? QChar(high[byte - 0x80]) : QChar(byte));
-    return text;
+    return translated(allBytes().mid(1), cp1252Table());
 }
 
 // An independent model of the layout: lines end at CR LF, LF or CR; a TAB

@@ -2,6 +2,7 @@
 // the characters the table gives for them (a NUL as "\x00"); its line index
 // agrees with the same text put as characters, however the bytes are split.
 
+#include "ByteStreams.h"
 #include "Transcript.h"
 
 #include <QRandomGenerator>
@@ -9,24 +10,13 @@
 
 #include <array>
 
-using CharTable = std::array<char16_t, 256>;
-
 Q_DECLARE_METATYPE(CharTable)
 
 namespace {
 
-// Windows-1252 as the receive path reads it: 0x80..0x9F are mostly
-// typographic characters above U+00FF; the five unassigned bytes stay C1.
 CharTable ansi()
 {
-    static const char16_t high[32] = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    CharTable table{};
-    for (std::size_t b = 0; b < table.size(); ++b)
-        table[b] = b >= 0x80 && b <= 0x9F ? high[b - 0x80] : static_cast<char16_t>(b);
-    return table;
+    return cp1252Table();
 }
 
 // Every byte its Latin-1 character, then the changes given.
@@ -48,52 +38,6 @@ CharTable cyrillic()
     for (std::size_t b = 0x80; b < table.size(); ++b)
         table[b] = static_cast<char16_t>(0x0400 + (b - 0x80));
     return table;
-}
-
-QString translated(const QByteArray &bytes, const CharTable &table)
-{
-    QString text;
-    for (const char byte : bytes) {
-        if (byte == 0)
-            text.append(QStringLiteral("\\x00"));
-        else
-            text.append(QChar(table[static_cast<unsigned char>(byte)]));
-    }
-    return text;
-}
-
-QByteArray allBytes()
-{
-    QByteArray bytes;
-    for (int b = 0; b < 256; ++b)
-        bytes.append(static_cast<char>(b));
-    return bytes;
-}
-
-// 80-column CR LF lines, with a byte of the upper half now and then.
-QByteArray linesWithHighBytes(qsizetype size, int every)
-{
-    QByteArray bytes;
-    for (int n = 0; bytes.size() < size; ++n) {
-        QByteArray line = QByteArray::number(n).rightJustified(78, '.');
-        if (every > 0 && n % every == 0)
-            line[40] = '\x80';
-        bytes += line + "\r\n";
-    }
-    bytes.truncate(size);
-    return bytes;
-}
-
-QList<QByteArray> split(const QByteArray &bytes, const QList<qsizetype> &sizes)
-{
-    QList<QByteArray> pieces;
-    qsizetype at = 0;
-    for (int i = 0; at < bytes.size(); ++i) {
-        const qsizetype size = sizes.isEmpty() ? bytes.size() : sizes[i % sizes.size()];
-        pieces.append(bytes.mid(at, size));
-        at += size;
-    }
-    return pieces;
 }
 
 void compareLines(const Transcript &a, const Transcript &b)
