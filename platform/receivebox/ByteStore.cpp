@@ -78,7 +78,7 @@ qsizetype ByteStore::appendBytes(const quint8 *bytes, qsizetype count)
             if (m_hasNul)
                 m_blockStarts.push_back(m_chars);
         }
-        std::memcpy(const_cast<quint8 *>(byteAt(m_bytes)), bytes, ix(take));
+        std::memcpy(m_chunks.back() + (m_bytes & (ChunkSlabs::kChunkBytes - 1)), bytes, ix(take));
         m_bytes += take;
         m_chars += take + (kNulChars - 1) * nuls;
         allNuls += nuls;
