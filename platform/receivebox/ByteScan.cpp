@@ -16,14 +16,6 @@ __m128i load(const void *at)
 {
     return _mm_loadu_si128(static_cast<const __m128i *>(at));
 }
-
-unsigned lineShapingMask(__m128i v)
-{
-    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x0D)),
-                                                  _mm_cmpeq_epi8(v, _mm_set1_epi8(0x0A))),
-                                     _mm_cmpeq_epi8(v, _mm_set1_epi8(0x09)));
-    return static_cast<unsigned>(_mm_movemask_epi8(hit));
-}
 #endif
 
 bool shapesLine(unsigned c)
@@ -32,22 +24,6 @@ bool shapesLine(unsigned c)
 }
 
 } // namespace
-
-qsizetype findLineShaping(const quint8 *bytes, qsizetype from, qsizetype count)
-{
-    qsizetype i = from;
-#if defined(__SSE2__)
-    for (; i + 16 <= count; i += 16) {
-        if (const unsigned mask = lineShapingMask(load(bytes + i)); mask != 0)
-            return i + std::countr_zero(mask);
-    }
-#endif
-    for (; i < count; ++i) {
-        if (shapesLine(bytes[i]))
-            return i;
-    }
-    return count;
-}
 
 qsizetype findLineShaping(const char16_t *text, qsizetype from, qsizetype count)
 {
@@ -108,6 +84,30 @@ qsizetype countNuls(const quint8 *bytes, qsizetype count)
     }
 #endif
     return nuls + std::count(bytes + i, bytes + count, quint8{0});
+}
+
+qsizetype copyCountingNuls(const quint8 *bytes, qsizetype count, quint8 *out)
+{
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    // Text seldom holds a NUL: the copy only keeps the smallest byte, and the
+    // NULs are counted in a second pass where it is 0.
+    __m128i smallest = _mm_set1_epi8(-1);
+    for (; i + 16 <= count; i += 16) {
+        const __m128i v = load(bytes + i);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), v);
+        smallest = _mm_min_epu8(smallest, v);
+    }
+    const bool nulSeen = _mm_movemask_epi8(_mm_cmpeq_epi8(smallest, _mm_setzero_si128())) != 0;
+#else
+    const bool nulSeen = true;
+#endif
+    bool tailNul = false;
+    for (; i < count; ++i) {
+        out[i] = bytes[i];
+        tailNul = tailNul || bytes[i] == 0;
+    }
+    return nulSeen || tailNul ? countNuls(bytes, count) : 0;
 }
 
 void translate(const quint8 *in, qsizetype count, const char16_t *table, bool asciiKept,

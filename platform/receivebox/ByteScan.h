@@ -7,7 +7,12 @@
 
 #include <QtGlobal>
 
+#include <bit>
 #include <cstddef>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace bytescan {
 
@@ -16,14 +21,41 @@ template <typename T> constexpr std::size_t ix(T i)
     return static_cast<std::size_t>(i);
 }
 
-// Index of the first CR, LF or TAB in [from, count), or count.
-qsizetype findLineShaping(const quint8 *bytes, qsizetype from, qsizetype count);
+// Index of the first CR, LF or TAB in [from, count), or count. Called once
+// a line, so it lives here, inline, where the line index's loop can keep its
+// constants in registers.
+inline qsizetype findLineShaping(const quint8 *bytes, qsizetype from, qsizetype count)
+{
+    qsizetype i = from;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8(0x0D);
+    const __m128i lf = _mm_set1_epi8(0x0A);
+    const __m128i tab = _mm_set1_epi8(0x09);
+    for (; i + 16 <= count; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + i));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)),
+                                         _mm_cmpeq_epi8(v, tab));
+        if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit)); mask != 0)
+            return i + std::countr_zero(mask);
+    }
+#endif
+    for (; i < count; ++i) {
+        const quint8 c = bytes[i];
+        if (c == 0x0A || c == 0x0D || c == 0x09)
+            return i;
+    }
+    return count;
+}
+
 qsizetype findLineShaping(const char16_t *text, qsizetype from, qsizetype count);
 
 // Index of the first NUL in [from, count), or count.
 qsizetype findNul(const quint8 *bytes, qsizetype from, qsizetype count);
 // Number of NUL bytes in [0, count).
 qsizetype countNuls(const quint8 *bytes, qsizetype count);
+// Copies count bytes to out (not overlapping) and returns how many are NUL,
+// in one pass.
+qsizetype copyCountingNuls(const quint8 *bytes, qsizetype count, quint8 *out);
 
 // out[i] = table[in[i]] for count bytes, none of them NUL. With asciiKept the
 // table gives bytes 0x00..0x7F as themselves, and runs of them are widened

@@ -64,7 +64,10 @@ qsizetype ByteStore::appendBytes(const quint8 *bytes, qsizetype count)
         // A piece never crosses a block, so it never crosses a chunk either.
         const qsizetype inBlock = m_bytes & (kBlockBytes - 1);
         const qsizetype take = std::min(count, kBlockBytes - inBlock);
-        const qsizetype nuls = bytescan::countNuls(bytes, take);
+        if (inBlock == 0 && (m_bytes & (ChunkSlabs::kChunkBytes - 1)) == 0)
+            m_chunks.push_back(m_slabs->take());
+        const qsizetype nuls = bytescan::copyCountingNuls(
+            bytes, take, m_chunks.back() + (m_bytes & (ChunkSlabs::kChunkBytes - 1)));
         if (nuls > 0 && !m_hasNul) {
             // Until now every byte was one character.
             m_hasNul = true;
@@ -72,13 +75,8 @@ qsizetype ByteStore::appendBytes(const quint8 *bytes, qsizetype count)
             for (qsizetype b = 0; b < begun; ++b)
                 m_blockStarts.push_back(b << kBlockBits);
         }
-        if (inBlock == 0) {
-            if ((m_bytes & (ChunkSlabs::kChunkBytes - 1)) == 0)
-                m_chunks.push_back(m_slabs->take());
-            if (m_hasNul)
-                m_blockStarts.push_back(m_chars);
-        }
-        std::memcpy(m_chunks.back() + (m_bytes & (ChunkSlabs::kChunkBytes - 1)), bytes, ix(take));
+        if (inBlock == 0 && m_hasNul)
+            m_blockStarts.push_back(m_chars);
         m_bytes += take;
         m_chars += take + (kNulChars - 1) * nuls;
         allNuls += nuls;
