@@ -2,13 +2,14 @@
 # An accessibility client for bench/e2e_rate.sh, listening as a screen reader
 # does: registered on the accessibility bus for "object:text-changed:insert",
 # it counts the events and the characters they carry, per object that sent
-# them. It prints "ready" once registered; then each line "report" on its
-# input is answered with one line:
-#   events E chars C last_ns L top_events E1 top_chars C1
-# where E and C count every object's events, and L, E1 and C1 are those of
-# the object that sent the most characters (the receive box, once a stream
-# has come; the host and port fields send a few): L is CLOCK_MONOTONIC at its
-# last event, in nanoseconds (0 before any). It ends at the end of its input.
+# them, and where the furthest insertion ended. It prints "ready" once
+# registered; then each line "report" on its input is answered with one line:
+#   events E chars C last_ns L top_events E1 top_chars C1 top_end N
+# where E and C count every object's events, and L, E1, C1 and N are those
+# of the object whose insertions reach furthest (the receive box, once a
+# stream has come; the host and port fields send a few): L is
+# CLOCK_MONOTONIC at its last event, in nanoseconds (0 before any), and N the
+# offset where its furthest insertion ends. It ends at the end of its input.
 
 import sys
 import time
@@ -27,10 +28,12 @@ def on_insert(event):
     totals["chars"] += count
     # The object's D-Bus path names it without asking the program anything.
     key = getattr(event.source, "path", None) or id(event.source)
-    seen = per_source.setdefault(key, [0, 0, 0])
+    seen = per_source.setdefault(key, [0, 0, 0, 0])
     seen[0] += 1
     seen[1] += count
     seen[2] = time.monotonic_ns()
+    # detail1 is where the insertion starts.
+    seen[3] = max(seen[3], event.detail1 + count)
 
 
 def on_input(channel, condition):
@@ -39,10 +42,10 @@ def on_input(channel, condition):
         pyatspi.Registry.stop()
         return False
     if line.strip() == "report":
-        top = max(per_source.values(), key=lambda seen: seen[1], default=[0, 0, 0])
+        top = max(per_source.values(), key=lambda seen: seen[3], default=[0, 0, 0, 0])
         print(
-            "events %d chars %d last_ns %d top_events %d top_chars %d"
-            % (totals["events"], totals["chars"], top[2], top[0], top[1]),
+            "events %d chars %d last_ns %d top_events %d top_chars %d top_end %d"
+            % (totals["events"], totals["chars"], top[2], top[0], top[1], top[3]),
             flush=True,
         )
     return True
