@@ -4,11 +4,12 @@
 // peer to close. The time from the accept to the peer's close is the time the
 // peer took to take the whole stream.
 //
-//   bench_sender --shape lines|flat [--mib N] [--timeout S] [--accept-timeout S]
+//   bench_sender --shape lines|flat|word [--mib N] [--timeout S] [--accept-timeout S]
 //                [-- COMMAND ARGS...]
 //
 //   lines  80-column lines ending in CR LF
 //   flat   the same characters with no line break at all
+//   word   one letter over and over: a single word of N MiB
 //
 // With a command, the sender starts it once listening, with "{port}" in its
 // arguments replaced by the port, its input and output /dev/null, and the
@@ -91,8 +92,14 @@ struct Pattern
     std::size_t period = 0;
 };
 
-Pattern makePattern(bool lineBreaks)
+Pattern makePattern(bool lineBreaks, bool word)
 {
+    if (word) {
+        Pattern pattern;
+        pattern.period = 1 << 20;
+        pattern.bytes.assign(2 * pattern.period, 'w');
+        return pattern;
+    }
     static constexpr std::string_view filler =
         "The quick brown fox jumps over the lazy dog; 0123456789 ABCDEFGHIJKLM";
     static_assert(filler.size() == 69);
@@ -164,7 +171,7 @@ void setTimeout(int fd, int option, int seconds)
 int main(int argc, char **argv)
 {
     const std::string usage =
-        "usage: bench_sender --shape lines|flat [--mib N] [--timeout S] [--accept-timeout S] "
+        "usage: bench_sender --shape lines|flat|word [--mib N] [--timeout S] [--accept-timeout S] "
         "[-- COMMAND ARGS...]";
     std::string shape;
     std::int64_t mib = 512;
@@ -190,9 +197,9 @@ int main(int argc, char **argv)
     }
     if (acceptTimeout == 0)
         acceptTimeout = timeout;
-    if ((shape != "lines" && shape != "flat") || mib <= 0 || timeout <= 0 || acceptTimeout <= 0)
+    if ((shape != "lines" && shape != "flat" && shape != "word") || mib <= 0 || timeout <= 0 || acceptTimeout <= 0)
         fail(usage);
-    const Pattern pattern = makePattern(shape == "lines");
+    const Pattern pattern = makePattern(shape == "lines", shape == "word");
     const std::int64_t total = mib * kMiB;
 
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

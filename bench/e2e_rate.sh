@@ -13,6 +13,14 @@
 # and the rate at which it had been told of the end of the text.
 #
 #   bench/e2e_rate.sh [--mib N] [--repeat R] [--accessibility auto|yes|no]
+#   bench/e2e_rate.sh --actions [--mib N]
+#
+# With --actions it measures instead what the user's actions in the receive
+# box cost once N MiB (default 1024) have arrived: Ctrl+A then Ctrl+C on
+# 80-column lines (the time until the binary answers a clipboard request
+# made right after the keys, its resident size before, while xclip reads the
+# whole copy, and after), and a double click in the middle of one word of N
+# MiB (the time until the binary answers, and what the click selected).
 #
 # Defaults: 512 MiB, 3 repeats, accessibility where available. The runs are
 # interleaved (each repeat runs every case once), one at a time; one line per
@@ -29,12 +37,13 @@ sender=$build/bench/bench_sender
 listener_script=$top/bench/e2e_rate_listener.py
 launcher=/usr/libexec/at-spi-bus-launcher
 
-mib=512
+mib=
 repeat=3
 accessibility=auto
+actions=no
 
 usage() {
-  echo "usage: $0 [--mib N] [--repeat R] [--accessibility auto|yes|no]"
+  echo "usage: $0 [--mib N] [--repeat R] [--accessibility auto|yes|no] | --actions [--mib N]"
 }
 
 while [ $# -gt 0 ]; do
@@ -42,10 +51,15 @@ while [ $# -gt 0 ]; do
     --mib) mib=${2:-}; shift 2 || true ;;
     --repeat) repeat=${2:-}; shift 2 || true ;;
     --accessibility) accessibility=${2:-}; shift 2 || true ;;
+    --actions) actions=yes; accessibility=no; shift ;;
     -h | --help) usage; exit 0 ;;
     *) usage >&2; exit 2 ;;
   esac
 done
+if [ -z "$mib" ]; then
+  mib=512
+  [ "$actions" = no ] || mib=1024
+fi
 if ! [[ $mib =~ ^[1-9][0-9]*$ && $repeat =~ ^[1-9][0-9]*$ &&
   $accessibility =~ ^(auto|yes|no)$ ]]; then
   usage >&2
@@ -443,6 +457,88 @@ measure_binary() {
   progress "  listener      $shape: $heard_events events, $heard_chars characters, the end heard at $(rate "$heard") MiB/s"
 }
 
+# --- the user's actions on a long transcript ---
+
+figure() {
+  printf '%-28s %14s %s\n' "$1" "$2" "$3"
+}
+
+
+resident_kib() {
+  awk '/^VmRSS:/ {print $2}' "/proc/$binary_pid/status"
+}
+
+now_ms() {
+  echo $(($(date +%s%N) / 1000000))
+}
+
+# Milliseconds from now until the binary answers a request for the
+# clipboard's targets: it answers from its event loop, so this is how long
+# the event loop was held up by what came before.
+answer_ms() {
+  local start
+  start=$(now_ms)
+  timeout 120 xclip -o -selection clipboard -t TARGETS >/dev/null 2>&1 ||
+    die "the binary did not answer a clipboard request within 120 s"
+  echo $(($(now_ms) - start))
+}
+
+# Streams N MiB of a shape into a fresh binary and waits until it has taken
+# it all (the sender's end is then closed, and so is the binary's).
+fill_binary() {
+  start_sender "$1"
+  sender_port
+  start_binary no
+  connect_binary "$port"
+  sender_result "brisol, $1"
+}
+
+measure_actions() {
+  fill_binary lines
+  click $((480 + 5000)) $((4440 + 1200)) # the receive box
+  xdotool key --window "$window" ctrl+a
+  local before start turn peak=0 got during after
+  before=$(resident_kib)
+  start=$(now_ms)
+  xdotool key --window "$window" ctrl+c
+  turn=$(answer_ms)
+  figure copy_answer_ms "$turn" "ms (Ctrl+C until the binary answers, $mib MiB selected)"
+  xclip -o -selection clipboard 2>/dev/null | wc -c >"$work/copied" &
+  local reader=$!
+  while alive "$reader"; do
+    during=$(resident_kib)
+    [ "$during" -le "$peak" ] || peak=$during
+    sleep 0.02
+  done
+  wait "$reader" || true
+  got=$(cat "$work/copied")
+  [ "$got" = "$expected_bytes" ] || die "the copy held $got bytes, not $expected_bytes"
+  after=$(resident_kib)
+  figure copy_read_s "$(awk -v a="$start" -v b="$(now_ms)" 'BEGIN { printf "%.2f", (b - a) / 1000 }')" \
+    "s (Ctrl+C until xclip has read every byte)"
+  figure rss_before_copy_mib $((before / 1024)) MiB
+  figure rss_peak_while_read_mib $((peak / 1024)) MiB
+  figure rss_after_read_mib $((after / 1024)) MiB
+  close_binary
+
+  fill_binary word
+  xdotool mousemove --window "$window" $(((480 + 5000) / 15)) $((menu_height + (4440 + 1200) / 15)) \
+    click --repeat 2 --delay 80 1
+  xdotool key --window "$window" ctrl+c
+  turn=$(answer_ms)
+  got=$(xclip -o -selection clipboard 2>/dev/null | wc -c)
+  figure double_click_answer_ms "$turn" "ms (double click and Ctrl+C in a word of $mib MiB)"
+  figure double_click_selected "$got" characters
+  close_binary
+}
+
+if [ "$actions" = yes ]; then
+  command -v xclip >/dev/null 2>&1 || die "xclip is missing: scripts/setup installs it"
+  progress "$mib MiB, then the actions; $(uptime | sed 's/.*load/load/')"
+  measure_actions
+  exit 0
+fi
+
 if [ "$accessibility" = yes ]; then
   start_accessibility_bus
 fi
@@ -465,9 +561,6 @@ median() {
     awk '{v[NR] = $1} END { if (NR == 0) exit 1; printf "%.10g", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-figure() {
-  printf '%-28s %14s %s\n' "$1" "$2" "$3"
-}
 
 ratio() {
   awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4g", a / b }'
