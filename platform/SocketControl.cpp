@@ -42,6 +42,12 @@ void SocketControl::setRemotePort(std::int32_t port)
     m_remotePort = port;
 }
 
+namespace {
+
+constexpr qint64 kReadBuffer = qint64{1} << 20;
+
+} // namespace
+
 void SocketControl::Connect()
 {
     Close();
@@ -49,6 +55,10 @@ void SocketControl::Connect()
     auto *socket = new QTcpSocket(this);
     // The program speaks to proxies itself; no system proxy may intervene.
     socket->setProxy(QNetworkProxy::NoProxy);
+    // Taken from the system a bounded piece at a time, so that the socket's
+    // buffer and each arrival are blocks the allocator hands out again,
+    // instead of fresh memory of the size of whatever is waiting.
+    socket->setReadBufferSize(kReadBuffer);
     attach(socket);
     socket->connectToHost(hostToResolve(m_remoteHost), static_cast<quint16>(m_remotePort));
 }

@@ -15,6 +15,7 @@
 #endif
 
 #include <cstddef>
+#include <new>
 
 namespace {
 
@@ -33,21 +34,74 @@ void markUsable([[maybe_unused]] quint8 *memory, [[maybe_unused]] qsizetype size
 
 ChunkSlabs::~ChunkSlabs()
 {
+    if (m_preparer.joinable()) {
+        {
+            const std::lock_guard lock(m_readyLock);
+            m_stopping = true;
+        }
+        m_wanted.notify_one();
+        m_preparer.join();
+    }
     clear();
+    for (quint8 *slab : m_ready)
+        unmap(slab, kSlabBytes);
 }
 
 quint8 *ChunkSlabs::take()
 {
     if (m_slabs.empty() || m_used == kSlabChunks) {
-        quint8 *slab = map(kSlabBytes);
+        quint8 *slab = nextSlab(m_lastPresent);
         markUsable(slab, kSlabBytes, false);
         m_slabs.push_back(slab);
         m_used = 0;
     }
     quint8 *chunk = m_slabs.back() + kChunkBytes * m_used++;
     markUsable(chunk, kChunkBytes, true);
-    populate(chunk, kChunkBytes);
+    if (!m_lastPresent)
+        populate(chunk, kChunkBytes);
     return chunk;
+}
+
+quint8 *ChunkSlabs::nextSlab(bool &present)
+{
+    // A single slab is all a short transcript takes: the thread starts with
+    // the second.
+    if (!m_slabs.empty() && !m_preparer.joinable())
+        m_preparer = std::thread(&ChunkSlabs::prepareAhead, this);
+    {
+        const std::lock_guard lock(m_readyLock);
+        if (!m_ready.empty()) {
+            quint8 *slab = m_ready.front();
+            m_ready.pop_front();
+            m_wanted.notify_one();
+            present = true;
+            return slab;
+        }
+    }
+    m_wanted.notify_one();
+    present = false;
+    return map(kSlabBytes);
+}
+
+void ChunkSlabs::prepareAhead()
+{
+    std::unique_lock lock(m_readyLock);
+    for (;;) {
+        m_wanted.wait(lock, [this] { return m_stopping || m_ready.size() < kReadySlabs; });
+        if (m_stopping)
+            return;
+        lock.unlock();
+        quint8 *slab = nullptr;
+        try {
+            slab = map(kSlabBytes);
+            populate(slab, kSlabBytes);
+        } catch (const std::bad_alloc &) {
+            // Out of memory: the taker maps its own, and finds out itself.
+            return;
+        }
+        lock.lock();
+        m_ready.push_back(slab);
+    }
 }
 
 void ChunkSlabs::clear()
@@ -63,6 +117,8 @@ void ChunkSlabs::clear()
 
 qsizetype ChunkSlabs::bytes() const
 {
+    // Slabs made ready ahead are not counted: they are the same few whatever
+    // the length of the transcript.
     if (m_slabs.empty())
         return 0;
     return ((static_cast<qsizetype>(m_slabs.size()) - 1) * kSlabChunks + m_used) * kChunkBytes;

@@ -8,9 +8,19 @@
 // out; that chunk's pages are then made present in one call rather than
 // faulted in one by one. How a slab is mapped is the system's part, in
 // ChunkSlabs_posix.cpp and ChunkSlabs_windows.cpp.
+//
+// Fresh memory costs the system as much as the bytes written into it (every
+// page is cleared first), so once chunks are being taken a thread of its own
+// maps and makes present the next few slabs ahead of need, on another core:
+// the thread that takes the chunks then only finds them ready. It touches no
+// slab it has handed over.
 
 #include <QtGlobal>
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 class ChunkSlabs final
@@ -33,6 +43,12 @@ public:
 private:
     static constexpr qsizetype kSlabChunks = 32;
     static constexpr qsizetype kSlabBytes = kSlabChunks * kChunkBytes;
+    // Slabs kept ready ahead of need.
+    static constexpr std::size_t kReadySlabs = 4;
+
+    // The next slab: a ready one, or one mapped now.
+    quint8 *nextSlab(bool &present);
+    void prepareAhead();
 
     // The system's part.
     static quint8 *map(qsizetype size);
@@ -40,5 +56,12 @@ private:
     static void populate(quint8 *piece, qsizetype size);
 
     std::vector<quint8 *> m_slabs;
-    qsizetype m_used = 0; // chunks handed out of the last slab
+    qsizetype m_used = 0;       // chunks handed out of the last slab
+    bool m_lastPresent = false; // the last slab's pages are all present
+
+    std::mutex m_readyLock;
+    std::condition_variable m_wanted;
+    std::deque<quint8 *> m_ready; // mapped and present, not handed out
+    bool m_stopping = false;
+    std::thread m_preparer; // started with the second slab
 };
