@@ -1,215 +1,157 @@
 #include "ReceiveBox.h"
 
-#include "BlockPainter.h"
 #include "CaretNavigation.h"
-#include "CellCache.h"
 #include "ClipboardText.h"
 #include "CodePage.h"
 #include "Fonts.h"
-#include "GlyphRunPainter.h"
-#include "ReceiveBoxAccessible.h"
-#include "Transcript.h"
-#include "ViewScroller.h"
+#include "ReceiveBoxPrivate.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QClipboard>
-#include <QContextMenuEvent>
-#include <QElapsedTimer>
-#include <QFocusEvent>
 #include <QFontMetrics>
-#include <QKeyEvent>
+#include <QGuiApplication>
 #include <QMenu>
-#include <QMouseEvent>
-#include <QPaintEvent>
 #include <QPainter>
-#include <QScrollBar>
-#include <QTimer>
-#include <QWheelEvent>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <tuple>
 
-struct ReceiveBox::Private
+ReceiveBox::Private::Private(ReceiveBox *box)
+    : q(box), text(platform::codepage::ansiTable()), scroller(box, text.lines()),
+      blockPainter(cache), glyphPainter(cache), announcer(box)
+{}
+
+void ReceiveBox::Private::clear()
 {
-    explicit Private(ReceiveBox *box)
-        : q(box), text(platform::codepage::ansiTable()), scroller(box, text.lines()),
-          blockPainter(cache), glyphPainter(cache), announcer(box)
-    {}
+    announcer.replacing(text.length());
+    text.clear(textColour.rgb());
+    anchor = caret = 0;
+    announcedAnchor = announcedCaret = 0;
+    scroller.placeFirstRow(0);
+}
 
-    ReceiveBox *q;
-    Transcript text;
-    ViewScroller scroller;
-    CellCache cache;
-    BlockPainter blockPainter;
-    GlyphRunPainter glyphPainter;
-    ReceiveBoxAnnouncer announcer;
-    // While a stream arrives the view is painted at most once a frame.
-    QElapsedTimer sincePaint;
-    QTimer repaint;
-    CellMetrics cell;
-    QColor textColour;
-    QColor backColour;
+void ReceiveBox::Private::appended(qsizetype from)
+{
+    scroller.rowsAdded();
+    requestRepaint();
+    announcer.appended(from);
+}
 
-    qsizetype anchor = 0;
-    qsizetype caret = 0;
-    qsizetype announcedAnchor = 0;
-    qsizetype announcedCaret = 0;
+void ReceiveBox::Private::selectionMoved()
+{
+    requestRepaint();
+    if (anchor == announcedAnchor && caret == announcedCaret)
+        return;
+    announcedAnchor = anchor;
+    announcedCaret = caret;
+    announcer.selectionMoved(anchor, caret);
+}
 
-    bool dragging = false;
-    QPoint dragPoint;
-    QTimer autoScroll;
-    int wheelRemainder = 0;
+void ReceiveBox::Private::requestRepaint()
+{
+    if (!sincePaint.isValid() || sincePaint.elapsed() >= kFrameMs)
+        q->viewport()->update();
+    else if (!repaint.isActive())
+        repaint.start(static_cast<int>(kFrameMs - sincePaint.elapsed()));
+}
 
-    const LineIndex &lines() const { return text.lines(); }
+void ReceiveBox::Private::updateMetrics()
+{
+    const QFont font = q->font();
+    const QFontMetrics metrics(font);
+    cell.width = std::max(1, metrics.horizontalAdvance(QLatin1Char('M')));
+    cell.height = std::max(1, metrics.height());
+    cell.ascent = metrics.ascent();
+    cache.setFont(font, cell);
+}
 
-    void clear()
-    {
-        announcer.replacing(text.length());
-        text.clear(textColour.rgb());
-        anchor = caret = 0;
-        announcedAnchor = announcedCaret = 0;
-        scroller.placeFirstRow(0);
+void ReceiveBox::Private::updateGeometry()
+{
+    const QSize size = q->viewport()->size();
+    const int newColumns = std::max(1, size.width() / cell.width);
+    const int newRows = std::max(1, size.height() / cell.height);
+    if (newColumns == lines().columns() && newRows == scroller.visibleRows())
+        return;
+    const qsizetype firstRow = scroller.firstRow();
+    const bool atBottom = firstRow > 0 && firstRow >= scroller.maxFirstRow();
+    if (newColumns != lines().columns()) {
+        const qsizetype top = lines().rowStartPosition(firstRow);
+        text.setColumns(newColumns);
+        scroller.placeFirstRow(lines().rowColumnOf(top).row);
     }
+    scroller.setVisibleRows(newRows);
+    if (atBottom)
+        scroller.setFirstRow(scroller.maxFirstRow());
+}
 
-    // After an append of the characters from `from` on.
-    void appended(qsizetype from)
-    {
-        scroller.rowsAdded();
-        requestRepaint();
-        announcer.appended(from);
+void ReceiveBox::Private::ensureVisible(qsizetype position)
+{
+    scroller.ensureVisible(lines().rowColumnOf(position).row);
+}
+
+qsizetype ReceiveBox::Private::hitTest(const QPoint &point, bool betweenCharacters) const
+{
+    return caretnavigation::positionAt(text, scroller.firstRow(), cell, point, betweenCharacters);
+}
+
+void ReceiveBox::Private::moveCaret(qsizetype position, bool extend)
+{
+    caret = position;
+    if (!extend)
+        anchor = position;
+    ensureVisible(position);
+    selectionMoved();
+}
+
+RowColours ReceiveBox::Private::colours() const
+{
+    const QPalette &palette = q->palette();
+    return {backColour.rgb(), palette.color(QPalette::Highlight).rgb(),
+            palette.color(QPalette::HighlightedText).rgb(), selectionFrom(), selectionTo()};
+}
+
+void ReceiveBox::Private::paint(QPainter &painter, const QRect &area)
+{
+    sincePaint.start();
+    const ViewState view{text, scroller.firstRow(), cell, colours(), q->viewport()->size()};
+    const qreal ratio = q->viewport()->devicePixelRatioF();
+    if (std::abs(ratio - std::round(ratio)) > 1e-6)
+        glyphPainter.paint(painter, area, view);
+    else
+        blockPainter.paint(painter, area, view, static_cast<int>(std::round(ratio)));
+    drawCaret(painter, area.bottom() / cell.height);
+}
+
+void ReceiveBox::Private::drawCaret(QPainter &painter, int bottomRow)
+{
+    if (!q->hasFocus() || anchor != caret)
+        return;
+    const LineIndex::RowColumn at = lines().rowColumnOf(caret);
+    const qsizetype firstRow = scroller.firstRow();
+    if (at.row < firstRow || at.row > firstRow + bottomRow)
+        return;
+    const int x = std::min(static_cast<int>(at.column) * cell.width, q->viewport()->width() - 1);
+    painter.fillRect(QRect(x, static_cast<int>(at.row - firstRow) * cell.height, 1, cell.height),
+                     textColour);
+}
+
+void ReceiveBox::Private::autoScrollStep()
+{
+    const int height = q->viewport()->height();
+    const int y = dragPoint.y();
+    qsizetype delta = 0;
+    if (y < 0)
+        delta = -1 - (-y) / cell.height;
+    else if (y >= height)
+        delta = 1 + (y - height) / cell.height;
+    if (delta == 0) {
+        autoScroll.stop();
+        return;
     }
-
-    // After the caret or the selection may have moved: repaint, and tell
-    // assistive technology where they are now.
-    void selectionMoved()
-    {
-        requestRepaint();
-        if (anchor == announcedAnchor && caret == announcedCaret)
-            return;
-        announcedAnchor = anchor;
-        announcedCaret = caret;
-        announcer.selectionMoved(anchor, caret);
-    }
-
-    static constexpr int kFrameMs = 16;
-
-    void requestRepaint()
-    {
-        if (!sincePaint.isValid() || sincePaint.elapsed() >= kFrameMs)
-            q->viewport()->update();
-        else if (!repaint.isActive())
-            repaint.start(static_cast<int>(kFrameMs - sincePaint.elapsed()));
-    }
-
-    qsizetype selectionFrom() const { return std::min(anchor, caret); }
-    qsizetype selectionTo() const { return std::max(anchor, caret); }
-
-    void updateMetrics()
-    {
-        const QFont font = q->font();
-        const QFontMetrics metrics(font);
-        cell.width = std::max(1, metrics.horizontalAdvance(QLatin1Char('M')));
-        cell.height = std::max(1, metrics.height());
-        cell.ascent = metrics.ascent();
-        cache.setFont(font, cell);
-    }
-
-    void updateGeometry()
-    {
-        const QSize size = q->viewport()->size();
-        const int newColumns = std::max(1, size.width() / cell.width);
-        const int newRows = std::max(1, size.height() / cell.height);
-        if (newColumns == lines().columns() && newRows == scroller.visibleRows())
-            return;
-        const qsizetype firstRow = scroller.firstRow();
-        const bool atBottom = firstRow > 0 && firstRow >= scroller.maxFirstRow();
-        if (newColumns != lines().columns()) {
-            const qsizetype top = lines().rowStartPosition(firstRow);
-            text.setColumns(newColumns);
-            scroller.placeFirstRow(lines().rowColumnOf(top).row);
-        }
-        scroller.setVisibleRows(newRows);
-        if (atBottom)
-            scroller.setFirstRow(scroller.maxFirstRow());
-    }
-
-    void ensureVisible(qsizetype position)
-    {
-        scroller.ensureVisible(lines().rowColumnOf(position).row);
-    }
-
-    qsizetype hitTest(const QPoint &point, bool betweenCharacters) const
-    {
-        return caretnavigation::positionAt(text, scroller.firstRow(), cell, point,
-                                           betweenCharacters);
-    }
-
-    // The caret moved by a key: the selection follows it with Shift, and the
-    // view follows the caret.
-    void moveCaret(qsizetype position, bool extend)
-    {
-        caret = position;
-        if (!extend)
-            anchor = position;
-        ensureVisible(position);
-        selectionMoved();
-    }
-
-    RowColours colours() const
-    {
-        const QPalette &palette = q->palette();
-        return {backColour.rgb(), palette.color(QPalette::Highlight).rgb(),
-                palette.color(QPalette::HighlightedText).rgb(), selectionFrom(), selectionTo()};
-    }
-
-    void paint(QPainter &painter, const QRect &area)
-    {
-        sincePaint.start();
-        const ViewState view{text, scroller.firstRow(), cell, colours(), q->viewport()->size()};
-        const qreal ratio = q->viewport()->devicePixelRatioF();
-        if (std::abs(ratio - std::round(ratio)) > 1e-6)
-            glyphPainter.paint(painter, area, view);
-        else
-            blockPainter.paint(painter, area, view, static_cast<int>(std::round(ratio)));
-        drawCaret(painter, area.bottom() / cell.height);
-    }
-
-    void drawCaret(QPainter &painter, int bottomRow)
-    {
-        if (!q->hasFocus() || anchor != caret)
-            return;
-        const LineIndex::RowColumn at = lines().rowColumnOf(caret);
-        const qsizetype firstRow = scroller.firstRow();
-        if (at.row < firstRow || at.row > firstRow + bottomRow)
-            return;
-        const int x =
-            std::min(static_cast<int>(at.column) * cell.width, q->viewport()->width() - 1);
-        painter.fillRect(
-            QRect(x, static_cast<int>(at.row - firstRow) * cell.height, 1, cell.height),
-            textColour);
-    }
-
-    void autoScrollStep()
-    {
-        const int height = q->viewport()->height();
-        const int y = dragPoint.y();
-        qsizetype delta = 0;
-        if (y < 0)
-            delta = -1 - (-y) / cell.height;
-        else if (y >= height)
-            delta = 1 + (y - height) / cell.height;
-        if (delta == 0) {
-            autoScroll.stop();
-            return;
-        }
-        scroller.setFirstRow(scroller.firstRow() + delta);
-        caret = hitTest(dragPoint, true);
-        selectionMoved();
-    }
-};
+    scroller.setFirstRow(scroller.firstRow() + delta);
+    caret = hitTest(dragPoint, true);
+    selectionMoved();
+}
 
 ReceiveBox::ReceiveBox(QWidget *parent) : QAbstractScrollArea(parent), d(new Private(this))
 {
@@ -422,145 +364,4 @@ QMenu *ReceiveBox::createContextMenu(QWidget *parent)
     selectAllAction->setEnabled(d->text.length() > 0);
     connect(selectAllAction, &QAction::triggered, this, &ReceiveBox::selectAll);
     return menu;
-}
-
-void ReceiveBox::paintEvent(QPaintEvent *event)
-{
-    QPainter painter(viewport());
-    d->paint(painter, event->rect());
-}
-
-void ReceiveBox::resizeEvent(QResizeEvent *event)
-{
-    QAbstractScrollArea::resizeEvent(event);
-    d->updateGeometry();
-}
-
-void ReceiveBox::scrollContentsBy(int, int)
-{
-    d->scroller.barMoved(verticalScrollBar()->value());
-}
-
-void ReceiveBox::keyPressEvent(QKeyEvent *event)
-{
-    if (event == QKeySequence::Copy) {
-        copy();
-        return;
-    }
-    if (event == QKeySequence::SelectAll) {
-        selectAll();
-        return;
-    }
-    const bool control = (event->modifiers() & Qt::ControlModifier) != 0;
-    const bool shift = (event->modifiers() & Qt::ShiftModifier) != 0;
-    ViewScroller &scroller = d->scroller;
-    const int page = scroller.visibleRows();
-    const qsizetype position =
-        caretnavigation::positionAfterKey(d->text, d->caret, event->key(), control, page);
-    if (position < 0) {
-        event->ignore();
-        return;
-    }
-    // A page key turns the view by a page as well as the caret.
-    if (event->key() == Qt::Key_PageUp)
-        scroller.setFirstRow(scroller.firstRow() - page);
-    else if (event->key() == Qt::Key_PageDown)
-        scroller.setFirstRow(scroller.firstRow() + page);
-    d->moveCaret(position, shift);
-}
-
-void ReceiveBox::mousePressEvent(QMouseEvent *event)
-{
-    if (event->button() != Qt::LeftButton) {
-        QAbstractScrollArea::mousePressEvent(event);
-        return;
-    }
-    const qsizetype position = d->hitTest(event->position().toPoint(), true);
-    if ((event->modifiers() & Qt::ShiftModifier) == 0)
-        d->anchor = position;
-    d->caret = position;
-    d->dragging = true;
-    d->selectionMoved();
-}
-
-void ReceiveBox::mouseMoveEvent(QMouseEvent *event)
-{
-    if (!d->dragging || (event->buttons() & Qt::LeftButton) == 0) {
-        QAbstractScrollArea::mouseMoveEvent(event);
-        return;
-    }
-    d->dragPoint = event->position().toPoint();
-    d->caret = d->hitTest(d->dragPoint, true);
-    const bool outside = d->dragPoint.y() < 0 || d->dragPoint.y() >= viewport()->height();
-    if (outside && !d->autoScroll.isActive())
-        d->autoScroll.start();
-    else if (!outside)
-        d->autoScroll.stop();
-    d->selectionMoved();
-}
-
-void ReceiveBox::mouseReleaseEvent(QMouseEvent *event)
-{
-    if (event->button() != Qt::LeftButton) {
-        QAbstractScrollArea::mouseReleaseEvent(event);
-        return;
-    }
-    d->dragging = false;
-    d->autoScroll.stop();
-}
-
-void ReceiveBox::mouseDoubleClickEvent(QMouseEvent *event)
-{
-    if (event->button() != Qt::LeftButton) {
-        QAbstractScrollArea::mouseDoubleClickEvent(event);
-        return;
-    }
-    std::tie(d->anchor, d->caret) =
-        caretnavigation::wordAt(d->text, d->hitTest(event->position().toPoint(), false));
-    d->selectionMoved();
-}
-
-void ReceiveBox::wheelEvent(QWheelEvent *event)
-{
-    // 120 units are one notch; a notch scrolls the usual number of rows.
-    d->wheelRemainder += event->angleDelta().y();
-    const int notches = d->wheelRemainder / 120;
-    d->wheelRemainder -= notches * 120;
-    if (notches != 0)
-        d->scroller.setFirstRow(d->scroller.firstRow() -
-                                qsizetype{notches} * QApplication::wheelScrollLines());
-    event->accept();
-}
-
-void ReceiveBox::contextMenuEvent(QContextMenuEvent *event)
-{
-    QMenu *menu = createContextMenu(this);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->popup(event->globalPos());
-}
-
-void ReceiveBox::changeEvent(QEvent *event)
-{
-    QAbstractScrollArea::changeEvent(event);
-    if (event->type() == QEvent::FontChange) {
-        // Rows depend on the number of columns only, which updateGeometry()
-        // follows.
-        d->updateMetrics();
-        d->updateGeometry();
-        viewport()->update();
-    } else if (event->type() == QEvent::PaletteChange) {
-        viewport()->update();
-    }
-}
-
-void ReceiveBox::focusInEvent(QFocusEvent *event)
-{
-    QAbstractScrollArea::focusInEvent(event);
-    viewport()->update();
-}
-
-void ReceiveBox::focusOutEvent(QFocusEvent *event)
-{
-    QAbstractScrollArea::focusOutEvent(event);
-    viewport()->update();
 }

@@ -4,8 +4,9 @@
 //
 // How its units fit:
 //
-//   ReceiveBox (this widget: API, events, caret and selection, clipboard,
-//   |           context menu)
+//   ReceiveBox (this widget: API, caret and selection, clipboard, context
+//   |           menu; its events in ReceiveBoxEvents.cpp, the state both
+//   |           share in ReceiveBoxPrivate.h)
 //   +- CaretNavigation     the position under a point, words, caret keys
 //   +- Transcript -------- ByteStore   the received bytes, one byte per byte;
 //   |                      |           characters through the code page's

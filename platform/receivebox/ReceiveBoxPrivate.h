@@ -1,0 +1,84 @@
+#pragma once
+
+// The receive box's state, shared by its two files: ReceiveBox.cpp (the
+// public interface and what it drives) and ReceiveBoxEvents.cpp (the
+// widget's events).
+
+#include "BlockPainter.h"
+#include "CellCache.h"
+#include "GlyphRunPainter.h"
+#include "ReceiveBox.h"
+#include "ReceiveBoxAccessible.h"
+#include "Transcript.h"
+#include "ViewScroller.h"
+
+#include <QColor>
+#include <QElapsedTimer>
+#include <QPoint>
+#include <QTimer>
+
+#include <algorithm>
+
+class QPainter;
+
+struct ReceiveBox::Private
+{
+    explicit Private(ReceiveBox *box);
+
+    ReceiveBox *q;
+    Transcript text;
+    ViewScroller scroller;
+    CellCache cache;
+    BlockPainter blockPainter;
+    GlyphRunPainter glyphPainter;
+    ReceiveBoxAnnouncer announcer;
+    // While a stream arrives the view is painted at most once a frame.
+    QElapsedTimer sincePaint;
+    QTimer repaint;
+    CellMetrics cell;
+    QColor textColour;
+    QColor backColour;
+
+    qsizetype anchor = 0;
+    qsizetype caret = 0;
+    qsizetype announcedAnchor = 0;
+    qsizetype announcedCaret = 0;
+
+    bool dragging = false;
+    QPoint dragPoint;
+    QTimer autoScroll;
+    int wheelRemainder = 0;
+
+    const LineIndex &lines() const { return text.lines(); }
+
+    void clear();
+
+    // After an append of the characters from `from` on.
+    void appended(qsizetype from);
+
+    // After the caret or the selection may have moved: repaint, and tell
+    // assistive technology where they are now.
+    void selectionMoved();
+
+    static constexpr int kFrameMs = 16;
+    void requestRepaint();
+
+    qsizetype selectionFrom() const { return std::min(anchor, caret); }
+    qsizetype selectionTo() const { return std::max(anchor, caret); }
+
+    void updateMetrics();
+    void updateGeometry();
+
+    void ensureVisible(qsizetype position);
+    qsizetype hitTest(const QPoint &point, bool betweenCharacters) const;
+
+    // The caret moved by a key: the selection follows it with Shift, and the
+    // view follows the caret.
+    void moveCaret(qsizetype position, bool extend);
+    // While the mouse selects past the top or bottom of the view.
+    void autoScrollStep();
+
+    RowColours colours() const;
+    void paint(QPainter &painter, const QRect &area);
+    void drawCaret(QPainter &painter, int bottomRow);
+};
