@@ -19,7 +19,6 @@
 #include <QRandomGenerator>
 
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -33,6 +32,7 @@ struct Pattern
     const char *name;
     double bound; // bytes of memory per received byte, at most
     std::function<QByteArray()> arrival;
+    bool freshEachArrival = false; // else one arrival is sent over and over
 };
 
 QByteArray repeated(const QByteArray &unit)
@@ -74,12 +74,12 @@ const std::vector<Pattern> &patterns()
          }},
         {"random bytes", 2.0,
          [] {
-             // A new arrival each time, so that no two are alike.
              QByteArray bytes(kArrival, Qt::Uninitialized);
              QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(bytes.data()),
                                                    kArrival / 4);
              return bytes;
-         }},
+         },
+         true},
     };
     return all;
 }
@@ -108,10 +108,9 @@ int runPattern(const Pattern &pattern, qsizetype mib)
     box.appendBytes(arrival, table);
     QCoreApplication::processEvents();
     const qint64 before = residentBytes();
-    const bool fresh = std::strcmp(pattern.name, "random bytes") == 0;
     const qsizetype total = mib * kMiB;
     for (qsizetype received = 0; received < total; received += kArrival) {
-        if (fresh)
+        if (pattern.freshEachArrival)
             arrival = pattern.arrival();
         box.appendBytes(arrival, table);
         box.setSelStart(box.length());

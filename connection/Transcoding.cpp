@@ -1,11 +1,9 @@
 #include "Transcoding.h"
 
+#include "ByteScan.h"
 #include "CodePage.h"
 
-#include <algorithm>
-#include <array>
 #include <bit>
-#include <cstdint>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -15,20 +13,6 @@
 namespace {
 
 constexpr char nulBytes[] = "\\x00";
-
-// Number of NUL bytes in [from, end).
-qsizetype countNuls(const unsigned char *from, const unsigned char *end)
-{
-    qsizetype nuls = 0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    for (; end - from >= 16; from += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from));
-        nuls += std::popcount(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))));
-    }
-#endif
-    return nuls + std::count(from, end, static_cast<unsigned char>(0));
-}
 
 } // namespace
 
@@ -41,7 +25,7 @@ QByteArray renderReceivedAnsi(QByteArrayView bytes)
 {
     const auto *at = reinterpret_cast<const unsigned char *>(bytes.data());
     const auto *end = at + bytes.size();
-    const qsizetype size = bytes.size() + 3 * countNuls(at, end);
+    const qsizetype size = bytes.size() + 3 * bytescan::countNuls(at, bytes.size());
     // Sixteen spare bytes past the end take the last wide stores.
     QByteArray shown(size + 16, Qt::Uninitialized);
     char *out = shown.data();

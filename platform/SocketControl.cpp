@@ -10,6 +10,9 @@
 
 namespace {
 
+// What the socket takes from the system at a time.
+constexpr qint64 kReadBuffer = qint64{1} << 20;
+
 // An IPv6 address typed in brackets, as in a URL, names that address; any
 // other text is looked up as it stands.
 QString hostToResolve(const QString &host)
@@ -41,12 +44,6 @@ void SocketControl::setRemotePort(std::int32_t port)
 {
     m_remotePort = port;
 }
-
-namespace {
-
-constexpr qint64 kReadBuffer = qint64{1} << 20;
-
-} // namespace
 
 void SocketControl::Connect()
 {

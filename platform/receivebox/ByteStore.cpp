@@ -49,6 +49,13 @@ void ByteStore::setTable(const CharTable &table)
     m_asciiKept = true;
     for (int b = 0; b < 0x80; ++b)
         m_asciiKept = m_asciiKept && m_table[ix(b)] == b;
+    m_plainLineShaping = true;
+    for (int b = 1; b < 256; ++b) {
+        const char16_t c = m_table[ix(b)];
+        const bool shapes = c == u'\t' || c == u'\n' || c == u'\r';
+        const bool itself = b == 0x09 || b == 0x0A || b == 0x0D;
+        m_plainLineShaping = m_plainLineShaping && (shapes ? c == b : !itself);
+    }
     m_byteOf.clear();
     for (int b = 1; b < 256; ++b)
         m_byteOf.emplace_back(m_table[ix(b)], static_cast<quint8>(b));

@@ -38,6 +38,9 @@ public:
     void clear();
     const CharTable &table() const { return m_table; }
     bool asciiKept() const { return m_asciiKept; }
+    // TAB, LF and CR are the bytes 9, 10 and 13, and no other byte reads as
+    // one of them: lines can then be found in the bytes themselves.
+    bool plainLineShaping() const { return m_plainLineShaping; }
     // Whether bytes read through that table give the characters this store
     // would read them as. The table can be changed while the store is empty.
     bool readsAs(const CharTable &table) const;
@@ -87,6 +90,7 @@ private:
 
     CharTable m_table{};
     bool m_asciiKept = false;
+    bool m_plainLineShaping = false;
     // Characters that have a byte of their own, sorted by character.
     std::vector<std::pair<char16_t, quint8>> m_byteOf;
 

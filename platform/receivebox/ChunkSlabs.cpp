@@ -42,7 +42,10 @@ ChunkSlabs::~ChunkSlabs()
         m_wanted.notify_one();
         m_preparer.join();
     }
-    clear();
+    for (quint8 *slab : m_slabs) {
+        markUsable(slab, kSlabBytes, true);
+        unmap(slab, kSlabBytes);
+    }
     for (quint8 *slab : m_ready)
         unmap(slab, kSlabBytes);
 }
@@ -102,17 +105,6 @@ void ChunkSlabs::prepareAhead()
         lock.lock();
         m_ready.push_back(slab);
     }
-}
-
-void ChunkSlabs::clear()
-{
-    for (quint8 *slab : m_slabs) {
-        markUsable(slab, kSlabBytes, true);
-        unmap(slab, kSlabBytes);
-    }
-    m_slabs.clear();
-    m_slabs.shrink_to_fit();
-    m_used = 0;
 }
 
 qsizetype ChunkSlabs::bytes() const

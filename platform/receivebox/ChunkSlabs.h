@@ -33,10 +33,9 @@ public:
     ~ChunkSlabs();
     Q_DISABLE_COPY_MOVE(ChunkSlabs)
 
-    // A chunk of kChunkBytes, usable until clear().
+    // A chunk of kChunkBytes, usable until the slabs are destroyed, when
+    // every slab goes back to the system.
     quint8 *take();
-    // Gives every slab back to the system.
-    void clear();
     // Chunks handed out so far, in bytes.
     qsizetype bytes() const;
 

@@ -49,21 +49,11 @@ struct TextUnits
 
 struct ByteUnits
 {
-    ByteUnits(const quint8 *b, qsizetype n, const ByteStore::CharTable &charOf, bool nul)
-        : bytes(b), size(n), table(charOf.data()), hasNul(nul)
-    {
-        // TAB, LF and CR are the bytes 9, 10 and 13, and no others.
-        for (int c = 1; c < 256; ++c) {
-            const bool itself = c == 0x09 || c == 0x0A || c == 0x0D;
-            plainShaping = plainShaping && (shapesLines(table[c]) ? table[c] == c : !itself);
-        }
-    }
-
     const quint8 *bytes;
     qsizetype size;
     const char16_t *table;
     bool hasNul;
-    bool plainShaping = true;
+    bool plainShaping;
 
     char16_t operator[](qsizetype i) const { return bytes[i] == 0 ? u'\\' : table[bytes[i]]; }
     qsizetype findLineShaping(qsizetype from) const
@@ -113,11 +103,10 @@ void LineIndex::appendText(const char16_t *text, qsizetype count)
         index(TextUnits{text, count});
 }
 
-void LineIndex::appendBytes(const quint8 *bytes, qsizetype count, const ByteStore::CharTable &table,
-                            bool hasNul)
+void LineIndex::appendBytes(const quint8 *bytes, qsizetype count, bool hasNul)
 {
     if (count > 0)
-        index(ByteUnits(bytes, count, table, hasNul));
+        index(ByteUnits{bytes, count, m_store.table().data(), hasNul, m_store.plainLineShaping()});
 }
 
 template <typename Units> void LineIndex::index(const Units &p)

@@ -60,11 +60,11 @@ public:
     Q_DISABLE_COPY_MOVE(LineIndex)
 
     void clear();
-    // Index the characters just appended to the store, given again here.
+    // Index the characters just appended to the store, given again here;
+    // bytes are read through the store's table. hasNul: whether any of the
+    // bytes is NUL (the store has counted them).
     void appendText(const char16_t *text, qsizetype count);
-    // hasNul: whether any of the bytes is NUL (the store has counted them).
-    void appendBytes(const quint8 *bytes, qsizetype count, const ByteStore::CharTable &table,
-                     bool hasNul);
+    void appendBytes(const quint8 *bytes, qsizetype count, bool hasNul);
 
     int columns() const { return m_columns; }
     // Rewraps: costs a pass over the groups, and over the lines only of

@@ -26,7 +26,6 @@ void ReceiveBox::Private::clear()
     announcer.replacing(text.length());
     text.clear(textColour.rgb());
     anchor = caret = 0;
-    announcedAnchor = announcedCaret = 0;
     scroller.placeFirstRow(0);
 }
 
@@ -40,10 +39,6 @@ void ReceiveBox::Private::appended(qsizetype from)
 void ReceiveBox::Private::selectionMoved()
 {
     requestRepaint();
-    if (anchor == announcedAnchor && caret == announcedCaret)
-        return;
-    announcedAnchor = anchor;
-    announcedCaret = caret;
     announcer.selectionMoved(anchor, caret);
 }
 

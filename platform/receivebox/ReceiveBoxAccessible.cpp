@@ -216,12 +216,13 @@ ReceiveBoxAnnouncer::ReceiveBoxAnnouncer(ReceiveBox *box) : QObject(box), m_box(
 
 void ReceiveBoxAnnouncer::replacing(qsizetype oldLength)
 {
-    if (!QAccessible::isActive())
-        return;
-    // What is pending is told first, so that the removal's offsets match
-    // what the listener was told.
-    flush();
-    if (oldLength <= 0)
+    if (QAccessible::isActive()) {
+        // What is pending is told first, so that the removal's offsets match
+        // what the listener was told.
+        flush();
+    }
+    m_toldAnchor = m_toldCaret = 0;
+    if (oldLength <= 0 || !QAccessible::isActive())
         return;
     QAccessibleTextRemoveEvent event(m_box, 0, m_box->mid(0, std::min(oldLength, kAnnouncedChars)));
     QAccessible::updateAccessibility(&event);
@@ -238,7 +239,8 @@ void ReceiveBoxAnnouncer::appended(qsizetype from)
 
 void ReceiveBoxAnnouncer::selectionMoved(qsizetype anchor, qsizetype caret)
 {
-    if (!QAccessible::isActive())
+    if (!QAccessible::isActive() ||
+        (!m_selectionPending && anchor == m_toldAnchor && caret == m_toldCaret))
         return;
     m_anchor = anchor;
     m_caret = caret;
@@ -271,6 +273,10 @@ void ReceiveBoxAnnouncer::flush()
     if (!m_selectionPending)
         return;
     m_selectionPending = false;
+    if (m_anchor == m_toldAnchor && m_caret == m_toldCaret)
+        return;
+    m_toldAnchor = m_anchor;
+    m_toldCaret = m_caret;
     if (m_anchor == m_caret) {
         QAccessibleTextCursorEvent event(m_box, accessibleOffset(m_caret));
         QAccessible::updateAccessibility(&event);

@@ -34,9 +34,12 @@ public:
     Q_DISABLE_COPY_MOVE(ReceiveBoxAnnouncer)
 
     // The whole text is about to be replaced; it holds that many characters.
+    // The caret is then taken to be at 0, told or not.
     void replacing(qsizetype oldLength);
     // Characters [from, the box's length) were appended.
     void appended(qsizetype from);
+    // The caret or the selection may have moved; told only where they differ
+    // from what was told last.
     void selectionMoved(qsizetype anchor, qsizetype caret);
 
 private:
@@ -50,4 +53,6 @@ private:
     bool m_selectionPending = false;
     qsizetype m_anchor = 0;
     qsizetype m_caret = 0;
+    qsizetype m_toldAnchor = 0;
+    qsizetype m_toldCaret = 0;
 };

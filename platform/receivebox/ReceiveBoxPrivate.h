@@ -41,8 +41,6 @@ struct ReceiveBox::Private
 
     qsizetype anchor = 0;
     qsizetype caret = 0;
-    qsizetype announcedAnchor = 0;
-    qsizetype announcedCaret = 0;
 
     bool dragging = false;
     QPoint dragPoint;

@@ -23,24 +23,30 @@ void Transcript::appendBytes(QByteArrayView bytes, const CharTable &table)
 {
     if (bytes.isEmpty())
         return;
-    if (m_chars.byteCount() == 0 && !m_chars.readsAs(table))
-        m_chars.setTable(table);
     if (!m_chars.readsAs(table)) {
-        // Another code page in mid-text: its characters are kept as text.
-        QString text;
-        text.reserve(bytes.size());
-        for (const char byte : bytes) {
-            if (byte == 0)
-                text.append(QLatin1String("\\x00"));
-            else
-                text.append(QChar(table[static_cast<unsigned char>(byte)]));
+        if (m_chars.byteCount() > 0) {
+            appendInAnotherTable(bytes, table);
+            return;
         }
-        append(text);
-        return;
+        m_chars.setTable(table);
     }
     const auto *data = reinterpret_cast<const quint8 *>(bytes.data());
     const qsizetype nuls = m_chars.appendBytes(data, bytes.size());
-    m_lines.appendBytes(data, bytes.size(), table, nuls > 0);
+    m_lines.appendBytes(data, bytes.size(), nuls > 0);
+}
+
+// Bytes of another code page in mid-text: their characters are kept as text.
+void Transcript::appendInAnotherTable(QByteArrayView bytes, const CharTable &table)
+{
+    QString text;
+    text.reserve(bytes.size());
+    for (const char byte : bytes) {
+        if (byte == 0)
+            text.append(QLatin1String("\\x00"));
+        else
+            text.append(QChar(table[static_cast<unsigned char>(byte)]));
+    }
+    append(text);
 }
 
 QString Transcript::mid(qsizetype from, qsizetype count) const

@@ -52,6 +52,8 @@ public:
     qsizetype memoryUsed() const;
 
 private:
+    void appendInAnotherTable(QByteArrayView bytes, const CharTable &table);
+
     ByteStore m_chars;
     LineIndex m_lines;
     std::vector<ColourRun> m_runs{ColourRun{}};
