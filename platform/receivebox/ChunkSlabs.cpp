@@ -88,6 +88,7 @@ quint8 *ChunkSlabs::nextSlab(bool &present)
 
 void ChunkSlabs::prepareAhead()
 {
+    yieldToOthers();
     std::unique_lock lock(m_readyLock);
     for (;;) {
         m_wanted.wait(lock, [this] { return m_stopping || m_ready.size() < kReadySlabs; });
@@ -97,7 +98,7 @@ void ChunkSlabs::prepareAhead()
         quint8 *slab = nullptr;
         try {
             slab = map(kSlabBytes);
-            populate(slab, kSlabBytes);
+            prepare(slab, kSlabBytes);
         } catch (const std::bad_alloc &) {
             // Out of memory: the taker maps its own, and finds out itself.
             return;

@@ -52,7 +52,15 @@ private:
     // The system's part.
     static quint8 *map(qsizetype size);
     static void unmap(quint8 *slab, qsizetype size);
+    // Makes a chunk usable and its pages present, for the taker.
     static void populate(quint8 *piece, qsizetype size);
+    // The same for a whole slab, on the preparing thread: without holding a
+    // lock that the taker could then wait for while this thread waits for a
+    // core.
+    static void prepare(quint8 *slab, qsizetype size);
+    // The preparing thread runs only when no other thread wants the core:
+    // the taker and whatever feeds it come first.
+    static void yieldToOthers();
 
     std::vector<quint8 *> m_slabs;
     qsizetype m_used = 0;       // chunks handed out of the last slab

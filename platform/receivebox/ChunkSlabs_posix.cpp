@@ -1,16 +1,24 @@
 #include "ChunkSlabs.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/mman.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <new>
 
+// Every change to the map of the address space (mmap, munmap) waits for the
+// threads inside a call that reads it, MADV_POPULATE_WRITE among them; page
+// faults do not. So the preparing thread, which may wait for a core at any
+// moment, makes its slabs present by writing to them, and a slab is one
+// mapping, trimmed only where huge pages want it aligned.
+
+#if defined(BRISOL_HUGE_PAGES) && defined(MADV_HUGEPAGE)
 namespace {
 
-// A slab is one huge page of the processor where the build asks for them
-// (BRISOL_HUGE_PAGES) and the kernel offers them: it then costs one page
-// fault and one TLB entry instead of 512. Aligned either way.
+// A slab is then one huge page of the processor where the kernel offers
+// them: one page fault and one TLB entry instead of 512.
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 } // namespace
@@ -32,13 +40,21 @@ quint8 *ChunkSlabs::map(qsizetype size)
     if (kHugePage - head > 0)
         munmap(start + head + bytes, kHugePage - head);
     start += head;
-#if defined(BRISOL_HUGE_PAGES) && defined(MADV_HUGEPAGE)
     // Refused where the kernel has no transparent huge pages: the slab then
     // has pages of the usual size, quietly.
     madvise(start, bytes, MADV_HUGEPAGE);
-#endif
     return start;
 }
+#else
+quint8 *ChunkSlabs::map(qsizetype size)
+{
+    void *slab = mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (slab == MAP_FAILED)
+        throw std::bad_alloc();
+    return static_cast<quint8 *>(slab);
+}
+#endif
 
 void ChunkSlabs::unmap(quint8 *slab, qsizetype size)
 {
@@ -50,5 +66,22 @@ void ChunkSlabs::populate([[maybe_unused]] quint8 *piece, [[maybe_unused]] qsize
 #if defined(MADV_POPULATE_WRITE)
     // Older kernels refuse the advice; the pages then fault in on use.
     madvise(piece, static_cast<std::size_t>(size), MADV_POPULATE_WRITE);
+#endif
+}
+
+void ChunkSlabs::prepare(quint8 *slab, qsizetype size)
+{
+    // No page is smaller than this. A fresh page reads as zero: writing a
+    // zero changes nothing but makes it present.
+    constexpr qsizetype kSmallestPage = 4096;
+    for (qsizetype at = 0; at < size; at += kSmallestPage)
+        *static_cast<volatile quint8 *>(slab + at) = 0;
+}
+
+void ChunkSlabs::yieldToOthers()
+{
+#if defined(SCHED_IDLE)
+    const sched_param none{};
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &none);
 #endif
 }

@@ -25,3 +25,13 @@ void ChunkSlabs::populate(quint8 *piece, qsizetype size)
     if (!VirtualAlloc(piece, static_cast<SIZE_T>(size), MEM_COMMIT, PAGE_READWRITE))
         throw std::bad_alloc();
 }
+
+void ChunkSlabs::prepare(quint8 *slab, qsizetype size)
+{
+    populate(slab, size);
+}
+
+void ChunkSlabs::yieldToOthers()
+{
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE);
+}
