@@ -43,7 +43,7 @@ private:
     static constexpr qsizetype kSlabChunks = 32;
     static constexpr qsizetype kSlabBytes = kSlabChunks * kChunkBytes;
     // Slabs kept ready ahead of need.
-    static constexpr std::size_t kReadySlabs = 4;
+    static constexpr std::size_t kReadySlabs = 8;
 
     // The next slab: a ready one, or one mapped now.
     quint8 *nextSlab(bool &present);

@@ -11,14 +11,15 @@
 // Every change to the map of the address space (mmap, munmap) waits for the
 // threads inside a call that reads it, MADV_POPULATE_WRITE among them; page
 // faults do not. So the preparing thread, which may wait for a core at any
-// moment, makes its slabs present by writing to them, and a slab is one
-// mapping, trimmed only where huge pages want it aligned.
+// moment, makes its slabs present by writing to them.
 
-#if defined(BRISOL_HUGE_PAGES) && defined(MADV_HUGEPAGE)
 namespace {
 
-// A slab is then one huge page of the processor where the kernel offers
-// them: one page fault and one TLB entry instead of 512.
+// A slab is one huge page of the processor where the build asks for them
+// (BRISOL_HUGE_PAGES) and the kernel offers them: it then costs one page
+// fault and one TLB entry instead of 512. Aligned either way, which also
+// keeps a new slab from being merged into the mapping of the one before,
+// whose pages may be faulting in on the other thread.
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 } // namespace
@@ -40,21 +41,13 @@ quint8 *ChunkSlabs::map(qsizetype size)
     if (kHugePage - head > 0)
         munmap(start + head + bytes, kHugePage - head);
     start += head;
+#if defined(BRISOL_HUGE_PAGES) && defined(MADV_HUGEPAGE)
     // Refused where the kernel has no transparent huge pages: the slab then
     // has pages of the usual size, quietly.
     madvise(start, bytes, MADV_HUGEPAGE);
+#endif
     return start;
 }
-#else
-quint8 *ChunkSlabs::map(qsizetype size)
-{
-    void *slab = mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (slab == MAP_FAILED)
-        throw std::bad_alloc();
-    return static_cast<quint8 *>(slab);
-}
-#endif
 
 void ChunkSlabs::unmap(quint8 *slab, qsizetype size)
 {
