@@ -1,7 +1,5 @@
 #include "Transcript.h"
 
-#include <algorithm>
-
 Transcript::Transcript(const CharTable &table) : m_chars(table), m_lines(m_chars) {}
 
 void Transcript::clear(quint32 colour)
@@ -30,15 +28,10 @@ void Transcript::appendBytes(QByteArrayView bytes, const CharTable &table)
         }
         m_chars.setTable(table);
     }
-    // A piece at a time, small enough that the line index reads from the
-    // nearest cache what the store has just copied.
-    constexpr qsizetype kPiece = 16 * 1024;
     const auto *data = reinterpret_cast<const quint8 *>(bytes.data());
-    for (qsizetype at = 0; at < bytes.size(); at += kPiece) {
-        const qsizetype count = std::min(kPiece, bytes.size() - at);
-        const qsizetype nuls = m_chars.appendBytes(data + at, count);
-        m_lines.appendBytes(data + at, count, nuls > 0);
-    }
+    const qsizetype nuls = m_chars.appendBytes(data, bytes.size());
+    m_lines.appendBytes(data, bytes.size(), nuls > 0);
+}
 }
 
 // Bytes of another code page in mid-text: their characters are kept as text.
