@@ -1,5 +1,7 @@
 #include "Transcript.h"
 
+#include <algorithm>
+
 Transcript::Transcript(const CharTable &table) : m_chars(table), m_lines(m_chars) {}
 
 void Transcript::clear(quint32 colour)
@@ -31,7 +33,6 @@ void Transcript::appendBytes(QByteArrayView bytes, const CharTable &table)
     const auto *data = reinterpret_cast<const quint8 *>(bytes.data());
     const qsizetype nuls = m_chars.appendBytes(data, bytes.size());
     m_lines.appendBytes(data, bytes.size(), nuls > 0);
-}
 }
 
 // Bytes of another code page in mid-text: their characters are kept as text.
