@@ -88,7 +88,6 @@ quint8 *ChunkSlabs::nextSlab(bool &present)
 
 void ChunkSlabs::prepareAhead()
 {
-    yieldToOthers();
     std::unique_lock lock(m_readyLock);
     for (;;) {
         m_wanted.wait(lock, [this] { return m_stopping || m_ready.size() < kReadySlabs; });

@@ -58,9 +58,6 @@ private:
     // lock that the taker could then wait for while this thread waits for a
     // core.
     static void prepare(quint8 *slab, qsizetype size);
-    // The preparing thread runs only when no other thread wants the core:
-    // the taker and whatever feeds it come first.
-    static void yieldToOthers();
 
     std::vector<quint8 *> m_slabs;
     qsizetype m_used = 0;       // chunks handed out of the last slab

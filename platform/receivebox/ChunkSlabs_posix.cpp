@@ -1,7 +1,5 @@
 #include "ChunkSlabs.h"
 
-#include <pthread.h>
-#include <sched.h>
 #include <sys/mman.h>
 
 #include <cstddef>
@@ -10,8 +8,8 @@
 
 // Every change to the map of the address space (mmap, munmap) waits for the
 // threads inside a call that reads it, MADV_POPULATE_WRITE among them; page
-// faults do not. So the preparing thread, which may wait for a core at any
-// moment, makes its slabs present by writing to them.
+// faults do not. So the preparing thread, which may be waiting for a core in
+// the middle of a slab, makes its slabs present by writing to them.
 
 namespace {
 
@@ -69,12 +67,4 @@ void ChunkSlabs::prepare(quint8 *slab, qsizetype size)
     constexpr qsizetype kSmallestPage = 4096;
     for (qsizetype at = 0; at < size; at += kSmallestPage)
         *static_cast<volatile quint8 *>(slab + at) = 0;
-}
-
-void ChunkSlabs::yieldToOthers()
-{
-#if defined(SCHED_IDLE)
-    const sched_param none{};
-    pthread_setschedparam(pthread_self(), SCHED_IDLE, &none);
-#endif
 }

@@ -30,8 +30,3 @@ void ChunkSlabs::prepare(quint8 *slab, qsizetype size)
 {
     populate(slab, size);
 }
-
-void ChunkSlabs::yieldToOthers()
-{
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE);
-}
