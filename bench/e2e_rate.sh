@@ -126,14 +126,12 @@ alive() {
 }
 # shellcheck disable=SC2317 # run by the EXIT trap
 bench_cleanup() {
-  local i pid deadline
+  local i pid
   for ((i = ${#bench_pids[@]} - 1; i >= 0; i--)); do
     pid=${bench_pids[i]}
     alive "$pid" || continue
     kill "$pid" 2>/dev/null || true
-    deadline=$((SECONDS + 5))
-    while alive "$pid" && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.05; done
-    if alive "$pid"; then kill -KILL "$pid" 2>/dev/null || true; fi
+    wait_gone "$pid" 5 || kill -KILL "$pid" 2>/dev/null || true
   done
 }
 trap 'bench_cleanup; xsession_cleanup' EXIT

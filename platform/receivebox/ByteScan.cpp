@@ -18,11 +18,6 @@ __m128i load(const void *at)
 }
 #endif
 
-bool shapesLine(unsigned c)
-{
-    return c == 0x0A || c == 0x0D || c == 0x09;
-}
-
 } // namespace
 
 qsizetype findLineShaping(const char16_t *text, qsizetype from, qsizetype count)

@@ -21,6 +21,12 @@ template <typename T> constexpr std::size_t ix(T i)
     return static_cast<std::size_t>(i);
 }
 
+// CR, LF and TAB are the characters (or bytes) that shape lines.
+template <typename Unit> constexpr bool shapesLine(Unit c)
+{
+    return c == 0x0A || c == 0x0D || c == 0x09;
+}
+
 // Index of the first CR, LF or TAB in [from, count), or count. Called once
 // a line, so it lives here, inline, where the line index's loop can keep its
 // constants in registers.
@@ -40,8 +46,7 @@ inline qsizetype findLineShaping(const quint8 *bytes, qsizetype from, qsizetype 
     }
 #endif
     for (; i < count; ++i) {
-        const quint8 c = bytes[i];
-        if (c == 0x0A || c == 0x0D || c == 0x09)
+        if (shapesLine(bytes[i]))
             return i;
     }
     return count;

@@ -52,9 +52,8 @@ void ByteStore::setTable(const CharTable &table)
     m_plainLineShaping = true;
     for (int b = 1; b < 256; ++b) {
         const char16_t c = m_table[ix(b)];
-        const bool shapes = c == u'\t' || c == u'\n' || c == u'\r';
-        const bool itself = b == 0x09 || b == 0x0A || b == 0x0D;
-        m_plainLineShaping = m_plainLineShaping && (shapes ? c == b : !itself);
+        m_plainLineShaping =
+            m_plainLineShaping && (bytescan::shapesLine(c) ? c == b : !bytescan::shapesLine(b));
     }
     m_byteOf.clear();
     for (int b = 1; b < 256; ++b)

@@ -100,6 +100,8 @@ void ChunkSlabs::prepareAhead()
             prepare(slab, kSlabBytes);
         } catch (const std::bad_alloc &) {
             // Out of memory: the taker maps its own, and finds out itself.
+            if (slab)
+                unmap(slab, kSlabBytes);
             return;
         }
         lock.lock();

@@ -22,11 +22,6 @@ constexpr qsizetype kCheckpointChars = qsizetype{1} << kCheckpointBits;
 constexpr quint64 kRunHead = 6;
 constexpr quint8 kMaxRun = 255;
 
-bool shapesLines(char16_t c)
-{
-    return c == u'\n' || c == u'\r' || c == u'\t';
-}
-
 quint32 saturated(qsizetype value)
 {
     return value > qsizetype{0xFFFFFFFF} ? 0xFFFFFFFFu : static_cast<quint32>(value);
@@ -61,7 +56,7 @@ struct ByteUnits
         if (plainShaping)
             return bytescan::findLineShaping(bytes, from, size);
         for (qsizetype i = from; i < size; ++i) {
-            if (bytes[i] != 0 && shapesLines(table[bytes[i]]))
+            if (bytes[i] != 0 && bytescan::shapesLine(table[bytes[i]]))
                 return i;
         }
         return size;
