@@ -11,6 +11,10 @@
 # screen reader does (bench/e2e_rate_listener.py), on a private
 # accessibility bus; the listener's events and characters are reported,
 # and the rate at which it had been told of the end of the text.
+# Once per repeat, the rate at which one thread of this system makes N MiB
+# of fresh memory present (build/bench/bench_fresh_memory): the binary keeps
+# every byte it receives and pays that too, nc pays none of it, so beside the
+# ratios it tells how far the binary can get on this machine.
 #
 #   bench/e2e_rate.sh [--mib N] [--repeat R] [--accessibility auto|yes|no]
 #   bench/e2e_rate.sh --actions [--mib N]
@@ -34,6 +38,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BRISOL_BUILD_DIR:-$top/build}
 binary=$build/app/brisol
 sender=$build/bench/bench_sender
+fresh_memory=$build/bench/bench_fresh_memory
 listener_script=$top/bench/e2e_rate_listener.py
 launcher=/usr/libexec/at-spi-bus-launcher
 
@@ -77,6 +82,7 @@ progress() {
 
 [ -x "$binary" ] || die "$binary is missing: build it first (scripts/build)"
 [ -x "$sender" ] || die "$sender is missing: build it first (scripts/build)"
+[ -x "$fresh_memory" ] || die "$fresh_memory is missing: build it first (scripts/build)"
 for tool in nc xdotool wmctrl; do
   command -v "$tool" >/dev/null 2>&1 || die "$tool is missing: scripts/setup installs it"
 done
@@ -398,6 +404,14 @@ record() {
   echo "$1 $2" >>"$results"
 }
 
+measure_fresh_memory() {
+  local out rate
+  out=$("$fresh_memory" --mib "$mib") || die "bench_fresh_memory: $out"
+  rate=$(awk '{print $2}' <<<"$out")
+  record fresh_memory_mib_s "$rate"
+  progress "  fresh memory: $rate MiB/s on one thread"
+}
+
 measure_nc() {
   local shape=$1
   start_sender "$shape" -- nc -N 127.0.0.1 '{port}'
@@ -545,6 +559,7 @@ shapes=(lines flat)
 progress "$mib MiB per run, $repeat repeats, accessibility listener: $accessibility; $(uptime | sed 's/.*load/load/')"
 for ((run = 1; run <= repeat; run++)); do
   progress "run $run of $repeat"
+  measure_fresh_memory
   for shape in "${shapes[@]}"; do
     measure_nc "$shape"
     measure_binary "$shape" no
@@ -574,8 +589,10 @@ for shape in "${shapes[@]}"; do
     figure "a11y_${shape}_chars" "$(median "a11y_${shape}_chars")" characters
   fi
 done
+figure fresh_memory_mib_s "$(median fresh_memory_mib_s)" MiB/s
 for shape in "${shapes[@]}"; do
   nc_rate=$(median "nc_${shape}_mib_s")
+  figure "fresh_memory_vs_nc_${shape}" "$(ratio "$(median fresh_memory_mib_s)" "$nc_rate")" x
   figure "${shape}_vs_nc" "$(ratio "$(median "brisol_${shape}_mib_s")" "$nc_rate")" x
   if [ "$accessibility" = yes ]; then
     figure "a11y_${shape}_vs_nc" "$(ratio "$(median "brisol_a11y_${shape}_mib_s")" "$nc_rate")" x
