@@ -17,6 +17,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <new>
+
 namespace status {
 QString ready()
 {
@@ -50,6 +52,10 @@ QString closedByPeer()
 QString proxyRefused()
 {
     return QStringLiteral("El proxy no pudo realizar la conexión");
+}
+QString outOfMemory()
+{
+    return QStringLiteral("Sin memoria para lo recibido: conexión cerrada");
 }
 } // namespace status
 
@@ -197,16 +203,24 @@ void Connection::sendTunnelRequest()
 
 void Connection::tcpClient_DataArrival(std::int32_t bytesTotal)
 {
-    QByteArray data = m_controls.tcpClient->GetData();
-    data.truncate(qMax<std::int32_t>(bytesTotal, 0));
-    // Appending gives the same text as rewriting the whole transcript with
-    // the chunk at its end, at the cost of the chunk alone. The box keeps the
-    // bytes as they came and reads them through the code page's table, a NUL
-    // as "\x00": no text is built here.
-    m_controls.txtRcv->appendBytes(data, platform::codepage::ansiTable());
-    m_controls.txtRcv->setSelStart(m_controls.txtRcv->length());
-    if (usando_proxy && !tunel_listo)
-        testProxyReply(renderReceived(data));
+    try {
+        QByteArray data = m_controls.tcpClient->GetData();
+        data.truncate(qMax<std::int32_t>(bytesTotal, 0));
+        // Appending gives the same text as rewriting the whole transcript
+        // with the chunk at its end, at the cost of the chunk alone. The box
+        // keeps the bytes as they came and reads them through the code page's
+        // table, a NUL as "\x00": no text is built here.
+        m_controls.txtRcv->appendBytes(data, platform::codepage::ansiTable());
+        m_controls.txtRcv->setSelStart(m_controls.txtRcv->length());
+        if (usando_proxy && !tunel_listo)
+            testProxyReply(renderReceived(data));
+    } catch (const std::bad_alloc &) {
+        // The transcript grows for as long as the connection lasts, until
+        // memory runs out. What arrived before stays readable; what cannot
+        // be shown is not taken in silence: the connection ends, and says
+        // why.
+        returnToIdle(status::outOfMemory());
+    }
 }
 
 void Connection::testProxyReply(QStringView arrived)

@@ -64,6 +64,8 @@ QString connected();
 QString disconnected();
 QString closedByPeer();
 QString proxyRefused();
+// No memory left for what arrives: the connection is closed.
+QString outOfMemory();
 } // namespace status
 
 // Text colour of both boxes, light grey on their dark back colour: from the

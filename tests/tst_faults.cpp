@@ -1,6 +1,7 @@
 // Faults from the network and from hurried users: resets, proxies that
-// misbehave, "Desconectar" at every moment, and many connections in a row.
-// The window must never lose a received byte, mix two connections, or leak.
+// misbehave, "Desconectar" at every moment, many connections in a row, and a
+// peer that sends more than memory holds. The window must never lose a
+// received byte, mix two connections, or leak.
 
 #include "NetworkFixtures.h"
 #include "WindowTestSupport.h"
@@ -18,8 +19,14 @@
 #include <QLabel>
 #include <QTest>
 
+#include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -81,6 +88,109 @@ private:
     bool m_closeAfter;
 };
 
+// A peer that sends the same 64-byte line, over and over, until the
+// connection fails: plain sockets on a thread of its own, with one buffer
+// made up front, so that it allocates nothing while the window receives.
+class EndlessSender final
+{
+public:
+    static constexpr int kPeriod = 64;
+
+    EndlessSender()
+    {
+        for (std::size_t i = 0; i < m_buffer.size(); ++i)
+            m_buffer[i] = i % kPeriod >= kPeriod - 2 ? "\r\n"[i % kPeriod - (kPeriod - 2)]
+                                                     : static_cast<char>('!' + i % kPeriod);
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+            ::listen(m_listener, 1) != 0 ||
+            ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return;
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] {
+            const int peer = ::accept(m_listener, nullptr, nullptr);
+            if (peer < 0)
+                return;
+            for (;;) {
+                const ssize_t sent = ::send(peer, m_buffer.data(), m_buffer.size(), MSG_NOSIGNAL);
+                if (sent <= 0)
+                    break;
+                m_sent += sent;
+            }
+            ::close(peer);
+        });
+    }
+    ~EndlessSender()
+    {
+        ::shutdown(m_listener, SHUT_RDWR);
+        if (m_thread.joinable())
+            m_thread.join();
+        ::close(m_listener);
+    }
+    Q_DISABLE_COPY_MOVE(EndlessSender)
+
+    QString portText() const { return QString::number(m_port); }
+    // The text of the stream from a character on, for a number of them.
+    static QString text(qsizetype from, qsizetype count)
+    {
+        QString text;
+        for (qsizetype i = from; i < from + count; ++i) {
+            const auto at = static_cast<int>(i % kPeriod);
+            text += at >= kPeriod - 2 ? QChar(u"\r\n"[at - (kPeriod - 2)])
+                                      : QChar(static_cast<char16_t>('!' + at));
+        }
+        return text;
+    }
+
+private:
+    std::array<char, 1 << 20> m_buffer{};
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::atomic<qint64> m_sent{0};
+    std::thread m_thread;
+};
+
+// The process's address space capped from now until the end of the scope.
+class AddressSpaceCap final
+{
+public:
+    explicit AddressSpaceCap(rlim_t limit)
+    {
+        ::getrlimit(RLIMIT_AS, &m_before);
+        rlimit capped = m_before;
+        capped.rlim_cur = limit;
+        m_set = ::setrlimit(RLIMIT_AS, &capped) == 0;
+    }
+    ~AddressSpaceCap() { lift(); }
+    Q_DISABLE_COPY_MOVE(AddressSpaceCap)
+
+    bool isSet() const { return m_set; }
+    void lift()
+    {
+        if (m_set)
+            ::setrlimit(RLIMIT_AS, &m_before);
+        m_set = false;
+    }
+
+private:
+    rlimit m_before{};
+    bool m_set = false;
+};
+
+// Address space in use now.
+rlim_t addressSpace()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    return static_cast<rlim_t>(statm.readAll().split(' ').value(0).toULongLong()) *
+           static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+}
+
 } // namespace
 
 class TestFaults : public QObject
@@ -98,6 +208,7 @@ private Q_SLOTS:
     void disconnectAtEveryMoment_data();
     void disconnectAtEveryMoment();
     void manyConnectionsInARow();
+    void peerSendsMoreThanMemoryHolds();
 
 private:
     void start(const QString &host, const QString &port);
@@ -295,6 +406,39 @@ void TestFaults::manyConnectionsInARow()
 #else
     QVERIFY(residentKiB() - rssBefore < 2 * 1024);
 #endif
+}
+
+// Memory runs out while a peer floods the window: the connection ends with
+// a status that says why, what was shown before stays as it was, and the
+// window goes on working.
+void TestFaults::peerSendsMoreThanMemoryHolds()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer's allocator aborts when the address space runs out");
+#endif
+    tcp_client &w = *m_window;
+    {
+        EndlessSender sender;
+        start(QStringLiteral("127.0.0.1"), sender.portText());
+        QTRY_VERIFY_WITH_TIMEOUT(w.txtRcv->length() > 16 * 1024 * 1024, 20000);
+        AddressSpaceCap cap(addressSpace() + 256 * 1024 * 1024);
+        QVERIFY(cap.isSet());
+        QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::outOfMemory(), 60000);
+        cap.lift();
+    }
+    QVERIFY(w.cmdConnect->isEnabled());
+    QVERIFY(!w.cmdDisconnect->isEnabled());
+    QCOMPARE(w.tcpClient->State(), int(SocketControl::StateClosed));
+    // Whole arrivals only: the text runs on to its last character as sent.
+    const qsizetype length = w.txtRcv->length();
+    QVERIFY(length > 16 * 1024 * 1024);
+    QCOMPARE(w.txtRcv->mid(0, 200), EndlessSender::text(0, 200));
+    QCOMPARE(w.txtRcv->mid(length - 200, 200), EndlessSender::text(length - 200, 200));
+
+    GreetingServer next(QByteArray("again"), false);
+    start(QStringLiteral("127.0.0.1"), next.portText());
+    QTRY_COMPARE_WITH_TIMEOUT(w.txtRcv->Text(), QStringLiteral("again"), 10000);
+    QCOMPARE(w.Estado->text(), status::connected());
 }
 
 QTEST_MAIN(TestFaults)

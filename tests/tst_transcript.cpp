@@ -1,6 +1,7 @@
 // The transcript apart from any widget: the store keeps the bytes and gives
 // the characters the table gives for them (a NUL as "\x00"); its line index
-// agrees with the same text put as characters, however the bytes are split.
+// agrees with the same text put as characters, however the bytes are split;
+// and an append that runs out of memory leaves no trace.
 
 #include "ByteStreams.h"
 #include "Transcript.h"
@@ -9,8 +10,52 @@
 #include <QTest>
 
 #include <array>
+#include <cstdlib>
+#include <new>
 
 Q_DECLARE_METATYPE(CharTable)
+
+namespace {
+
+// Allocations fail on demand, on this thread only: the n-th from the moment
+// t_failingAllocation is set to n (counted from 1) throws std::bad_alloc.
+thread_local int t_failingAllocation = 0;
+
+void *allocate(std::size_t size)
+{
+    if (t_failingAllocation > 0 && --t_failingAllocation == 0)
+        throw std::bad_alloc();
+    if (void *memory = std::malloc(size > 0 ? size : 1))
+        return memory;
+    throw std::bad_alloc();
+}
+
+} // namespace
+
+void *operator new(std::size_t size)
+{
+    return allocate(size);
+}
+void *operator new[](std::size_t size)
+{
+    return allocate(size);
+}
+void operator delete(void *memory) noexcept
+{
+    std::free(memory);
+}
+void operator delete[](void *memory) noexcept
+{
+    std::free(memory);
+}
+void operator delete(void *memory, std::size_t) noexcept
+{
+    std::free(memory);
+}
+void operator delete[](void *memory, std::size_t) noexcept
+{
+    std::free(memory);
+}
 
 namespace {
 
@@ -88,6 +133,8 @@ private Q_SLOTS:
     void charactersAtEveryPosition();
     void memoryPerByte_data();
     void memoryPerByte();
+    void failedAppendLeavesNoTrace_data();
+    void failedAppendLeavesNoTrace();
 };
 
 void TestTranscript::bytesEqualText_data()
@@ -247,6 +294,82 @@ void TestTranscript::memoryPerByte()
     const double used = double(transcript.memoryUsed()) / double(received);
     if (used > bytesPerByte)
         QFAIL(qPrintable(QStringLiteral("%1 bytes a byte").arg(used)));
+}
+
+void TestTranscript::failedAppendLeavesNoTrace_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QList<qsizetype>>("pieces");
+    QTest::addColumn<bool>("asText");
+
+    QByteArray tabLines;
+    for (int n = 0; n < 40; ++n)
+        tabLines += QByteArray("x\t").repeated(n % 3 == 0 ? 700 : 5) + "\r\n";
+    QTest::newRow("runs of lines alike, broken now and then")
+        << (QByteArray("ab\r\n").repeated(300) + "abc\r\n").repeated(4) << QList<qsizetype>{97}
+        << false;
+    QTest::newRow("CR ending a piece, its LF in the next")
+        << QByteArray("abcdefg\r\n").repeated(400) << QList<qsizetype>{8, 9, 10} << false;
+    QTest::newRow("lines with TABs, some of them long")
+        << tabLines << QList<qsizetype>{1500, 777} << false;
+    QTest::newRow("a first NUL, late, across chunks")
+        << linesWithHighBytes(150000, 9) + QByteArray("\0\0x", 3) + linesWithHighBytes(20000, 0)
+        << QList<qsizetype>{65536, 3000} << false;
+    QTest::newRow("more than a slab")
+        << linesWithHighBytes(5 << 20, 0) << QList<qsizetype>{1 << 20} << false;
+    QTest::newRow("text with characters that are no byte's")
+        << QByteArray("a\tb\r\n\x81\r").repeated(500) << QList<qsizetype>{33} << true;
+}
+
+// Every allocation an append makes fails in turn: each time, the transcript
+// reads as it did before the append, and once the append goes through, as
+// one that never failed.
+void TestTranscript::failedAppendLeavesNoTrace()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QList<qsizetype>, pieces);
+    QFETCH(bool, asText);
+    const CharTable table = ansi();
+    Transcript reference(table);
+    Transcript failing(table);
+    reference.setColumns(7);
+    failing.setColumns(7);
+    // As text, 0x81 is a character that no byte stands for, kept aside: a
+    // different one at each try, so that one kept by a failed try would show.
+    const auto append = [&](Transcript &transcript, const QByteArray &piece, int attempt) {
+        if (asText)
+            transcript.append(
+                translated(piece, table)
+                    .replace(QChar(0x81), QChar(static_cast<char16_t>(0x4E00 + attempt))));
+        else
+            transcript.appendBytes(piece, table);
+    };
+    int failures = 0;
+    for (const QByteArray &piece : split(bytes, pieces)) {
+        int attempt = 1;
+        for (;; ++attempt) {
+            bool failed = false;
+            t_failingAllocation = attempt;
+            try {
+                append(failing, piece, attempt);
+            } catch (const std::bad_alloc &) {
+                failed = true;
+            }
+            t_failingAllocation = 0;
+            if (!failed)
+                break;
+            ++failures;
+            compareLines(reference, failing);
+            if (QTest::currentTestFailed())
+                QFAIL(qPrintable(QStringLiteral("allocation %1 of the append of %2 bytes at %3")
+                                     .arg(attempt)
+                                     .arg(piece.size())
+                                     .arg(reference.length())));
+        }
+        append(reference, piece, attempt);
+    }
+    compareLines(reference, failing);
+    QVERIFY(failures > 0);
 }
 
 QTEST_GUILESS_MAIN(TestTranscript)

@@ -70,8 +70,16 @@ qsizetype ByteStore::appendBytes(const quint8 *bytes, qsizetype count)
         // A piece never crosses a block, so it never crosses a chunk either.
         const qsizetype inBlock = m_bytes & (kBlockBytes - 1);
         const qsizetype take = std::min(count, kBlockBytes - inBlock);
-        if (inBlock == 0 && (m_bytes & (ChunkSlabs::kChunkBytes - 1)) == 0)
-            m_chunks.push_back(m_slabs->take());
+        if ((m_bytes >> ChunkSlabs::kChunkBits) == static_cast<qsizetype>(m_chunks.size())) {
+            // The place first, so that a chunk taken is never dropped.
+            m_chunks.push_back(nullptr);
+            try {
+                m_chunks.back() = m_slabs->take();
+            } catch (...) {
+                m_chunks.pop_back();
+                throw;
+            }
+        }
         const qsizetype nuls = bytescan::copyCountingNuls(
             bytes, take, m_chunks.back() + (m_bytes & (ChunkSlabs::kChunkBytes - 1)));
         if (nuls > 0 && !m_hasNul) {
@@ -108,6 +116,20 @@ void ByteStore::appendText(const char16_t *text, qsizetype count)
         }
     }
     appendBytes(bytes.data(), count);
+}
+
+ByteStore::Mark ByteStore::mark() const
+{
+    return Mark{m_bytes, m_chars, m_blockStarts.size(), m_standIns.size(), m_hasNul};
+}
+
+void ByteStore::rollBack(const Mark &mark)
+{
+    m_bytes = mark.bytes;
+    m_chars = mark.chars;
+    m_blockStarts.resize(mark.blockStarts);
+    m_standIns.resize(mark.standIns);
+    m_hasNul = mark.hasNul;
 }
 
 ByteStore::Place ByteStore::locate(qsizetype position) const

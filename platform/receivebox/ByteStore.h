@@ -52,6 +52,22 @@ public:
     // Characters, each kept as the table's byte for it where it has one.
     void appendText(const char16_t *text, qsizetype count);
 
+    // The text at a moment, to go back to when memory runs out in the middle
+    // of an append (std::bad_alloc): appends only add, so the counts are all
+    // it takes.
+    struct Mark
+    {
+        qsizetype bytes = 0;
+        qsizetype chars = 0;
+        std::size_t blockStarts = 0;
+        std::size_t standIns = 0;
+        bool hasNul = false;
+    };
+    Mark mark() const;
+    // Forgets what was appended since the mark. Chunks taken since stay for
+    // the next append.
+    void rollBack(const Mark &mark);
+
     char16_t at(qsizetype position) const;
     // Characters [from, from + count) into out; the range must lie in the text.
     void copy(qsizetype from, qsizetype count, char16_t *out) const;

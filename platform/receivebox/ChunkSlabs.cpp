@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <new>
+#include <system_error>
 
 namespace {
 
@@ -53,9 +54,15 @@ ChunkSlabs::~ChunkSlabs()
 quint8 *ChunkSlabs::take()
 {
     if (m_slabs.empty() || m_used == kSlabChunks) {
-        quint8 *slab = nextSlab(m_lastPresent);
-        markUsable(slab, kSlabBytes, false);
-        m_slabs.push_back(slab);
+        // The place first, so that a slab mapped is never dropped.
+        m_slabs.push_back(nullptr);
+        try {
+            m_slabs.back() = nextSlab(m_lastPresent);
+        } catch (...) {
+            m_slabs.pop_back();
+            throw;
+        }
+        markUsable(m_slabs.back(), kSlabBytes, false);
         m_used = 0;
     }
     quint8 *chunk = m_slabs.back() + kChunkBytes * m_used++;
@@ -68,9 +75,16 @@ quint8 *ChunkSlabs::take()
 quint8 *ChunkSlabs::nextSlab(bool &present)
 {
     // A single slab is all a short transcript takes: the thread starts with
-    // the second.
-    if (!m_slabs.empty() && !m_preparer.joinable())
-        m_preparer = std::thread(&ChunkSlabs::prepareAhead, this);
+    // the second, whose place in m_slabs is already taken.
+    if (m_slabs.size() > 1 && !m_preparer.joinable() && !m_noPreparer) {
+        try {
+            m_preparer = std::thread(&ChunkSlabs::prepareAhead, this);
+        } catch (const std::system_error &) {
+            // No thread to be had: the taker maps its own slabs, as when
+            // the thread stops for want of memory.
+            m_noPreparer = true;
+        }
+    }
     {
         const std::lock_guard lock(m_readyLock);
         if (!m_ready.empty()) {
@@ -98,14 +112,14 @@ void ChunkSlabs::prepareAhead()
         try {
             slab = map(kSlabBytes);
             prepare(slab, kSlabBytes);
+            lock.lock();
+            m_ready.push_back(slab);
         } catch (const std::bad_alloc &) {
             // Out of memory: the taker maps its own, and finds out itself.
             if (slab)
                 unmap(slab, kSlabBytes);
             return;
         }
-        lock.lock();
-        m_ready.push_back(slab);
     }
 }
 

@@ -67,5 +67,6 @@ private:
     std::condition_variable m_wanted;
     std::deque<quint8 *> m_ready; // mapped and present, not handed out
     bool m_stopping = false;
-    std::thread m_preparer; // started with the second slab
+    std::thread m_preparer;    // started with the second slab
+    bool m_noPreparer = false; // the system refused a thread for it
 };

@@ -198,8 +198,13 @@ void LineIndex::closeLine(int terminator, bool mayJoinRun)
     Group &group = m_groups.back();
     group.maxColumns = std::max(group.maxColumns, saturated(m_openColumns));
     m_closedRows += rowsOf(m_openColumns);
-    if (m_openHasTab && m_openCheckpoints.size() > 1)
-        m_tabLines.push_back(TabLine{m_closedLines, std::move(m_openCheckpoints)});
+    if (m_openHasTab && m_openCheckpoints.size() > 1) {
+        // The place first: were it moved into a TabLine that failed to find
+        // room, the checkpoints would be gone.
+        m_tabLines.emplace_back();
+        m_tabLines.back().line = m_closedLines;
+        m_tabLines.back().checkpoints = std::move(m_openCheckpoints);
+    }
     ++m_closedLines;
     m_openStart += m_openLength + terminator;
     m_openLength = 0;
@@ -219,6 +224,68 @@ void LineIndex::joinCrLf()
     const quint64 head = m_records.read(at);
     m_lastHead = (head & 1) != 0 ? 0 : head;
     ++m_openStart;
+}
+
+LineIndex::Mark LineIndex::mark() const
+{
+    Mark mark;
+    mark.closedLines = m_closedLines;
+    mark.closedRows = m_closedRows;
+    mark.pendingCr = m_pendingCr;
+    mark.lastRecord = m_lastRecord;
+    mark.lastHead = m_lastHead;
+    mark.sameCount = m_sameCount;
+    mark.repeatAt = m_repeatAt;
+    mark.openStart = m_openStart;
+    mark.openLength = m_openLength;
+    mark.openColumns = m_openColumns;
+    mark.openHasTab = m_openHasTab;
+    mark.openCheckpoints = m_openCheckpoints.size();
+    mark.records = m_records.size();
+    if (m_lastRecord < m_records.size())
+        mark.lastRecordByte = m_records.byteAt(m_lastRecord);
+    if (m_repeatAt >= 0)
+        mark.repeatByte = m_records.byteAt(m_repeatAt);
+    mark.groups = m_groups.size();
+    if (!m_groups.empty())
+        mark.lastGroup = m_groups.back();
+    mark.tabLines = m_tabLines.size();
+    return mark;
+}
+
+void LineIndex::rollBack(const Mark &mark)
+{
+    if (m_closedLines != mark.closedLines && m_tabLines.size() > mark.tabLines) {
+        // The line open at the mark has closed since. Its checkpoints are in
+        // the first TAB line after the mark if it took them; if not, it had
+        // one at most, the column 0 that every TAB line starts with, and any
+        // TAB line since has room for it.
+        m_openCheckpoints = std::move(m_tabLines[mark.tabLines].checkpoints);
+    }
+    // Checkpoints are only added while a line is open, and a line that gave
+    // none away kept the room for the ones it had.
+    m_openCheckpoints.resize(mark.openCheckpoints);
+    m_tabLines.erase(m_tabLines.begin() + static_cast<std::ptrdiff_t>(mark.tabLines),
+                     m_tabLines.end());
+    m_groups.erase(m_groups.begin() + static_cast<std::ptrdiff_t>(mark.groups), m_groups.end());
+    if (!m_groups.empty())
+        m_groups.back() = mark.lastGroup;
+    m_records.truncate(mark.records);
+    if (mark.lastRecord < mark.records)
+        m_records.setByte(mark.lastRecord, mark.lastRecordByte);
+    if (mark.repeatAt >= 0)
+        m_records.setByte(mark.repeatAt, mark.repeatByte);
+    m_closedLines = mark.closedLines;
+    m_closedRows = mark.closedRows;
+    m_pendingCr = mark.pendingCr;
+    m_lastRecord = mark.lastRecord;
+    m_lastHead = mark.lastHead;
+    m_sameCount = mark.sameCount;
+    m_repeatAt = mark.repeatAt;
+    m_openStart = mark.openStart;
+    m_openLength = mark.openLength;
+    m_openColumns = mark.openColumns;
+    m_openHasTab = mark.openHasTab;
 }
 
 LineIndex::Line LineIndex::openLine() const

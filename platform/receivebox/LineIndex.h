@@ -103,6 +103,38 @@ private:
         quint8 skip = 0;          // lines of that record before its first line
     };
 
+public:
+    // The index at a moment, to go back to when memory runs out in the middle
+    // of an append (std::bad_alloc). Indexing only adds records, groups and
+    // TAB lines, and changes in place no more than the last group, the count
+    // of the run being extended and the line end of the last record: those
+    // are kept here, the rest are counts.
+    struct Mark
+    {
+        qsizetype closedLines = 0;
+        qsizetype closedRows = 0;
+        bool pendingCr = false;
+        qsizetype lastRecord = 0;
+        quint64 lastHead = 0;
+        qsizetype sameCount = 0;
+        qsizetype repeatAt = -1;
+        qsizetype openStart = 0;
+        qsizetype openLength = 0;
+        qsizetype openColumns = 0;
+        bool openHasTab = false;
+        std::size_t openCheckpoints = 0;
+        qsizetype records = 0;
+        quint8 lastRecordByte = 0;
+        quint8 repeatByte = 0;
+        std::size_t groups = 0;
+        Group lastGroup;
+        std::size_t tabLines = 0;
+    };
+    Mark mark() const;
+    // Forgets what was indexed since the mark; allocates nothing.
+    void rollBack(const Mark &mark);
+
+private:
     struct TabLine
     {
         qsizetype line = 0;

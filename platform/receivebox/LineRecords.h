@@ -21,6 +21,8 @@ public:
         m_size = 0;
     }
 
+    // Forgets the bytes from size on; their pages stay for what comes next.
+    void truncate(qsizetype size) { m_size = size; }
     void push(quint64 value)
     {
         // A record (ten bytes at most) that fits the current page is written

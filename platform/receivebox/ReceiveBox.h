@@ -58,7 +58,8 @@ public:
     void append(QStringView text);
     // The same for received bytes: each byte is the character the table gives
     // for it, a NUL the four characters "\x00". The bytes are kept as they
-    // are, one byte of memory each.
+    // are, one byte of memory each. When there is no memory for a piece
+    // (std::bad_alloc), neither appends anything.
     void appendBytes(QByteArrayView bytes, const std::array<char16_t, 256> &charOf);
     // Number of characters of Text().
     qsizetype length() const;

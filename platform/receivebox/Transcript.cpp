@@ -15,8 +15,10 @@ void Transcript::append(QStringView text)
 {
     if (text.isEmpty())
         return;
-    m_chars.appendText(text.utf16(), text.size());
-    m_lines.appendText(text.utf16(), text.size());
+    wholly([&] {
+        m_chars.appendText(text.utf16(), text.size());
+        m_lines.appendText(text.utf16(), text.size());
+    });
 }
 
 void Transcript::appendBytes(QByteArrayView bytes, const CharTable &table)
@@ -31,8 +33,23 @@ void Transcript::appendBytes(QByteArrayView bytes, const CharTable &table)
         m_chars.setTable(table);
     }
     const auto *data = reinterpret_cast<const quint8 *>(bytes.data());
-    const qsizetype nuls = m_chars.appendBytes(data, bytes.size());
-    m_lines.appendBytes(data, bytes.size(), nuls > 0);
+    wholly([&] {
+        const qsizetype nuls = m_chars.appendBytes(data, bytes.size());
+        m_lines.appendBytes(data, bytes.size(), nuls > 0);
+    });
+}
+
+template <typename Append> void Transcript::wholly(const Append &append)
+{
+    const ByteStore::Mark chars = m_chars.mark();
+    const LineIndex::Mark lines = m_lines.mark();
+    try {
+        append();
+    } catch (...) {
+        m_lines.rollBack(lines);
+        m_chars.rollBack(chars);
+        throw;
+    }
 }
 
 // Bytes of another code page in mid-text: their characters are kept as text.

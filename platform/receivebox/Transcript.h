@@ -35,6 +35,8 @@ public:
 
     // Empties the text; what is appended next has that colour.
     void clear(quint32 colour);
+    // An append takes the whole piece, or, when memory runs out
+    // (std::bad_alloc), leaves the text as it was and throws.
     void append(QStringView text);
     // Each byte as the table's character for it, a NUL as "\x00".
     void appendBytes(QByteArrayView bytes, const CharTable &table);
@@ -52,6 +54,7 @@ public:
     qsizetype memoryUsed() const;
 
 private:
+    template <typename Append> void wholly(const Append &append);
     void appendInAnotherTable(QByteArrayView bytes, const CharTable &table);
 
     ByteStore m_chars;
