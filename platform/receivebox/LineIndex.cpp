@@ -248,7 +248,7 @@ LineIndex::Mark LineIndex::mark() const
         mark.repeatByte = m_records.byteAt(m_repeatAt);
     mark.groups = m_groups.size();
     if (!m_groups.empty())
-        mark.lastGroup = m_groups.back();
+        mark.lastGroupMaxColumns = m_groups.back().maxColumns;
     mark.tabLines = m_tabLines.size();
     return mark;
 }
@@ -269,7 +269,7 @@ void LineIndex::rollBack(const Mark &mark)
                      m_tabLines.end());
     m_groups.erase(m_groups.begin() + static_cast<std::ptrdiff_t>(mark.groups), m_groups.end());
     if (!m_groups.empty())
-        m_groups.back() = mark.lastGroup;
+        m_groups.back().maxColumns = mark.lastGroupMaxColumns;
     m_records.truncate(mark.records);
     if (mark.lastRecord < mark.records)
         m_records.setByte(mark.lastRecord, mark.lastRecordByte);

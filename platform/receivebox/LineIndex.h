@@ -93,22 +93,11 @@ public:
 
     qsizetype memoryUsed() const;
 
-private:
-    struct Group
-    {
-        qsizetype start = 0;      // position of its first line
-        qsizetype record = 0;     // record of its first line
-        qsizetype rowsBefore = 0; // rows of every line before it, at the current width
-        quint32 maxColumns = 0;   // widest line, saturated
-        quint8 skip = 0;          // lines of that record before its first line
-    };
-
-public:
     // The index at a moment, to go back to when memory runs out in the middle
     // of an append (std::bad_alloc). Indexing only adds records, groups and
-    // TAB lines, and changes in place no more than the last group, the count
-    // of the run being extended and the line end of the last record: those
-    // are kept here, the rest are counts.
+    // TAB lines, and changes in place no more than the widest line of the
+    // last group, the count of the run being extended and the line end of
+    // the last record: those are kept here, the rest are counts.
     struct Mark
     {
         qsizetype closedLines = 0;
@@ -127,7 +116,7 @@ public:
         quint8 lastRecordByte = 0;
         quint8 repeatByte = 0;
         std::size_t groups = 0;
-        Group lastGroup;
+        quint32 lastGroupMaxColumns = 0;
         std::size_t tabLines = 0;
     };
     Mark mark() const;
@@ -135,6 +124,15 @@ public:
     void rollBack(const Mark &mark);
 
 private:
+    struct Group
+    {
+        qsizetype start = 0;      // position of its first line
+        qsizetype record = 0;     // record of its first line
+        qsizetype rowsBefore = 0; // rows of every line before it, at the current width
+        quint32 maxColumns = 0;   // widest line, saturated
+        quint8 skip = 0;          // lines of that record before its first line
+    };
+
     struct TabLine
     {
         qsizetype line = 0;
