@@ -40,6 +40,22 @@ void *operator new[](std::size_t size)
 {
     return allocate(size);
 }
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept
+{
+    try {
+        return allocate(size);
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
+void *operator new[](std::size_t size, const std::nothrow_t &) noexcept
+{
+    try {
+        return allocate(size);
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
 void operator delete(void *memory) noexcept
 {
     std::free(memory);
@@ -53,6 +69,14 @@ void operator delete(void *memory, std::size_t) noexcept
     std::free(memory);
 }
 void operator delete[](void *memory, std::size_t) noexcept
+{
+    std::free(memory);
+}
+void operator delete(void *memory, const std::nothrow_t &) noexcept
+{
+    std::free(memory);
+}
+void operator delete[](void *memory, const std::nothrow_t &) noexcept
 {
     std::free(memory);
 }

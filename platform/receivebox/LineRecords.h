@@ -49,7 +49,7 @@ public:
     void pushByte(quint8 byte)
     {
         if ((m_size >> kPageBits) == static_cast<qsizetype>(m_pages.size()))
-            m_pages.emplace_back(new quint8[kPageBytes]);
+            m_pages.push_back(std::make_unique_for_overwrite<quint8[]>(kPageBytes));
         setByte(m_size++, byte);
     }
 
