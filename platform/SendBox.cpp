@@ -1,9 +1,15 @@
 #include "SendBox.h"
 
+#include "ClipboardText.h"
 #include "CodePage.h"
 
+#include <QApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMimeData>
+#include <QTextBlock>
+
+#include <algorithm>
 
 SendBox::SendBox(QWidget *parent) : QPlainTextEdit(parent)
 {
@@ -123,4 +129,40 @@ void SendBox::inputMethodEvent(QInputMethodEvent *event)
     for (const QChar character : event->commitString())
         Q_EMIT keyPress(platform::codepage::charToAnsi(character));
     QPlainTextEdit::inputMethodEvent(event);
+}
+
+void SendBox::insertFromMimeData(const QMimeData *source)
+{
+    if (!takes(*source)) {
+        QApplication::beep();
+        return;
+    }
+    QPlainTextEdit::insertFromMimeData(source);
+}
+
+bool SendBox::takes(const QMimeData &source) const
+{
+    if (const auto *copy = qobject_cast<const ClipboardText *>(&source);
+        copy && copy->length() > kLargestPaste)
+        return false;
+    if (!source.hasText())
+        return true;
+    const QString text = source.text();
+    if (text.size() > kLargestPaste)
+        return false;
+    // The lines the text makes, the first and the last joined to what stands
+    // before and after the selection it replaces.
+    const QTextCursor cursor = textCursor();
+    const QTextBlock first = document()->findBlock(cursor.selectionStart());
+    const QTextBlock last = document()->findBlock(cursor.selectionEnd());
+    qsizetype line = cursor.selectionStart() - first.position();
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\n')) {
+            line = 0;
+        } else if (++line > kLongestLine) {
+            return false;
+        }
+    }
+    const qsizetype after = last.position() + last.length() - 1 - cursor.selectionEnd();
+    return line + after <= kLongestLine;
 }

@@ -11,6 +11,13 @@
 // edit the box. Characters composed by dead keys or an input method raise one
 // keyPress each when committed; text still being composed raises none. Text
 // pasted or dropped raises none.
+//
+// A paste or drop is refused, with a beep, when it would leave a line longer
+// than kLongestLine characters or brings more than kLargestPaste: a line is
+// laid out whole at every change, in a time that grows with the square of its
+// length, so one of a megabyte would hold the window for a minute; a typed
+// line only grows a character at a time. A copy from the receive box is
+// measured without being read.
 
 #include <QColor>
 #include <QPlainTextEdit>
@@ -20,6 +27,9 @@ class SendBox final : public QPlainTextEdit
     Q_OBJECT
 
 public:
+    static constexpr qsizetype kLongestLine = 16 * 1024;
+    static constexpr qsizetype kLargestPaste = 1024 * 1024;
+
     explicit SendBox(QWidget *parent = nullptr);
     Q_DISABLE_COPY_MOVE(SendBox)
 
@@ -35,6 +45,10 @@ Q_SIGNALS:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void inputMethodEvent(QInputMethodEvent *event) override;
+    void insertFromMimeData(const QMimeData *source) override;
+
+private:
+    bool takes(const QMimeData &source) const;
 };
 
 // The codes a key event produces, in order; none for keys that produce no

@@ -1,6 +1,9 @@
 // The send box reports each character a key produces, as its ANSI code,
-// before the box itself handles the key.
+// before the box itself handles the key, and takes no paste that would make
+// a line too long to lay out.
 
+#include "ClipboardText.h"
+#include "ReceiveBox.h"
 #include "SendBox.h"
 
 #include <QClipboard>
@@ -23,6 +26,9 @@ private Q_SLOTS:
     void textRoundTrips_data();
     void textRoundTrips();
     void readOnlyStillAcceptsTheProgramsText();
+    void pastesThatFit_data();
+    void pastesThatFit();
+    void hugeCopyIsRefusedUnread();
 };
 
 void TestSendBox::keyCodes_data()
@@ -185,6 +191,82 @@ void TestSendBox::readOnlyStillAcceptsTheProgramsText()
     QCOMPARE(box.Text(), QString());
     box.setText(QStringLiteral("put"));
     QCOMPARE(box.Text(), QStringLiteral("put"));
+}
+
+void TestSendBox::pastesThatFit_data()
+{
+    QTest::addColumn<QString>("before"); // pasted first, then Home if it starts with "^"
+    QTest::addColumn<QString>("pasted");
+    QTest::addColumn<bool>("taken");
+
+    const qsizetype longest = SendBox::kLongestLine;
+    const QString lines = QString(78, QLatin1Char('a')).append(QLatin1Char('\n'));
+    QTest::newRow("80-column lines, as much as a paste may bring")
+        << QString() << lines.repeated(SendBox::kLargestPaste / lines.size()) << true;
+    QTest::newRow("more than a paste may bring")
+        << QString() << lines.repeated(SendBox::kLargestPaste / lines.size() + 1) << false;
+    QTest::newRow("the longest line") << QString() << QString(longest, QLatin1Char('b')) << true;
+    QTest::newRow("one character longer")
+        << QString() << QString(longest + 1, QLatin1Char('b')) << false;
+    QTest::newRow("a long line last, after short ones")
+        << QString() << QStringLiteral("x\ny\n") + QString(longest + 1, QLatin1Char('c')) << false;
+    QTest::newRow("joined to the end of a line in the box")
+        << QString(longest - 2, QLatin1Char('d')) << QStringLiteral("efg") << false;
+    QTest::newRow("just fits at the end of a line in the box")
+        << QString(longest - 2, QLatin1Char('d')) << QStringLiteral("ef") << true;
+    QTest::newRow("on a line of its own after a long one")
+        << QString(longest - 2, QLatin1Char('d')) << QStringLiteral("\nefghij") << true;
+    QTest::newRow("joined to the start of a line in the box")
+        << QStringLiteral("^") + QString(longest - 2, QLatin1Char('d')) << QStringLiteral("efg")
+        << false;
+    QTest::newRow("a line break before what the line held")
+        << QStringLiteral("^") + QString(longest - 2, QLatin1Char('d')) << QStringLiteral("efg\n")
+        << true;
+}
+
+// Pasted with Ctrl+V, as a user does.
+void TestSendBox::pastesThatFit()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, pasted);
+    QFETCH(bool, taken);
+    SendBox box;
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    const bool home = before.startsWith(QLatin1Char('^'));
+    if (home)
+        before.remove(0, 1);
+    if (!before.isEmpty()) {
+        clipboard->setText(before);
+        QTest::keyClick(&box, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(box.toPlainText().size(), before.size());
+    }
+    if (home)
+        QTest::keyClick(&box, Qt::Key_Home);
+    clipboard->setText(pasted);
+    QTest::keyClick(&box, Qt::Key_V, Qt::ControlModifier);
+    const QString expected = home ? pasted + before : before + pasted;
+    if (taken)
+        QVERIFY(box.toPlainText() == expected);
+    else
+        QVERIFY(box.toPlainText() == before);
+}
+
+// A copy of the receive box larger than a paste may bring is refused
+// before a character of it is read.
+void TestSendBox::hugeCopyIsRefusedUnread()
+{
+    ReceiveBox received;
+    received.append(QString(SendBox::kLargestPaste + 1, QLatin1Char('r')));
+    QTest::keyClick(&received, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(&received, Qt::Key_C, Qt::ControlModifier);
+    const auto *copy =
+        qobject_cast<const ClipboardText *>(QGuiApplication::clipboard()->mimeData());
+    QVERIFY(copy);
+    const qsizetype read = copy->charactersRead();
+    SendBox box;
+    QTest::keyClick(&box, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(box.toPlainText(), QString());
+    QCOMPARE(copy->charactersRead(), read);
 }
 
 QTEST_MAIN(TestSendBox)

@@ -4,6 +4,7 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <new>
 #include <utility>
 
 namespace {
@@ -31,11 +32,25 @@ QVariant ClipboardText::retrieveData(const QString &mimeType, QMetaType type) co
 {
     if (mimeType != kPlainText)
         return {};
-    if (type.id() == QMetaType::QString) {
-        QString text(m_count, Qt::Uninitialized);
-        m_store->copy(m_from, m_count, reinterpret_cast<char16_t *>(text.data()));
-        return text;
+    try {
+        if (type.id() == QMetaType::QString)
+            return asText();
+        return asUtf8();
+    } catch (const std::bad_alloc &) {
+        // The program that asked gets nothing, rather than this one ending.
+        return {};
     }
+}
+
+QString ClipboardText::asText() const
+{
+    QString text(m_count, Qt::Uninitialized);
+    m_store->copy(m_from, m_count, reinterpret_cast<char16_t *>(text.data()));
+    return text;
+}
+
+QByteArray ClipboardText::asUtf8() const
+{
     constexpr qsizetype kStretch = qsizetype{1} << 16;
     QByteArray utf8;
     utf8.reserve(m_count);

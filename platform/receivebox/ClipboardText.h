@@ -19,15 +19,24 @@ class ClipboardText final : public QMimeData
 public:
     ClipboardText(std::shared_ptr<const ByteStore> store, qsizetype from, qsizetype count);
 
+    // Characters of the copy, known without reading them.
+    qsizetype length() const { return m_count; }
+    // Characters read out of the copy so far.
+    qsizetype charactersRead() const { return m_store->charactersRead(); }
+
     QStringList formats() const override;
     bool hasFormat(const QString &mimeType) const override;
 
 protected:
     // As a string when asked for one, otherwise as UTF-8, built a stretch at
-    // a time so that no 16-bit copy of the whole text is ever made.
+    // a time so that no 16-bit copy of the whole text is ever made. Nothing
+    // when there is no memory for it.
     QVariant retrieveData(const QString &mimeType, QMetaType type) const override;
 
 private:
+    QString asText() const;
+    QByteArray asUtf8() const;
+
     std::shared_ptr<const ByteStore> m_store;
     qsizetype m_from;
     qsizetype m_count;
