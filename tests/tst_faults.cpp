@@ -6,6 +6,7 @@
 #include "NetworkFixtures.h"
 #include "WindowTestSupport.h"
 
+#include "CodePage.h"
 #include "Connection.h"
 #include "ProcessExit.h"
 #include "ReceiveBox.h"
@@ -15,8 +16,10 @@
 #include "tcp_client.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QLabel>
+#include <QMimeData>
 #include <QTest>
 
 #include <netinet/in.h>
@@ -209,6 +212,7 @@ private Q_SLOTS:
     void disconnectAtEveryMoment();
     void manyConnectionsInARow();
     void peerSendsMoreThanMemoryHolds();
+    void copyLargerThanMemoryGivesNothing();
 
 private:
     void start(const QString &host, const QString &port);
@@ -439,6 +443,33 @@ void TestFaults::peerSendsMoreThanMemoryHolds()
     start(QStringLiteral("127.0.0.1"), next.portText());
     QTRY_COMPARE_WITH_TIMEOUT(w.txtRcv->Text(), QStringLiteral("again"), 10000);
     QCOMPARE(w.Estado->text(), status::connected());
+}
+
+// A program that asks for a copy larger than the memory left gets nothing,
+// and the window goes on.
+void TestFaults::copyLargerThanMemoryGivesNothing()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer's allocator aborts when the address space runs out");
+#endif
+    ReceiveBox &box = *m_window->txtRcv;
+    const QByteArray line = QByteArray(78, 'c') + "\r\n";
+    const QByteArray arrival = line.repeated(1 << 14);
+    while (box.length() < 64 * 1024 * 1024)
+        box.appendBytes(arrival, platform::codepage::ansiTable());
+    box.setFocus();
+    QTest::keyClick(&box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(&box, Qt::Key_C, Qt::ControlModifier);
+    const QMimeData *copy = QGuiApplication::clipboard()->mimeData();
+    QVERIFY(copy);
+    QString text;
+    {
+        AddressSpaceCap cap(addressSpace() + 32 * 1024 * 1024);
+        QVERIFY(cap.isSet());
+        text = copy->text();
+    }
+    QCOMPARE(text, QString());
+    QCOMPARE(copy->text().size(), box.length());
 }
 
 QTEST_MAIN(TestFaults)
