@@ -28,7 +28,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <atomic>
 #include <thread>
 
 namespace {
@@ -118,11 +117,7 @@ public:
             const int peer = ::accept(m_listener, nullptr, nullptr);
             if (peer < 0)
                 return;
-            for (;;) {
-                const ssize_t sent = ::send(peer, m_buffer.data(), m_buffer.size(), MSG_NOSIGNAL);
-                if (sent <= 0)
-                    break;
-                m_sent += sent;
+            while (::send(peer, m_buffer.data(), m_buffer.size(), MSG_NOSIGNAL) > 0) {
             }
             ::close(peer);
         });
@@ -153,7 +148,6 @@ private:
     std::array<char, 1 << 20> m_buffer{};
     int m_listener = -1;
     quint16 m_port = 0;
-    std::atomic<qint64> m_sent{0};
     std::thread m_thread;
 };
 

@@ -78,17 +78,7 @@ void LineIndex::clear()
     m_groups.shrink_to_fit();
     m_tabLines.clear();
     m_tabLines.shrink_to_fit();
-    m_closedLines = 0;
-    m_closedRows = 0;
-    m_pendingCr = false;
-    m_lastRecord = 0;
-    m_lastHead = 0;
-    m_sameCount = 0;
-    m_repeatAt = -1;
-    m_openStart = 0;
-    m_openLength = 0;
-    m_openColumns = 0;
-    m_openHasTab = false;
+    m_tail = Tail{};
     m_openCheckpoints.clear();
 }
 
@@ -108,8 +98,8 @@ template <typename Units> void LineIndex::index(const Units &p)
 {
     const qsizetype n = p.size;
     qsizetype i = 0;
-    if (m_pendingCr) {
-        m_pendingCr = false;
+    if (m_tail.pendingCr) {
+        m_tail.pendingCr = false;
         if (p[0] == u'\n') {
             joinCrLf();
             i = 1;
@@ -135,7 +125,7 @@ template <typename Units> void LineIndex::index(const Units &p)
         } else {
             // Its record may yet become CR LF: it heads no run.
             closeLine(1, false);
-            m_pendingCr = true;
+            m_tail.pendingCr = true;
             i = j + 1;
         }
     }
@@ -145,71 +135,72 @@ template <typename Units> void LineIndex::index(const Units &p)
 Q_NEVER_INLINE void LineIndex::addCheckpoints(qsizetype count)
 {
     auto k = static_cast<qsizetype>(m_openCheckpoints.size());
-    for (; (k << kCheckpointBits) < m_openLength + count; ++k)
-        m_openCheckpoints.push_back(m_openColumns + (k << kCheckpointBits) - m_openLength);
+    for (; (k << kCheckpointBits) < m_tail.openLength + count; ++k)
+        m_openCheckpoints.push_back(m_tail.openColumns + (k << kCheckpointBits) -
+                                    m_tail.openLength);
 }
 
 void LineIndex::addTab()
 {
-    if (!m_openHasTab) {
-        m_openHasTab = true;
+    if (!m_tail.openHasTab) {
+        m_tail.openHasTab = true;
         // No TAB before: columns were characters.
-        for (qsizetype k = 0; (k << kCheckpointBits) < m_openLength; ++k)
+        for (qsizetype k = 0; (k << kCheckpointBits) < m_tail.openLength; ++k)
             m_openCheckpoints.push_back(k << kCheckpointBits);
     }
-    if ((m_openLength & (kCheckpointChars - 1)) == 0)
-        m_openCheckpoints.push_back(m_openColumns);
-    m_openColumns = nextTabStop(m_openColumns);
-    ++m_openLength;
+    if ((m_tail.openLength & (kCheckpointChars - 1)) == 0)
+        m_openCheckpoints.push_back(m_tail.openColumns);
+    m_tail.openColumns = nextTabStop(m_tail.openColumns);
+    ++m_tail.openLength;
 }
 
 void LineIndex::closeLine(int terminator, bool mayJoinRun)
 {
-    const quint64 head =
-        (quint64(m_openLength) << 3) | (quint64(terminator) << 1) | (m_openHasTab ? 1u : 0u);
-    const bool alike = mayJoinRun && !m_openHasTab && head == m_lastHead;
+    const quint64 head = (quint64(m_tail.openLength) << 3) | (quint64(terminator) << 1) |
+                         (m_tail.openHasTab ? 1u : 0u);
+    const bool alike = mayJoinRun && !m_tail.openHasTab && head == m_tail.lastHead;
     qsizetype skip = 0;
-    if (alike && m_repeatAt >= 0 && m_records.byteAt(m_repeatAt) < kMaxRun) {
-        skip = m_records.byteAt(m_repeatAt) + 1;
-        m_records.setByte(m_repeatAt, static_cast<quint8>(skip));
-    } else if (alike && m_repeatAt < 0 && m_sameCount >= 2) {
+    if (alike && m_tail.repeatAt >= 0 && m_records.byteAt(m_tail.repeatAt) < kMaxRun) {
+        skip = m_records.byteAt(m_tail.repeatAt) + 1;
+        m_records.setByte(m_tail.repeatAt, static_cast<quint8>(skip));
+    } else if (alike && m_tail.repeatAt < 0 && m_tail.sameCount >= 2) {
         // Two records alike in a row: the third line starts a run.
         m_records.push(kRunHead);
-        m_repeatAt = m_records.size();
+        m_tail.repeatAt = m_records.size();
         m_records.pushByte(1);
         skip = 1;
     } else {
-        m_sameCount = alike && m_repeatAt < 0 ? m_sameCount + 1 : 1;
-        m_repeatAt = -1;
-        m_lastRecord = m_records.size();
-        m_lastHead = m_openHasTab || !mayJoinRun ? 0 : head;
+        m_tail.sameCount = alike && m_tail.repeatAt < 0 ? m_tail.sameCount + 1 : 1;
+        m_tail.repeatAt = -1;
+        m_tail.lastRecord = m_records.size();
+        m_tail.lastHead = m_tail.openHasTab || !mayJoinRun ? 0 : head;
         m_records.push(head);
-        if (m_openHasTab)
-            m_records.push(quint64(m_openColumns - m_openLength));
+        if (m_tail.openHasTab)
+            m_records.push(quint64(m_tail.openColumns - m_tail.openLength));
     }
-    if (m_closedLines % kGroupLines == 0) {
+    if (m_tail.closedLines % kGroupLines == 0) {
         Group group;
-        group.start = m_openStart;
-        group.record = m_lastRecord;
+        group.start = m_tail.openStart;
+        group.record = m_tail.lastRecord;
         group.skip = static_cast<quint8>(skip);
-        group.rowsBefore = m_closedRows;
+        group.rowsBefore = m_tail.closedRows;
         m_groups.push_back(group);
     }
     Group &group = m_groups.back();
-    group.maxColumns = std::max(group.maxColumns, saturated(m_openColumns));
-    m_closedRows += rowsOf(m_openColumns);
-    if (m_openHasTab && m_openCheckpoints.size() > 1) {
+    group.maxColumns = std::max(group.maxColumns, saturated(m_tail.openColumns));
+    m_tail.closedRows += rowsOf(m_tail.openColumns);
+    if (m_tail.openHasTab && m_openCheckpoints.size() > 1) {
         // The place first: were it moved into a TabLine that failed to find
         // room, the checkpoints would be gone.
         m_tabLines.emplace_back();
-        m_tabLines.back().line = m_closedLines;
+        m_tabLines.back().line = m_tail.closedLines;
         m_tabLines.back().checkpoints = std::move(m_openCheckpoints);
     }
-    ++m_closedLines;
-    m_openStart += m_openLength + terminator;
-    m_openLength = 0;
-    m_openColumns = 0;
-    m_openHasTab = false;
+    ++m_tail.closedLines;
+    m_tail.openStart += m_tail.openLength + terminator;
+    m_tail.openLength = 0;
+    m_tail.openColumns = 0;
+    m_tail.openHasTab = false;
     m_openCheckpoints.clear();
 }
 
@@ -218,34 +209,24 @@ void LineIndex::closeLine(int terminator, bool mayJoinRun)
 // run), whose size does not change, since only its low bits do.
 void LineIndex::joinCrLf()
 {
-    const quint8 byte = m_records.byteAt(m_lastRecord);
-    m_records.setByte(m_lastRecord, static_cast<quint8>((byte & ~0x06u) | (2u << 1)));
-    qsizetype at = m_lastRecord;
+    const quint8 byte = m_records.byteAt(m_tail.lastRecord);
+    m_records.setByte(m_tail.lastRecord, static_cast<quint8>((byte & ~0x06u) | (2u << 1)));
+    qsizetype at = m_tail.lastRecord;
     const quint64 head = m_records.read(at);
-    m_lastHead = (head & 1) != 0 ? 0 : head;
-    ++m_openStart;
+    m_tail.lastHead = (head & 1) != 0 ? 0 : head;
+    ++m_tail.openStart;
 }
 
 LineIndex::Mark LineIndex::mark() const
 {
     Mark mark;
-    mark.closedLines = m_closedLines;
-    mark.closedRows = m_closedRows;
-    mark.pendingCr = m_pendingCr;
-    mark.lastRecord = m_lastRecord;
-    mark.lastHead = m_lastHead;
-    mark.sameCount = m_sameCount;
-    mark.repeatAt = m_repeatAt;
-    mark.openStart = m_openStart;
-    mark.openLength = m_openLength;
-    mark.openColumns = m_openColumns;
-    mark.openHasTab = m_openHasTab;
+    mark.tail = m_tail;
     mark.openCheckpoints = m_openCheckpoints.size();
     mark.records = m_records.size();
-    if (m_lastRecord < m_records.size())
-        mark.lastRecordByte = m_records.byteAt(m_lastRecord);
-    if (m_repeatAt >= 0)
-        mark.repeatByte = m_records.byteAt(m_repeatAt);
+    if (m_tail.lastRecord < m_records.size())
+        mark.lastRecordByte = m_records.byteAt(m_tail.lastRecord);
+    if (m_tail.repeatAt >= 0)
+        mark.repeatByte = m_records.byteAt(m_tail.repeatAt);
     mark.groups = m_groups.size();
     if (!m_groups.empty())
         mark.lastGroupMaxColumns = m_groups.back().maxColumns;
@@ -255,7 +236,8 @@ LineIndex::Mark LineIndex::mark() const
 
 void LineIndex::rollBack(const Mark &mark)
 {
-    if (m_closedLines != mark.closedLines && m_tabLines.size() > mark.tabLines) {
+    const Tail &tail = mark.tail;
+    if (m_tail.closedLines != tail.closedLines && m_tabLines.size() > mark.tabLines) {
         // The line open at the mark has closed since. Its checkpoints are in
         // the first TAB line after the mark if it took them; if not, it had
         // one at most, the column 0 that every TAB line starts with, and any
@@ -271,39 +253,29 @@ void LineIndex::rollBack(const Mark &mark)
     if (!m_groups.empty())
         m_groups.back().maxColumns = mark.lastGroupMaxColumns;
     m_records.truncate(mark.records);
-    if (mark.lastRecord < mark.records)
-        m_records.setByte(mark.lastRecord, mark.lastRecordByte);
-    if (mark.repeatAt >= 0)
-        m_records.setByte(mark.repeatAt, mark.repeatByte);
-    m_closedLines = mark.closedLines;
-    m_closedRows = mark.closedRows;
-    m_pendingCr = mark.pendingCr;
-    m_lastRecord = mark.lastRecord;
-    m_lastHead = mark.lastHead;
-    m_sameCount = mark.sameCount;
-    m_repeatAt = mark.repeatAt;
-    m_openStart = mark.openStart;
-    m_openLength = mark.openLength;
-    m_openColumns = mark.openColumns;
-    m_openHasTab = mark.openHasTab;
+    if (tail.lastRecord < mark.records)
+        m_records.setByte(tail.lastRecord, mark.lastRecordByte);
+    if (tail.repeatAt >= 0)
+        m_records.setByte(tail.repeatAt, mark.repeatByte);
+    m_tail = tail;
 }
 
 LineIndex::Line LineIndex::openLine() const
 {
     Line line;
-    line.index = m_closedLines;
-    line.start = m_openStart;
-    line.length = m_openLength;
-    line.columns = m_openColumns;
+    line.index = m_tail.closedLines;
+    line.start = m_tail.openStart;
+    line.length = m_tail.openLength;
+    line.columns = m_tail.openColumns;
     line.next = m_records.size();
-    line.hasTab = m_openHasTab;
+    line.hasTab = m_tail.openHasTab;
     return line;
 }
 
 LineIndex::Line LineIndex::readLine(qsizetype index, qsizetype start, qsizetype record,
                                     qsizetype skip) const
 {
-    if (index == m_closedLines)
+    if (index == m_tail.closedLines)
         return openLine();
     Line line;
     line.index = index;
@@ -330,9 +302,9 @@ LineIndex::Line LineIndex::firstLineOf(qsizetype group) const
 
 bool LineIndex::nextLine(Line &line) const
 {
-    if (line.index >= m_closedLines)
+    if (line.index >= m_tail.closedLines)
         return false;
-    if (line.repeat > 0 && line.index + 1 < m_closedLines) {
+    if (line.repeat > 0 && line.index + 1 < m_tail.closedLines) {
         line.start = line.nextStart();
         ++line.index;
         --line.repeat;
@@ -344,13 +316,13 @@ bool LineIndex::nextLine(Line &line) const
 
 qsizetype LineIndex::groupLineCount(qsizetype group) const
 {
-    return std::min(kGroupLines, m_closedLines - group * kGroupLines);
+    return std::min(kGroupLines, m_tail.closedLines - group * kGroupLines);
 }
 
 LineIndex::Located LineIndex::lineAtPosition(qsizetype position) const
 {
-    if (position >= m_openStart)
-        return {openLine(), m_closedRows};
+    if (position >= m_tail.openStart)
+        return {openLine(), m_tail.closedRows};
     const auto it = std::upper_bound(m_groups.begin(), m_groups.end(), position,
                                      [](qsizetype p, const Group &g) { return p < g.start; });
     const auto group = static_cast<qsizetype>(it - m_groups.begin()) - 1;
@@ -364,8 +336,8 @@ LineIndex::Located LineIndex::lineAtPosition(qsizetype position) const
 
 LineIndex::Located LineIndex::lineAtRow(qsizetype row) const
 {
-    if (row >= m_closedRows)
-        return {openLine(), m_closedRows};
+    if (row >= m_tail.closedRows)
+        return {openLine(), m_tail.closedRows};
     const auto it = std::upper_bound(m_groups.begin(), m_groups.end(), row,
                                      [](qsizetype r, const Group &g) { return r < g.rowsBefore; });
     const auto group = static_cast<qsizetype>(it - m_groups.begin()) - 1;
@@ -383,7 +355,7 @@ const std::vector<qsizetype> *LineIndex::checkpointsOf(const Line &line) const
 {
     if (!line.hasTab)
         return nullptr;
-    if (line.index == m_closedLines)
+    if (line.index == m_tail.closedLines)
         return &m_openCheckpoints;
     const auto it =
         std::lower_bound(m_tabLines.begin(), m_tabLines.end(), line.index,
@@ -488,7 +460,7 @@ void LineIndex::rewrap()
                 nextLine(line);
         }
     }
-    m_closedRows = rows;
+    m_tail.closedRows = rows;
 }
 
 qsizetype LineIndex::memoryUsed() const

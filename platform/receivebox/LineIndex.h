@@ -70,7 +70,7 @@ public:
     // Rewraps: costs a pass over the groups, and over the lines only of
     // groups that hold a line wider than the new width.
     void setColumns(int columns);
-    qsizetype rowCount() const { return m_closedRows + rowsOf(m_openColumns); }
+    qsizetype rowCount() const { return m_tail.closedRows + rowsOf(m_tail.openColumns); }
     qsizetype rowsOf(qsizetype lineColumns) const
     {
         return lineColumns <= m_columns ? 1 : (lineColumns + m_columns - 1) / m_columns;
@@ -93,24 +93,35 @@ public:
 
     qsizetype memoryUsed() const;
 
-    // The index at a moment, to go back to when memory runs out in the middle
-    // of an append (std::bad_alloc). Indexing only adds records, groups and
-    // TAB lines, and changes in place no more than the widest line of the
-    // last group, the count of the run being extended and the line end of
-    // the last record: those are kept here, the rest are counts.
-    struct Mark
+private:
+    // Where indexing stands at the end of the text: the finished lines, the
+    // last record and the run it may head, and the open line.
+    struct Tail
     {
         qsizetype closedLines = 0;
-        qsizetype closedRows = 0;
-        bool pendingCr = false;
+        qsizetype closedRows = 0; // rows of the finished lines at the current width
+        bool pendingCr = false;   // the text ends with a CR that a LF may still join
         qsizetype lastRecord = 0;
-        quint64 lastHead = 0;
-        qsizetype sameCount = 0;
-        qsizetype repeatAt = -1;
+        quint64 lastHead = 0;    // 0 when no line may join it
+        qsizetype sameCount = 0; // records alike in a row, ending with it
+        qsizetype repeatAt = -1; // the count of lines sharing it, or -1
         qsizetype openStart = 0;
         qsizetype openLength = 0;
         qsizetype openColumns = 0;
         bool openHasTab = false;
+    };
+
+public:
+    // The index at a moment, to go back to when memory runs out in the middle
+    // of an append (std::bad_alloc). Indexing only adds records, groups and
+    // TAB lines, and changes in place no more than the widest line of the
+    // last group, the count of the run being extended and the line end of
+    // the last record: those are kept here beside the tail, the rest are
+    // counts.
+    class Mark
+    {
+        friend class LineIndex;
+        Tail tail;
         std::size_t openCheckpoints = 0;
         qsizetype records = 0;
         quint8 lastRecordByte = 0;
@@ -142,10 +153,10 @@ private:
     template <typename Units> void index(const Units &units);
     void extendOpenLine(qsizetype count)
     {
-        if (m_openHasTab)
+        if (m_tail.openHasTab)
             addCheckpoints(count);
-        m_openColumns += count;
-        m_openLength += count;
+        m_tail.openColumns += count;
+        m_tail.openLength += count;
     }
     void addCheckpoints(qsizetype count);
     void addTab();
@@ -163,20 +174,7 @@ private:
     LineRecords m_records;
     std::vector<Group> m_groups;
     std::vector<TabLine> m_tabLines;
-    qsizetype m_closedLines = 0;
-    qsizetype m_closedRows = 0; // rows of the finished lines at the current width
-    bool m_pendingCr = false;   // the text ends with a CR that a LF may still join
-
-    // The last record written, and the run it may head.
-    qsizetype m_lastRecord = 0;
-    quint64 m_lastHead = 0;    // 0 when no line may join it
-    qsizetype m_sameCount = 0; // records alike in a row, ending with it
-    qsizetype m_repeatAt = -1; // the count of lines sharing it, or -1
-
-    qsizetype m_openStart = 0;
-    qsizetype m_openLength = 0;
-    qsizetype m_openColumns = 0;
-    bool m_openHasTab = false;
+    Tail m_tail;
     std::vector<qsizetype> m_openCheckpoints;
 
     int m_columns = 1;
