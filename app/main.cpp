@@ -1,8 +1,8 @@
 // Brisol's entry: the application set up (Qt's own strings in Spanish among
 // it), the main window, the event loop. Nothing else runs at start-up.
 
-#include "Application.h"
-#include "tcp_client.h"
+#include "windows/Application.h"
+#include "windows/tcp_client.h"
 
 #include <QApplication>
 

@@ -10,8 +10,8 @@
 // received and checked against the pattern's bound; a pattern over its
 // bound prints FAIL and the program ends with a non-zero status.
 
-#include "CodePage.h"
-#include "ReceiveBox.h"
+#include "platform/CodePage.h"
+#include "receivebox/ReceiveBox.h"
 
 #include <QApplication>
 #include <QFile>

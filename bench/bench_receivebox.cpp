@@ -8,7 +8,8 @@
 // peak resident size (ru_maxrss) is that case's alone, and the ratios are
 // printed at the end.
 
-#include "ReceiveBox.h"
+#include "platform/CodePage.h"
+#include "receivebox/ReceiveBox.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -114,8 +115,10 @@ Result runReceiveBox(const QString &piece, qsizetype total)
     ReceiveBox box;
     box.setBackColour(Qt::black);
     box.setTextColour(QColor(0xE0E0E0));
-    return run(box, box.viewport(), piece, total, [&](const QString &text) {
-        box.append(text);
+    // The piece as the bytes that arrive, each a character of its own.
+    const QByteArray bytes = platform::codepage::stringToAnsi(piece);
+    return run(box, box.viewport(), piece, total, [&](const QString &) {
+        box.appendBytes(bytes, platform::codepage::ansiTable());
         box.setSelStart(box.length());
     });
 }

@@ -3,8 +3,8 @@
 
 #include "bench_startup.h"
 
-#include "Application.h"
-#include "tcp_client.h"
+#include "windows/Application.h"
+#include "windows/tcp_client.h"
 
 #include <QApplication>
 

@@ -21,10 +21,11 @@
 //   enter    Enter in the send box to the bytes at the loopback peer
 // and the start-up of bench_startup_brisol against bench_startup_plain.
 
-#include "ReceiveBox.h"
-#include "SendBox.h"
-#include "SocketControl.h"
-#include "tcp_client.h"
+#include "platform/SendBox.h"
+#include "platform/SocketControl.h"
+#include "receivebox/ReceiveBox.h"
+#include "windows/tcp_client.h"
+#include "windows/tcp_client_p.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -398,11 +399,11 @@ int runRaw(qint64 bytes)
 // the port, and Conectar.
 void connectWindow(tcp_client &window, quint16 port)
 {
-    if (!window.cmdConnect->isEnabled())
-        window.cmdDisconnect->click();
-    window.host_remoto->setEditText(QStringLiteral("127.0.0.1"));
-    window.puerto_remoto->setEditText(QString::number(port));
-    window.cmdConnect->click();
+    if (!controls(window).cmdConnect->isEnabled())
+        controls(window).cmdDisconnect->click();
+    controls(window).host_remoto->setEditText(QStringLiteral("127.0.0.1"));
+    controls(window).puerto_remoto->setEditText(QString::number(port));
+    controls(window).cmdConnect->click();
 }
 
 // Compares the receive box's text with the stream's first `bytes` bytes.
@@ -454,11 +455,11 @@ int runStream(Shape shape, qint64 bytes, const char *name)
     qint64 largest = 0;
     QObject context;
     // Connected after the window's own handler, so it sees the box after it.
-    QObject::connect(window.tcpClient, &SocketControl::dataArrival, &context,
+    QObject::connect(controls(window).tcpClient, &SocketControl::dataArrival, &context,
                      [&](std::int32_t total) {
                          ++arrivals;
                          largest = std::max<qint64>(largest, total);
-                         if (end == 0 && window.txtRcv->length() >= chars)
+                         if (end == 0 && controls(window).txtRcv->length() >= chars)
                              end = nowNs();
                      });
     const qint64 rssBefore = peakRssKiB();
@@ -471,10 +472,11 @@ int runStream(Shape shape, qint64 bytes, const char *name)
     const qint64 rssAfter = peakRssKiB();
     if (!complete) {
         std::printf("FAIL %s: %lld of %lld characters arrived\n", name,
-                    static_cast<long long>(window.txtRcv->length()), static_cast<long long>(chars));
+                    static_cast<long long>(controls(window).txtRcv->length()),
+                    static_cast<long long>(chars));
         return 1;
     }
-    if (!sameAsSent(*window.txtRcv, shape, bytes))
+    if (!sameAsSent(*controls(window).txtRcv, shape, bytes))
         return 1;
     const std::string prefix(name);
     print((prefix + "_mib_s").c_str(),
@@ -495,7 +497,7 @@ bool fillTo(tcp_client &window, Sender &sender, Shape shape, qint64 sentBytes, q
 {
     sender.send(bytes - sentBytes);
     const qint64 chars = StreamGenerator::charsFor(shape, bytes);
-    return runUntil([&] { return window.txtRcv->length() >= chars; });
+    return runUntil([&] { return controls(window).txtRcv->length() >= chars; });
 }
 
 // Times the DataArrival handler on one 64 KiB arrival: the peer writes it, the
@@ -503,20 +505,20 @@ bool fillTo(tcp_client &window, Sender &sender, Shape shape, qint64 sentBytes, q
 // is delivered alone.
 bool timeArrivals(tcp_client &window, Sender &sender, int count, std::vector<double> &micros)
 {
-    auto *socket = window.tcpClient->findChild<QTcpSocket *>();
+    auto *socket = controls(window).tcpClient->findChild<QTcpSocket *>();
     if (!socket)
         return false;
     for (int i = 0; i < count; ++i) {
-        const qint64 before = window.txtRcv->length();
+        const qint64 before = controls(window).txtRcv->length();
         sender.send(kArrival);
         while (socket->bytesAvailable() < kArrival) {
             if (!socket->waitForReadyRead(10000))
                 return false;
         }
         const qint64 start = nowNs();
-        QCoreApplication::sendPostedEvents(window.tcpClient, QEvent::MetaCall);
+        QCoreApplication::sendPostedEvents(controls(window).tcpClient, QEvent::MetaCall);
         micros.push_back(double(nowNs() - start) / 1e3);
-        if (window.txtRcv->length() != before + kArrival)
+        if (controls(window).txtRcv->length() != before + kArrival)
             return false;
         // What the loop does after an arrival (the paint, the scroll bar) is
         // done before the next, outside the timing.
@@ -558,8 +560,8 @@ int runLatency()
             return 1;
         }
         sent += kSamples * kArrival;
-        window.txtRcv->setSelStart(window.txtRcv->length());
-        const double paintSmall = timePaints(*window.txtRcv, kPaints);
+        controls(window).txtRcv->setSelStart(controls(window).txtRcv->length());
+        const double paintSmall = timePaints(*controls(window).txtRcv, kPaints);
 
         if (!fillTo(window, sender, Shape::Lines, sent, 512 * kMiB)) {
             std::printf("FAIL latency: 512 MiB did not arrive\n");
@@ -572,9 +574,9 @@ int runLatency()
             return 1;
         }
         sent += kSamples * kArrival;
-        window.txtRcv->setSelStart(window.txtRcv->length());
-        const double paintLarge = timePaints(*window.txtRcv, kPaints);
-        if (!sameAsSent(*window.txtRcv, Shape::Lines, sent))
+        controls(window).txtRcv->setSelStart(controls(window).txtRcv->length());
+        const double paintLarge = timePaints(*controls(window).txtRcv, kPaints);
+        if (!sameAsSent(*controls(window).txtRcv, Shape::Lines, sent))
             return 1;
         print("arrival_us_small", median(small));
         print("arrival_us_large", median(large));
@@ -588,10 +590,10 @@ int runLatency()
             std::printf("FAIL latency: the 64 MiB line did not arrive\n");
             return 1;
         }
-        window.txtRcv->setSelStart(window.txtRcv->length() / 2);
-        window.txtRcv->setFocus();
-        const double paintLongLine = timePaints(*window.txtRcv, kPaints);
-        if (!sameAsSent(*window.txtRcv, Shape::Flat, 64 * kMiB))
+        controls(window).txtRcv->setSelStart(controls(window).txtRcv->length() / 2);
+        controls(window).txtRcv->setFocus();
+        const double paintLongLine = timePaints(*controls(window).txtRcv, kPaints);
+        if (!sameAsSent(*controls(window).txtRcv, Shape::Flat, 64 * kMiB))
             return 1;
         print("paint_ms_long_line", paintLongLine);
     }
@@ -630,14 +632,14 @@ int runEnter()
     window.show();
     QCoreApplication::processEvents();
     connectWindow(window, port);
-    const bool connected =
-        runUntil([&] { return window.tcpClient->State() == SocketControl::StateConnected; });
+    const bool connected = runUntil(
+        [&] { return controls(window).tcpClient->State() == SocketControl::StateConnected; });
     std::vector<double> micros;
     auto key = [&](int code, const QString &text) {
         QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
-        QApplication::sendEvent(window.txtSend, &press);
+        QApplication::sendEvent(controls(window).txtSend, &press);
         QKeyEvent release(QEvent::KeyRelease, code, Qt::NoModifier, text);
-        QApplication::sendEvent(window.txtSend, &release);
+        QApplication::sendEvent(controls(window).txtSend, &release);
     };
     for (int i = 0; connected && i < kSamples; ++i) {
         for (int c = 0; c < 20; ++c) {
@@ -649,7 +651,7 @@ int runEnter()
         wanted = (i + 1) * kLine;
         const qint64 start = nowNs();
         QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
-        QApplication::sendEvent(window.txtSend, &press);
+        QApplication::sendEvent(controls(window).txtSend, &press);
         QElapsedTimer timeout;
         timeout.start();
         while (arrivedNs.load() == 0 && timeout.elapsed() < 10000)
@@ -658,7 +660,7 @@ int runEnter()
             break;
         micros.push_back(double(arrivedNs.load() - start) / 1e3);
         QKeyEvent release(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
-        QApplication::sendEvent(window.txtSend, &release);
+        QApplication::sendEvent(controls(window).txtSend, &release);
     }
     stop = true;
     window.connection().cmdDisconnect_Click();

@@ -4,13 +4,14 @@
 //
 //   QT_QPA_PLATFORM=offscreen build/bench/soak_session [MiB] [lines]
 
-#include "CodePage.h"
-#include "Connection.h"
-#include "ProcessExit.h"
-#include "ReceiveBox.h"
-#include "SendBox.h"
-#include "Transcoding.h"
-#include "tcp_client.h"
+#include "connection/Connection.h"
+#include "connection/Transcoding.h"
+#include "platform/CodePage.h"
+#include "platform/ProcessExit_p.h"
+#include "platform/SendBox.h"
+#include "receivebox/ReceiveBox.h"
+#include "windows/tcp_client.h"
+#include "windows/tcp_client_p.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -145,11 +146,11 @@ int main(int argc, char **argv)
 
     tcp_client window;
     window.show();
-    window.host_remoto->setEditText(QStringLiteral("127.0.0.1"));
-    window.puerto_remoto->setEditText(QString::number(ntohs(address.sin_port)));
+    controls(window).host_remoto->setEditText(QStringLiteral("127.0.0.1"));
+    controls(window).puerto_remoto->setEditText(QString::number(ntohs(address.sin_port)));
     QElapsedTimer clock;
     clock.start();
-    window.cmdConnect->click();
+    controls(window).cmdConnect->click();
 
     // Type one line per event-loop turn while the stream runs.
     QByteArray typedExpected;
@@ -157,7 +158,7 @@ int main(int argc, char **argv)
     QTimer typist;
     typist.setInterval(0);
     QObject::connect(&typist, &QTimer::timeout, &window, [&] {
-        if (window.Estado->text() != status::connected())
+        if (controls(window).Estado->text() != status::connected())
             return;
         if (typed == lines) {
             typist.stop();
@@ -167,16 +168,16 @@ int main(int argc, char **argv)
             QStringLiteral("l\u00EDnea %1 \u00F1").arg(typed++, 5, 10, QLatin1Char('0'));
         for (const QChar character : line) {
             QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(character));
-            QApplication::sendEvent(window.txtSend, &press);
+            QApplication::sendEvent(controls(window).txtSend, &press);
         }
         QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
-        QApplication::sendEvent(window.txtSend, &enter);
+        QApplication::sendEvent(controls(window).txtSend, &enter);
         QByteArray bytes = platform::codepage::stringToAnsi(line + QStringLiteral("\r\n"));
         platform::codepage::ansiToOem(bytes);
         typedExpected += bytes;
         // The send box keeps what is typed; keep it from growing for ever.
         if (typed % 100 == 0)
-            window.txtSend->setText(QString());
+            controls(window).txtSend->setText(QString());
     });
     typist.start();
 
@@ -184,10 +185,10 @@ int main(int argc, char **argv)
     watcher.setInterval(100);
     QObject::connect(&watcher, &QTimer::timeout, &window, [&] {
         // Done once everything is typed and the box holds all that was sent.
-        if (sent && typed == lines && window.txtRcv->length() >= renderedLength)
+        if (sent && typed == lines && controls(window).txtRcv->length() >= renderedLength)
             application.quit();
-        if (window.Estado->text() != status::connected() &&
-            window.Estado->text() != status::connecting())
+        if (controls(window).Estado->text() != status::connected() &&
+            controls(window).Estado->text() != status::connecting())
             application.quit();
     });
     watcher.start();
@@ -195,10 +196,10 @@ int main(int argc, char **argv)
     const double seconds = double(clock.elapsed()) / 1000.0;
 
     TextHash shownHash;
-    const qsizetype shown = window.txtRcv->length();
+    const qsizetype shown = controls(window).txtRcv->length();
     for (qsizetype at = 0; at < shown; at += 1 << 20)
-        shownHash.add(window.txtRcv->mid(at, 1 << 20));
-    window.cmdDisconnect->click();
+        shownHash.add(controls(window).txtRcv->mid(at, 1 << 20));
+    controls(window).cmdDisconnect->click();
     ::shutdown(peer, SHUT_RDWR);
     sender.join();
     reader.join();

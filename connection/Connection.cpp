@@ -5,11 +5,11 @@
 #include "Transcoding.h"
 #include "brisol_version.h"
 
-#include "CodePage.h"
-#include "ReceiveBox.h"
-#include "SendBox.h"
-#include "SocketControl.h"
-#include "SystemColour.h"
+#include "platform/CodePage.h"
+#include "platform/SendBox.h"
+#include "platform/SocketControl.h"
+#include "platform/SystemColour.h"
+#include "receivebox/ReceiveBox.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -75,7 +75,9 @@ QString invalidRemote()
 } // namespace messages
 
 namespace {
-constexpr int socketConnected = SocketControl::StateConnected;
+constexpr int kSocketConnected = SocketControl::StateConnected;
+// The send box reports Enter as the code of the carriage return.
+constexpr int kEnterKey = 13;
 } // namespace
 
 Connection::Connection(const ConnectionControls &controls, ProxySettingsAccess &proxySettings,
@@ -143,6 +145,15 @@ void Connection::tcpClient_Error(int /*number*/, const QString &description)
     returnToIdle(description);
 }
 
+bool Connection::acceptRemote()
+{
+    if (isValidPair(host_str, puerto_str))
+        return true;
+    showError(messages::invalidRemote());
+    m_controls.host_remoto->setFocus();
+    return false;
+}
+
 void Connection::cmdConnect_Click()
 {
     host_str = m_controls.host_remoto->currentText();
@@ -157,20 +168,14 @@ void Connection::cmdConnect_Click()
             m_proxySettings.showProxySettings();
             return;
         }
-        if (!isValidPair(host_str, puerto_str)) {
-            showError(messages::invalidRemote());
-            m_controls.host_remoto->setFocus();
+        if (!acceptRemote())
             return;
-        }
         m_controls.tcpClient->setRemoteHost(proxy_host_str);
         portText = proxy_puerto_str;
     } else {
         usando_proxy = false;
-        if (!isValidPair(host_str, puerto_str)) {
-            showError(messages::invalidRemote());
-            m_controls.host_remoto->setFocus();
+        if (!acceptRemote())
             return;
-        }
         m_controls.tcpClient->setRemoteHost(host_str);
         portText = puerto_str;
     }
@@ -190,7 +195,7 @@ void Connection::cmdConnect_Click()
     m_controls.cmdDisconnect->setFocus();
     m_controls.txtSend->setText(QString());
     m_controls.txtSend->setTextColour(platform::colourFromWord(boxTextColour));
-    m_controls.txtRcv->setText(QString());
+    m_controls.txtRcv->clear();
     m_controls.txtRcv->setTextColour(platform::colourFromWord(boxTextColour));
     m_proxyReply.reset();
 }
@@ -242,9 +247,9 @@ void Connection::testProxyReply(QStringView arrived)
 
 void Connection::txtSend_KeyPress(int keyAscii)
 {
-    if (m_controls.tcpClient->State() != socketConnected)
+    if (m_controls.tcpClient->State() != kSocketConnected)
         return;
-    if (keyAscii == 13) {
+    if (keyAscii == kEnterKey) {
         m_controls.send_button->setEnabled(false);
         buffer_str += QLatin1String("\r\n");
         buffer_str = toOemText(buffer_str);
@@ -260,7 +265,7 @@ void Connection::txtSend_KeyPress(int keyAscii)
 void Connection::send_button_Click()
 {
     m_controls.send_button->setEnabled(false);
-    if (m_controls.tcpClient->State() != socketConnected)
+    if (m_controls.tcpClient->State() != kSocketConnected)
         return;
     buffer_str = toOemText(buffer_str);
     m_controls.tcpClient->SendData(buffer_str);

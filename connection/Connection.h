@@ -88,15 +88,10 @@ public:
                QObject *parent = nullptr);
     Q_DISABLE_COPY_MOVE(Connection)
 
-    // The window's connection fields. The two proxy strings are written by
-    // the proxy settings window's "Aceptar" and read by the connect command.
+    // The window's public strings: written by the proxy settings window's
+    // "Aceptar", read by the connect command.
     QString proxy_host_str;
     QString proxy_puerto_str;
-    bool usando_proxy = false;
-    bool tunel_listo = false;
-    QString host_str;
-    QString puerto_str;
-    QString buffer_str;
 
     void cmdConnect_Click();
     void cmdDisconnect_Click();
@@ -107,20 +102,29 @@ public:
     void txtSend_KeyPress(int keyAscii);
     void send_button_Click();
 
+private:
+    friend class ConnectionPrivate;
+
     // Shared by the handlers above.
     void returnToIdle(const QString &caption);
     void connectedSequence();
-
-private:
+    bool acceptRemote();
     void setStatus(std::uint32_t colour, const QString &caption);
     void showError(const QString &message);
     void sendTunnelRequest();
     void testProxyReply(QStringView arrived);
 
+    // The connection's fields, kept between events.
+    bool usando_proxy = false;
+    bool tunel_listo = false;
+    QString host_str;
+    QString puerto_str;
+    // Typed since the last send, in the ANSI code page.
+    QString buffer_str;
+
     ConnectionControls m_controls;
     ProxySettingsAccess &m_proxySettings;
-    // Everything received since the connect command while the tunnel is
-    // pending: the receive box's whole text, kept so the test need not read
-    // the box back.
+    // What the proxy has answered so far while the tunnel is pending, as
+    // text: the reply test reads it instead of the receive box.
     ProxyReply m_proxyReply;
 };

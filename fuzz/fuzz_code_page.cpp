@@ -4,7 +4,7 @@
 
 #include "FuzzInput.h"
 
-#include "CodePage.h"
+#include "platform/CodePage.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 
 #include "FuzzInput.h"
 
-#include "PortText.h"
+#include "connection/PortText.h"
 
 #include <QLocale>
 

@@ -4,8 +4,8 @@
 
 #include "FuzzInput.h"
 
-#include "ProxyTunnel.h"
-#include "Transcoding.h"
+#include "connection/ProxyTunnel.h"
+#include "connection/Transcoding.h"
 
 namespace {
 

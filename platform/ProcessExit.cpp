@@ -1,4 +1,5 @@
 #include "ProcessExit.h"
+#include "ProcessExit_p.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "ProcessExit.h"
+#include "ProcessExit_p.h"
 
 #include <cstdio>
 #include <unistd.h>

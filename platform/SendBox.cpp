@@ -1,7 +1,7 @@
 #include "SendBox.h"
 
-#include "ClipboardText.h"
 #include "CodePage.h"
+#include "SizedMimeData.h"
 
 #include <QApplication>
 #include <QInputMethodEvent>
@@ -17,13 +17,6 @@ SendBox::SendBox(QWidget *parent) : QPlainTextEdit(parent)
     // Tab and Shift+Tab move along the window's tab order, as in a multi-line
     // edit box on Windows; Ctrl+Tab types a TAB (keyPressEvent).
     setTabChangesFocus(true);
-}
-
-QString SendBox::Text() const
-{
-    QString text = toPlainText();
-    text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    return text;
 }
 
 void SendBox::setText(const QString &text)
@@ -84,8 +77,9 @@ bool isEditingShortcut(const QKeyEvent &event)
            (event.key() == Qt::Key_Insert || event.key() == Qt::Key_Delete);
 }
 
-} // namespace
-
+// The codes a key event produces, in order; none for keys that produce no
+// character (arrows, function keys, modifiers alone, Delete), for Tab and
+// Shift+Tab, and for the editing keys.
 QList<int> keyAsciiCodes(const QKeyEvent &event)
 {
     if (isEditingShortcut(event))
@@ -109,6 +103,8 @@ QList<int> keyAsciiCodes(const QKeyEvent &event)
         codes.append(platform::codepage::charToAnsi(character));
     return codes;
 }
+
+} // namespace
 
 void SendBox::keyPressEvent(QKeyEvent *event)
 {
@@ -142,8 +138,8 @@ void SendBox::insertFromMimeData(const QMimeData *source)
 
 bool SendBox::takes(const QMimeData &source) const
 {
-    if (const auto *copy = qobject_cast<const ClipboardText *>(&source);
-        copy && copy->length() > kLargestPaste)
+    if (const auto *sized = qobject_cast<const SizedMimeData *>(&source);
+        sized && sized->textLength() > kLargestPaste)
         return false;
     if (!source.hasText())
         return true;

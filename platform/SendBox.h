@@ -33,8 +33,6 @@ public:
     explicit SendBox(QWidget *parent = nullptr);
     Q_DISABLE_COPY_MOVE(SendBox)
 
-    // Line breaks read back as CR LF, as they were put.
-    QString Text() const;
     void setText(const QString &text);
     void setTextColour(const QColor &colour);
     void setBackColour(const QColor &colour);
@@ -50,8 +48,3 @@ protected:
 private:
     bool takes(const QMimeData &source) const;
 };
-
-// The codes a key event produces, in order; none for keys that produce no
-// character (arrows, function keys, modifiers alone, Delete), for Tab and
-// Shift+Tab, and for the editing keys.
-QList<int> keyAsciiCodes(const QKeyEvent &event);

@@ -43,12 +43,10 @@ public:
     Q_DISABLE_COPY_MOVE(SocketControl)
 
     // Target of the next Connect(): a name or an address, an IPv6 address
-    // also in brackets as in a URL. RemoteHost() gives back the text as set.
+    // also in brackets as in a URL.
     void setRemoteHost(const QString &host);
-    QString RemoteHost() const { return m_remoteHost; }
     // 0..65535; other values are reduced to 16 bits by the socket.
     void setRemotePort(std::int32_t port);
-    std::int32_t RemotePort() const { return m_remotePort; }
 
     // Starts an attempt and returns at once; ends any earlier connection first.
     void Connect();
@@ -68,6 +66,8 @@ Q_SIGNALS:
     void error(int number, const QString &description);
 
 private:
+    friend class SocketControlPrivate;
+
     enum class EventKind { Connect, Data, Close, Error };
     struct Event
     {

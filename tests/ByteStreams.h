@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringView>
+#include <QtGlobal>
 
 #include <array>
 
@@ -72,4 +74,40 @@ inline QList<QByteArray> split(const QByteArray &bytes, const QList<qsizetype> &
         at += size;
     }
     return pieces;
+}
+
+// Bytes that read as the text through the table. A character the table lacks
+// takes the place of a byte whose character the text does not use, where the
+// table may change (a table in force for bytes already kept may not). The
+// characters "\x00" stay four characters; U+0000 is a character too, as a
+// byte 0 never reads as one.
+inline QByteArray bytesReadingAs(QStringView text, CharTable &table, bool mayChange)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    std::array<bool, 256> used{};
+    for (const QChar c : text) {
+        for (std::size_t b = 1; b < table.size(); ++b) {
+            if (table[b] == c.unicode())
+                used[b] = true;
+        }
+    }
+    std::size_t spare = 1;
+    for (const QChar c : text) {
+        std::size_t b = 1;
+        while (b < table.size() && table[b] != c.unicode())
+            ++b;
+        if (b == table.size()) {
+            while (mayChange && spare < table.size() &&
+                   (used[spare] || spare == 9 || spare == 10 || spare == 13))
+                ++spare;
+            if (!mayChange || spare == table.size())
+                qFatal("a character of the test's text has no byte");
+            table[spare] = c.unicode();
+            used[spare] = true;
+            b = spare;
+        }
+        bytes.append(static_cast<char>(b));
+    }
+    return bytes;
 }

@@ -4,15 +4,17 @@
 // the status line is announced once, with the new caption as the name. The
 // receive box reads as text, in pieces, and announces what arrives.
 
+#include "ReceiveBoxProbe.h"
 #include "WindowTestSupport.h"
+#include "windows/tcp_client_p.h"
 
-#include "CodePage.h"
-#include "Connection.h"
-#include "ProcessExit.h"
-#include "ReceiveBox.h"
-#include "SendBox.h"
-#include "proxy_settings.h"
-#include "tcp_client.h"
+#include "connection/Connection.h"
+#include "platform/CodePage.h"
+#include "platform/ProcessExit_p.h"
+#include "platform/SendBox.h"
+#include "receivebox/ReceiveBox.h"
+#include "windows/proxy_settings.h"
+#include "windows/tcp_client.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>
@@ -183,7 +185,7 @@ void TestAccessibility::cleanup()
 QWidget *TestAccessibility::windowNamed(const QString &window)
 {
     if (window == QLatin1String("proxy_settings")) {
-        m_window->proxy_settings_menu->trigger();
+        controls(*m_window).proxy_settings_menu->trigger();
         return m_window->proxySettingsWindow();
     }
     return m_window.get();
@@ -268,7 +270,7 @@ void TestAccessibility::noControlIsUnnamed()
 
 void TestAccessibility::statusLineIsTheStatusBar()
 {
-    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(m_window->Estado);
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(controls(*m_window).Estado);
     QVERIFY(iface);
     QCOMPARE(iface->role(), QAccessible::StatusBar);
     QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("Listo"));
@@ -291,17 +293,17 @@ void TestAccessibility::statusChangesAreAnnounced()
 
     tcp_client &w = *m_window;
     LoopbackPeer peer;
-    g_watched = w.Estado;
-    typeInCombo(w.host_remoto, QStringLiteral("127.0.0.1"));
-    typeInCombo(w.puerto_remoto, peer.portText());
-    QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::connected(), 10000);
+    g_watched = controls(w).Estado;
+    typeInCombo(controls(w).host_remoto, QStringLiteral("127.0.0.1"));
+    typeInCombo(controls(w).puerto_remoto, peer.portText());
+    QTest::mouseClick(controls(w).cmdConnect, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(controls(w).Estado->text(), status::connected(), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(peer.socket(), 10000);
     if (peerCloses)
         peer.socket()->disconnectFromHost();
     else
-        QTest::mouseClick(w.cmdDisconnect, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), announced.last(), 10000);
+        QTest::mouseClick(controls(w).cmdDisconnect, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(controls(w).Estado->text(), announced.last(), 10000);
 
     // One name change per caption, the name already the new caption when it
     // is announced; nothing else about the status line.
@@ -315,18 +317,18 @@ void TestAccessibility::statusChangesAreAnnounced()
 
 void TestAccessibility::receiveBoxReadsAsText()
 {
-    ReceiveBox &box = *m_window->txtRcv;
-    box.append(QStringLiteral("hola mundo\r\nsegunda\nfin"));
+    ReceiveBox &box = *controls(*m_window).txtRcv;
+    putText(box, QStringLiteral("hola mundo\r\nsegunda\nfin"));
     QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&box);
     QVERIFY(iface);
     QCOMPARE(iface->role(), QAccessible::EditableText);
     QVERIFY(iface->state().readOnly);
     QVERIFY(iface->state().multiLine);
-    QCOMPARE(iface->text(QAccessible::Name), m_window->Frame1->title());
+    QCOMPARE(iface->text(QAccessible::Name), controls(*m_window).Frame1->title());
     QAccessibleTextInterface *text = iface->textInterface();
     QVERIFY(text);
     QCOMPARE(text->characterCount(), 23);
-    QCOMPARE(text->text(0, 23), box.Text());
+    QCOMPARE(text->text(0, 23), boxText(box));
     QCOMPARE(text->text(5, 10), QStringLiteral("mundo"));
     QCOMPARE(text->text(20, 99), QStringLiteral("fin"));
     QCOMPARE(text->text(-5, 4), QStringLiteral("hola"));
@@ -344,7 +346,7 @@ void TestAccessibility::receiveBoxReadsAsText()
     QCOMPARE(text->selectionCount(), 0);
     QCOMPARE(box.selectedText(), QString());
     text->setCursorPosition(12);
-    QCOMPARE(box.selStart(), 12);
+    QCOMPARE(box.selectionStart(), 12);
     QCOMPARE(text->cursorPosition(), 12);
 }
 
@@ -393,8 +395,8 @@ void TestAccessibility::receiveBoxPieces()
     QFETCH(QString, expected);
     QFETCH(int, start);
     QFETCH(int, end);
-    ReceiveBox &box = *m_window->txtRcv;
-    box.append(QStringLiteral("hola mundo\r\nsegunda\nfin"));
+    ReceiveBox &box = *controls(*m_window).txtRcv;
+    putText(box, QStringLiteral("hola mundo\r\nsegunda\nfin"));
     QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(&box)->textInterface();
     int gotStart = 0;
     int gotEnd = 0;
@@ -412,13 +414,13 @@ void TestAccessibility::receiveBoxReadsLongLinesInStretches()
 {
     // A line of megabytes, or the whole of a long text, is given a bounded
     // stretch at a time, whose offsets say where it lies.
-    ReceiveBox &box = *m_window->txtRcv;
+    ReceiveBox &box = *controls(*m_window).txtRcv;
     const QByteArray piece(64 * 1024, 'x');
     for (int n = 0; n < 64; ++n)
         box.appendBytes(piece, platform::codepage::ansiTable());
-    box.append(QStringLiteral("\r\nfin"));
+    putText(box, QStringLiteral("\r\nfin"));
     QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(&box)->textInterface();
-    const qsizetype before = box.charactersRead();
+    const qsizetype before = charactersRead();
     for (const QAccessible::TextBoundaryType boundary :
          {QAccessible::LineBoundary, QAccessible::WordBoundary, QAccessible::NoBoundary}) {
         int start = 0;
@@ -431,20 +433,20 @@ void TestAccessibility::receiveBoxReadsLongLinesInStretches()
         QCOMPARE(got, box.mid(start, end - start));
     }
     QVERIFY(text->text(0, text->characterCount()).size() <= 1024 * 1024);
-    QVERIFY(box.charactersRead() - before < 4 * 1024 * 1024);
+    QVERIFY(charactersRead() - before < 4 * 1024 * 1024);
 }
 
 void TestAccessibility::receiveBoxAnnouncesChanges()
 {
-    ReceiveBox &box = *m_window->txtRcv;
+    ReceiveBox &box = *controls(*m_window).txtRcv;
     g_watched = &box;
 
-    box.append(QStringLiteral("hola"));
+    putText(box, QStringLiteral("hola"));
     box.appendBytes(QByteArrayView(" \xF1", 2), platform::codepage::ansiTable());
     box.setSelStart(box.length());
     box.setSelStart(box.length()); // no move, nothing to say
     box.setSelection(1, 3);
-    box.setText(QStringLiteral("otra"));
+    setBoxText(box, QStringLiteral("otra"));
 
     // Told at once after a quiet spell; what follows within a tenth of a
     // second is told together, the selection as it ends up, and all of it
@@ -469,7 +471,7 @@ void TestAccessibility::receiveBoxFloodIsCoalesced()
     // A stream arriving as fast as it can is told a few times a second, each
     // time the newest few thousand characters at their place in the text,
     // and the caret where it ends up.
-    ReceiveBox &box = *m_window->txtRcv;
+    ReceiveBox &box = *controls(*m_window).txtRcv;
     g_watched = &box;
     QElapsedTimer elapsed;
     elapsed.start();
@@ -508,9 +510,9 @@ void TestAccessibility::receiveBoxGeometry()
 {
     // A character's rectangle and the character at a point agree, on
     // screen, across wrapped rows and lines.
-    ReceiveBox &box = *m_window->txtRcv;
-    const int columns = box.columnsPerRow();
-    box.append(QString(columns + 3, QLatin1Char('a')) + QStringLiteral("\r\nbc"));
+    ReceiveBox &box = *controls(*m_window).txtRcv;
+    const int columns = columnsPerRow(box);
+    putText(box, QString(columns + 3, QLatin1Char('a')) + QStringLiteral("\r\nbc"));
     QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(&box)->textInterface();
     const QRect first = text->characterRect(0);
     QVERIFY(!first.isEmpty());

@@ -2,10 +2,11 @@
 // measured for MS Sans Serif 8 pt, and where a wider font stands in for it a
 // caption that would be clipped is narrowed instead, the geometry unchanged.
 
-#include "Fonts.h"
-#include "ProcessExit.h"
-#include "proxy_settings.h"
-#include "tcp_client.h"
+#include "platform/Fonts.h"
+#include "platform/ProcessExit_p.h"
+#include "windows/proxy_settings.h"
+#include "windows/tcp_client.h"
+#include "windows/tcp_client_p.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -155,7 +156,7 @@ void TestCaptions::everyCaptionFits()
     window.show();
     QWidget *top = &window;
     if (proxyWindow) {
-        window.proxy_settings_menu->trigger();
+        controls(window).proxy_settings_menu->trigger();
         top = window.proxySettingsWindow();
     }
     auto *widget = top->findChild<QWidget *>(control);

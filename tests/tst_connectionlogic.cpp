@@ -2,11 +2,11 @@
 // the CONNECT request and the judging of a proxy's reply, and the two
 // conversions of received and typed text.
 
-#include "PortText.h"
-#include "ProxyTunnel.h"
-#include "Transcoding.h"
+#include "connection/PortText.h"
+#include "connection/ProxyTunnel.h"
+#include "connection/Transcoding.h"
 
-#include "CodePage.h"
+#include "platform/CodePage.h"
 
 #include <QTest>
 

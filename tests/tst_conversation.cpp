@@ -3,19 +3,23 @@
 // CONNECT tunnel against a scripted proxy and against tinyproxy.
 
 #include "NetworkFixtures.h"
+#include "ReceiveBoxProbe.h"
+#include "SendBoxText.h"
 #include "WindowTestSupport.h"
+#include "connection/Connection_p.h"
+#include "windows/tcp_client_p.h"
 
-#include "CodePage.h"
-#include "Connection.h"
-#include "ProcessExit.h"
-#include "ReceiveBox.h"
-#include "SendBox.h"
-#include "SocketControl.h"
-#include "SystemColour.h"
-#include "Transcoding.h"
 #include "brisol_version.h"
-#include "proxy_settings.h"
-#include "tcp_client.h"
+#include "connection/Connection.h"
+#include "connection/Transcoding.h"
+#include "platform/CodePage.h"
+#include "platform/ProcessExit_p.h"
+#include "platform/SendBox.h"
+#include "platform/SocketControl_p.h"
+#include "platform/SystemColour.h"
+#include "receivebox/ReceiveBox.h"
+#include "windows/proxy_settings.h"
+#include "windows/tcp_client.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -116,14 +120,14 @@ void TestConversation::cleanup()
 
 void TestConversation::startDirect(const QString &host, const QString &port)
 {
-    typeInCombo(m_window->host_remoto, host);
-    typeInCombo(m_window->puerto_remoto, port);
-    QTest::mouseClick(m_window->cmdConnect, Qt::LeftButton);
+    typeInCombo(controls(*m_window).host_remoto, host);
+    typeInCombo(controls(*m_window).puerto_remoto, port);
+    QTest::mouseClick(controls(*m_window).cmdConnect, Qt::LeftButton);
 }
 
 void TestConversation::confirmProxy(const QString &host, const QString &port)
 {
-    m_window->usar_proxy->setChecked(true);
+    controls(*m_window).usar_proxy->setChecked(true);
     proxy_settings *settings = m_window->proxySettingsWindow();
     QVERIFY(settings && settings->isVisible());
     typeInCombo(settings->proxy, host);
@@ -135,7 +139,7 @@ void TestConversation::confirmProxy(const QString &host, const QString &port)
 void TestConversation::connectDirect(LoopbackPeer &peer)
 {
     startDirect(QStringLiteral("127.0.0.1"), peer.portText());
-    QTRY_COMPARE_WITH_TIMEOUT(m_window->Estado->text(), status::connected(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(controls(*m_window).Estado->text(), status::connected(), 10000);
     QTRY_VERIFY(peer.socket());
 }
 
@@ -209,8 +213,8 @@ void TestConversation::validation()
     if (useProxy) {
         w.connection().proxy_host_str = proxyHost;
         w.connection().proxy_puerto_str = proxyPort;
-        QSignalBlocker quiet(w.usar_proxy); // keep the proxy window closed for now
-        w.usar_proxy->setChecked(true);
+        QSignalBlocker quiet(controls(w).usar_proxy); // keep the proxy window closed for now
+        controls(w).usar_proxy->setChecked(true);
     }
     MessageBoxWatcher boxes;
     startDirect(host, port);
@@ -221,35 +225,36 @@ void TestConversation::validation()
         QCOMPARE(boxes.icons, QList<QMessageBox::Icon>{QMessageBox::Critical});
         QCOMPARE(boxes.buttonCount, QList<qsizetype>{1});
         // Nothing of the window's state changed.
-        QCOMPARE(w.Estado->text(), status::ready());
-        QVERIFY(w.cmdConnect->isEnabled());
-        QVERIFY(!w.cmdDisconnect->isEnabled());
-        QCOMPARE(w.tcpClient->State(), int(SocketControl::StateClosed));
-        QCOMPARE(w.host_remoto->count(), 0);
-        QCOMPARE(w.puerto_remoto->count(), 0);
-        QCOMPARE(w.usar_proxy->isChecked(), useProxy);
+        QCOMPARE(controls(w).Estado->text(), status::ready());
+        QVERIFY(controls(w).cmdConnect->isEnabled());
+        QVERIFY(!controls(w).cmdDisconnect->isEnabled());
+        QCOMPARE(controls(w).tcpClient->State(), int(SocketControl::StateClosed));
+        QCOMPARE(controls(w).host_remoto->count(), 0);
+        QCOMPARE(controls(w).puerto_remoto->count(), 0);
+        QCOMPARE(controls(w).usar_proxy->isChecked(), useProxy);
         if (message == messages::invalidProxy()) {
             QVERIFY(w.proxySettingsWindow() && w.proxySettingsWindow()->isVisible());
         } else {
-            QVERIFY(hasWindowFocus(w.host_remoto));
+            QVERIFY(hasWindowFocus(controls(w).host_remoto));
             QVERIFY(!w.proxySettingsWindow() || !w.proxySettingsWindow()->isVisible());
         }
         return;
     }
 
     QVERIFY(boxes.texts.isEmpty());
-    QCOMPARE(w.tcpClient->RemotePort(), socketPort);
-    QCOMPARE(w.tcpClient->RemoteHost(), useProxy ? proxyHost : host);
-    QCOMPARE(w.Estado->text(), useProxy ? status::connectingViaProxy() : status::connecting());
-    QCOMPARE(foreColour(w.Estado), QColor(0xFF, 0xFF, 0));
-    QVERIFY(!w.cmdConnect->isEnabled());
-    QVERIFY(w.cmdDisconnect->isEnabled());
-    QVERIFY(hasWindowFocus(w.cmdDisconnect));
-    QCOMPARE(w.connection().host_str, host);
-    QCOMPARE(w.connection().puerto_str, port);
-    QCOMPARE(w.connection().usando_proxy, useProxy);
-    QCOMPARE(w.host_remoto->itemText(0), host);
-    QCOMPARE(w.puerto_remoto->itemText(0), port);
+    QCOMPARE(SocketControlPrivate::RemotePort(*controls(w).tcpClient), socketPort);
+    QCOMPARE(SocketControlPrivate::RemoteHost(*controls(w).tcpClient), useProxy ? proxyHost : host);
+    QCOMPARE(controls(w).Estado->text(),
+             useProxy ? status::connectingViaProxy() : status::connecting());
+    QCOMPARE(foreColour(controls(w).Estado), QColor(0xFF, 0xFF, 0));
+    QVERIFY(!controls(w).cmdConnect->isEnabled());
+    QVERIFY(controls(w).cmdDisconnect->isEnabled());
+    QVERIFY(hasWindowFocus(controls(w).cmdDisconnect));
+    QCOMPARE(ConnectionPrivate::host_str(w.connection()), host);
+    QCOMPARE(ConnectionPrivate::puerto_str(w.connection()), port);
+    QCOMPARE(ConnectionPrivate::usando_proxy(w.connection()), useProxy);
+    QCOMPARE(controls(w).host_remoto->itemText(0), host);
+    QCOMPARE(controls(w).puerto_remoto->itemText(0), port);
 }
 
 void TestConversation::startingEmptiesBothBoxes()
@@ -258,17 +263,17 @@ void TestConversation::startingEmptiesBothBoxes()
     LoopbackPeer peer;
     connectDirect(peer);
     peer.socket()->write("old text");
-    typeKeys(w.txtSend, QStringLiteral("typed"));
-    QTRY_COMPARE(w.txtRcv->Text(), QStringLiteral("old text"));
-    QTest::mouseClick(w.cmdDisconnect, Qt::LeftButton);
-    QVERIFY(!w.txtSend->Text().isEmpty());
+    typeKeys(controls(w).txtSend, QStringLiteral("typed"));
+    QTRY_COMPARE(boxText(*controls(w).txtRcv), QStringLiteral("old text"));
+    QTest::mouseClick(controls(w).cmdDisconnect, Qt::LeftButton);
+    QVERIFY(!sendText(*controls(w).txtSend).isEmpty());
 
     startDirect(QStringLiteral("127.0.0.1"), peer.portText());
-    QCOMPARE(w.txtSend->Text(), QString());
-    QCOMPARE(w.txtRcv->Text(), QString());
+    QCOMPARE(sendText(*controls(w).txtSend), QString());
+    QCOMPARE(boxText(*controls(w).txtRcv), QString());
     const QColor lightGrey(0xE0, 0xE0, 0xE0);
-    QCOMPARE(w.txtRcv->textColour(), lightGrey);
-    QCOMPARE(w.txtSend->palette().color(QPalette::Text), lightGrey);
+    QCOMPARE(controls(w).txtRcv->textColour(), lightGrey);
+    QCOMPARE(controls(w).txtSend->palette().color(QPalette::Text), lightGrey);
 }
 
 void TestConversation::historyLists()
@@ -276,7 +281,7 @@ void TestConversation::historyLists()
     tcp_client &w = *m_window;
     const auto attempt = [&](const QString &host, const QString &port) {
         startDirect(host, port);
-        QTest::mouseClick(w.cmdDisconnect, Qt::LeftButton);
+        QTest::mouseClick(controls(w).cmdDisconnect, Qt::LeftButton);
     };
     const auto items = [](const QComboBox *combo) {
         QStringList list;
@@ -286,22 +291,22 @@ void TestConversation::historyLists()
     };
     for (const char *host : {"a", "b", "c", "d"})
         attempt(QString::fromLatin1(host), QStringLiteral("80"));
-    QCOMPARE(items(w.host_remoto), (QStringList{u"d"_s, u"c"_s, u"b"_s, u"a"_s}));
+    QCOMPARE(items(controls(w).host_remoto), (QStringList{u"d"_s, u"c"_s, u"b"_s, u"a"_s}));
     // The item at index 3 moves to the top; the list does not grow.
     attempt(QStringLiteral("a"), QStringLiteral("80"));
-    QCOMPARE(items(w.host_remoto), (QStringList{u"a"_s, u"d"_s, u"c"_s, u"b"_s}));
-    QCOMPARE(w.host_remoto->currentText(), QStringLiteral("a"));
+    QCOMPARE(items(controls(w).host_remoto), (QStringList{u"a"_s, u"d"_s, u"c"_s, u"b"_s}));
+    QCOMPARE(controls(w).host_remoto->currentText(), QStringLiteral("a"));
     // Exact comparisons: case and leading zeros make new items.
     attempt(QStringLiteral("A"), QStringLiteral("080"));
-    QCOMPARE(items(w.host_remoto).first(2), (QStringList{u"A"_s, u"a"_s}));
-    QCOMPARE(items(w.puerto_remoto), (QStringList{u"080"_s, u"80"_s}));
+    QCOMPARE(items(controls(w).host_remoto).first(2), (QStringList{u"A"_s, u"a"_s}));
+    QCOMPARE(items(controls(w).puerto_remoto), (QStringList{u"080"_s, u"80"_s}));
     // A direct attempt leaves the proxy window alone: it is not even created.
     QVERIFY(w.proxySettingsWindow() == nullptr);
     // A failed validation records nothing.
     MessageBoxWatcher boxes;
     startDirect(QStringLiteral("z"), QStringLiteral("0"));
     QCOMPARE(boxes.texts.size(), 1);
-    QCOMPARE(items(w.host_remoto).first(), QStringLiteral("A"));
+    QCOMPARE(items(controls(w).host_remoto).first(), QStringLiteral("A"));
 }
 
 void TestConversation::fieldsHoldWhatWasTyped_data()
@@ -335,7 +340,7 @@ void TestConversation::fieldsHoldWhatWasTyped()
     tcp_client &w = *m_window;
     const bool proxyWindow = field == QLatin1String("proxy") || field == QLatin1String("puerto");
     if (proxyWindow) {
-        w.proxy_settings_menu->trigger();
+        controls(w).proxy_settings_menu->trigger();
         QTRY_COMPARE(QApplication::activeWindow(), w.proxySettingsWindow());
     }
     QWidget *top = proxyWindow ? static_cast<QWidget *>(w.proxySettingsWindow()) : &w;
@@ -354,14 +359,16 @@ void TestConversation::fieldsHoldWhatWasTyped()
                  typed);
         return;
     }
-    if (combo == w.host_remoto)
-        typeInCombo(w.puerto_remoto, QStringLiteral("1"));
+    if (combo == controls(w).host_remoto)
+        typeInCombo(controls(w).puerto_remoto, QStringLiteral("1"));
     else
-        typeInCombo(w.host_remoto, QStringLiteral("127.0.0.1"));
-    QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
-    QCOMPARE(combo == w.host_remoto ? w.connection().host_str : w.connection().puerto_str, typed);
+        typeInCombo(controls(w).host_remoto, QStringLiteral("127.0.0.1"));
+    QTest::mouseClick(controls(w).cmdConnect, Qt::LeftButton);
+    QCOMPARE(combo == controls(w).host_remoto ? ConnectionPrivate::host_str(w.connection())
+                                              : ConnectionPrivate::puerto_str(w.connection()),
+             typed);
     QCOMPARE(combo->itemText(0), typed);
-    QTest::mouseClick(w.cmdDisconnect, Qt::LeftButton);
+    QTest::mouseClick(controls(w).cmdDisconnect, Qt::LeftButton);
 }
 
 void TestConversation::proxyAttemptUsesTheConfirmedTexts()
@@ -371,26 +378,26 @@ void TestConversation::proxyAttemptUsesTheConfirmedTexts()
     confirmProxy(QStringLiteral("127.0.0.1"), proxy.portText());
     proxy_settings *settings = w.proxySettingsWindow();
     // Edited again but not confirmed: the attempt does not use these.
-    w.usar_proxy->setChecked(false);
-    w.proxy_settings_menu->trigger();
-    QVERIFY(w.usar_proxy->isChecked() && settings->isVisible());
+    controls(w).usar_proxy->setChecked(false);
+    controls(w).proxy_settings_menu->trigger();
+    QVERIFY(controls(w).usar_proxy->isChecked() && settings->isVisible());
     typeInCombo(settings->proxy, QStringLiteral("edited.invalid"));
     typeInCombo(settings->puerto, QStringLiteral("1"));
 
     startDirect(QStringLiteral("remote.example"), QStringLiteral("0443"));
-    QCOMPARE(w.tcpClient->RemoteHost(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(SocketControlPrivate::RemoteHost(*controls(w).tcpClient), QStringLiteral("127.0.0.1"));
     QCOMPARE(settings->proxy->currentText(), QStringLiteral("127.0.0.1"));
     QCOMPARE(settings->puerto->currentText(), proxy.portText());
     QCOMPARE(settings->proxy->count(), 1);
-    QCOMPARE(w.host_remoto->itemText(0), QStringLiteral("remote.example"));
-    QCOMPARE(w.puerto_remoto->itemText(0), QStringLiteral("0443"));
+    QCOMPARE(controls(w).host_remoto->itemText(0), QStringLiteral("remote.example"));
+    QCOMPARE(controls(w).puerto_remoto->itemText(0), QStringLiteral("0443"));
     // The request carries the remote texts as typed.
     QTRY_COMPARE_WITH_TIMEOUT(proxy.received,
                               QByteArray("CONNECT remote.example:0443 HTTP/1.1\r\n"
                                          "Host: remote.example:0443\r\n\r\n"),
                               10000);
-    QCOMPARE(w.Estado->text(), status::awaitingProxyReply());
-    QCOMPARE(foreColour(w.Estado), QColor(0xFF, 0xFF, 0));
+    QCOMPARE(controls(w).Estado->text(), status::awaitingProxyReply());
+    QCOMPARE(foreColour(controls(w).Estado), QColor(0xFF, 0xFF, 0));
 }
 
 void TestConversation::receive_data()
@@ -431,13 +438,13 @@ void TestConversation::receive()
     connectDirect(peer);
     QString expected;
     for (const QByteArray &arrival : arrivals) {
-        const qsizetype before = w.txtRcv->length();
+        const qsizetype before = controls(w).txtRcv->length();
         peer.socket()->write(arrival);
-        QTRY_VERIFY(w.txtRcv->length() > before);
-        QCOMPARE(w.txtRcv->selStart(), w.txtRcv->length());
-        QCOMPARE(w.txtRcv->selectionStart(), w.txtRcv->selectionEnd());
+        QTRY_VERIFY(controls(w).txtRcv->length() > before);
+        QCOMPARE(controls(w).txtRcv->selectionStart(), controls(w).txtRcv->length());
+        QCOMPARE(controls(w).txtRcv->selectionStart(), controls(w).txtRcv->selectionEnd());
     }
-    QCOMPARE(w.txtRcv->Text(), shown);
+    QCOMPARE(boxText(*controls(w).txtRcv), shown);
 }
 
 void TestConversation::transcriptKeptUntilTheNextConnect()
@@ -447,12 +454,12 @@ void TestConversation::transcriptKeptUntilTheNextConnect()
     connectDirect(peer);
     peer.socket()->write("last words");
     peer.socket()->disconnectFromHost();
-    QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::closedByPeer(), 10000);
-    QCOMPARE(w.txtRcv->Text(), QStringLiteral("last words"));
-    QVERIFY(hasWindowFocus(w.cmdConnect));
+    QTRY_COMPARE_WITH_TIMEOUT(controls(w).Estado->text(), status::closedByPeer(), 10000);
+    QCOMPARE(boxText(*controls(w).txtRcv), QStringLiteral("last words"));
+    QVERIFY(hasWindowFocus(controls(w).cmdConnect));
     LoopbackPeer next;
     startDirect(QStringLiteral("127.0.0.1"), next.portText());
-    QCOMPARE(w.txtRcv->Text(), QString());
+    QCOMPARE(boxText(*controls(w).txtRcv), QString());
 }
 
 void TestConversation::send_data()
@@ -478,32 +485,32 @@ void TestConversation::send()
     tcp_client &w = *m_window;
     LoopbackPeer peer;
     connectDirect(peer);
-    QVERIFY(!w.send_button->isEnabled());
-    typeKeys(w.txtSend, keys);
+    QVERIFY(!controls(w).send_button->isEnabled());
+    typeKeys(controls(w).txtSend, keys);
     if (clickEnviar) {
-        QVERIFY(w.send_button->isEnabled());
-        w.cmdDisconnect->setFocus();
-        QTest::mouseClick(w.send_button, Qt::LeftButton);
-        QVERIFY(hasWindowFocus(w.txtSend));
+        QVERIFY(controls(w).send_button->isEnabled());
+        controls(w).cmdDisconnect->setFocus();
+        QTest::mouseClick(controls(w).send_button, Qt::LeftButton);
+        QVERIFY(hasWindowFocus(controls(w).txtSend));
     }
     QTRY_COMPARE_WITH_TIMEOUT(peer.received, wire, 10000);
-    QVERIFY(w.connection().buffer_str.isEmpty());
-    QVERIFY(!w.send_button->isEnabled());
+    QVERIFY(ConnectionPrivate::buffer_str(w.connection()).isEmpty());
+    QVERIFY(!controls(w).send_button->isEnabled());
     // The next character enables the button again.
-    typeKeys(w.txtSend, QStringLiteral("z"));
-    QVERIFY(w.send_button->isEnabled());
+    typeKeys(controls(w).txtSend, QStringLiteral("z"));
+    QVERIFY(controls(w).send_button->isEnabled());
 }
 
 void TestConversation::keysBeforeTheConnectionAreNotSent()
 {
     tcp_client &w = *m_window;
-    typeKeys(w.txtSend, QStringLiteral("early\r"));
-    QCOMPARE(w.txtSend->Text(), QStringLiteral("early\r\n"));
-    QVERIFY(w.connection().buffer_str.isEmpty());
-    QVERIFY(!w.send_button->isEnabled());
+    typeKeys(controls(w).txtSend, QStringLiteral("early\r"));
+    QCOMPARE(sendText(*controls(w).txtSend), QStringLiteral("early\r\n"));
+    QVERIFY(ConnectionPrivate::buffer_str(w.connection()).isEmpty());
+    QVERIFY(!controls(w).send_button->isEnabled());
     LoopbackPeer peer;
     connectDirect(peer);
-    typeKeys(w.txtSend, QStringLiteral("\r"));
+    typeKeys(controls(w).txtSend, QStringLiteral("\r"));
     QTRY_COMPARE(peer.received, QByteArray("\r\n"));
 }
 
@@ -544,37 +551,38 @@ void TestConversation::tunnel()
     ScriptedProxy proxy;
     confirmProxy(QStringLiteral("127.0.0.1"), QStringLiteral("0") + proxy.portText());
     startDirect(QStringLiteral("192.0.2.10"), QStringLiteral("443"));
-    QCOMPARE(w.Estado->text(), status::connectingViaProxy());
+    QCOMPARE(controls(w).Estado->text(), status::connectingViaProxy());
     const QByteArray request("CONNECT 192.0.2.10:443 HTTP/1.1\r\nHost: 192.0.2.10:443\r\n\r\n");
     QCOMPARE(request.size(), 57);
     QTRY_COMPARE_WITH_TIMEOUT(proxy.received, request, 10000);
-    QCOMPARE(w.Estado->text(), status::awaitingProxyReply());
+    QCOMPARE(controls(w).Estado->text(), status::awaitingProxyReply());
 
     QByteArray sent;
     for (int i = 0; i < pieces.size(); ++i) {
         sent += pieces[i];
         const QString expectedText = renderReceived(sent);
         proxy.send(pieces[i]);
-        QTRY_COMPARE_WITH_TIMEOUT(w.txtRcv->Text(), expectedText, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(boxText(*controls(w).txtRcv), expectedText, 10000);
         if (i < verdictAt) {
-            QCOMPARE(w.Estado->text(), status::awaitingProxyReply());
-            QVERIFY(!w.connection().tunel_listo);
+            QCOMPARE(controls(w).Estado->text(), status::awaitingProxyReply());
+            QVERIFY(!ConnectionPrivate::tunel_listo(w.connection()));
         }
     }
     if (accepted) {
-        QCOMPARE(w.Estado->text(), status::connected());
-        QCOMPARE(foreColour(w.Estado), QColor(0, 0xFF, 0));
-        QVERIFY(w.connection().tunel_listo);
-        QVERIFY(hasWindowFocus(w.txtSend));
+        QCOMPARE(controls(w).Estado->text(), status::connected());
+        QCOMPARE(foreColour(controls(w).Estado), QColor(0, 0xFF, 0));
+        QVERIFY(ConnectionPrivate::tunel_listo(w.connection()));
+        QVERIFY(hasWindowFocus(controls(w).txtSend));
         // From now on everything is the remote end's and is only shown.
         proxy.send("HTTP/1.1 500 not a reply any more\r\n\r\n");
-        QTRY_VERIFY(w.txtRcv->Text().endsWith(QStringLiteral("any more\r\n\r\n")));
-        QCOMPARE(w.Estado->text(), status::connected());
+        QTRY_VERIFY(boxText(*controls(w).txtRcv).endsWith(QStringLiteral("any more\r\n\r\n")));
+        QCOMPARE(controls(w).Estado->text(), status::connected());
     } else {
-        QCOMPARE(w.Estado->text(), status::proxyRefused());
-        QCOMPARE(foreColour(w.Estado), platform::colourFromWord(platform::windowBackgroundColour));
-        QVERIFY(w.cmdConnect->isEnabled());
-        QCOMPARE(w.tcpClient->State(), int(SocketControl::StateClosed));
+        QCOMPARE(controls(w).Estado->text(), status::proxyRefused());
+        QCOMPARE(foreColour(controls(w).Estado),
+                 platform::colourFromWord(platform::windowBackgroundColour));
+        QVERIFY(controls(w).cmdConnect->isEnabled());
+        QCOMPARE(controls(w).tcpClient->State(), int(SocketControl::StateClosed));
     }
 }
 
@@ -594,19 +602,19 @@ void TestConversation::tunnelEndsWithoutAVerdict()
     ScriptedProxy proxy;
     confirmProxy(QStringLiteral("127.0.0.1"), proxy.portText());
     startDirect(QStringLiteral("remote"), QStringLiteral("22"));
-    QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::awaitingProxyReply(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(controls(w).Estado->text(), status::awaitingProxyReply(), 10000);
     proxy.send(partial);
-    QTRY_COMPARE(w.txtRcv->length(), partial.size());
-    QCOMPARE(w.Estado->text(), status::awaitingProxyReply());
+    QTRY_COMPARE(controls(w).txtRcv->length(), partial.size());
+    QCOMPARE(controls(w).Estado->text(), status::awaitingProxyReply());
     if (proxyCloses) {
         proxy.socket()->disconnectFromHost();
-        QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::closedByPeer(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(controls(w).Estado->text(), status::closedByPeer(), 10000);
     } else {
-        QTest::mouseClick(w.cmdDisconnect, Qt::LeftButton);
-        QCOMPARE(w.Estado->text(), status::disconnected());
+        QTest::mouseClick(controls(w).cmdDisconnect, Qt::LeftButton);
+        QCOMPARE(controls(w).Estado->text(), status::disconnected());
     }
-    QCOMPARE(w.txtRcv->Text(), QString::fromLatin1(partial));
-    QVERIFY(w.cmdConnect->isEnabled());
+    QCOMPARE(boxText(*controls(w).txtRcv), QString::fromLatin1(partial));
+    QVERIFY(controls(w).cmdConnect->isEnabled());
 }
 
 void TestConversation::typingWhileTheProxyAnswers()
@@ -615,27 +623,27 @@ void TestConversation::typingWhileTheProxyAnswers()
     ScriptedProxy proxy;
     confirmProxy(QStringLiteral("127.0.0.1"), proxy.portText());
     startDirect(QStringLiteral("remote"), QStringLiteral("22"));
-    QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::awaitingProxyReply(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(controls(w).Estado->text(), status::awaitingProxyReply(), 10000);
     // The request reaches the proxy a moment after the status line says it went.
     QTRY_VERIFY(proxy.received.endsWith("\r\n\r\n"));
     const qsizetype requestSize = proxy.received.size();
     // The send box is still read-only, but the socket counts as connected.
-    typeKeys(w.txtSend, QStringLiteral("x\r"));
+    typeKeys(controls(w).txtSend, QStringLiteral("x\r"));
     QTRY_COMPARE(proxy.received.mid(requestSize), QByteArray("x\r\n"));
-    typeKeys(w.txtSend, QStringLiteral("y"));
-    QVERIFY(w.send_button->isEnabled());
-    QCOMPARE(w.connection().buffer_str, QStringLiteral("y"));
+    typeKeys(controls(w).txtSend, QStringLiteral("y"));
+    QVERIFY(controls(w).send_button->isEnabled());
+    QCOMPARE(ConnectionPrivate::buffer_str(w.connection()), QStringLiteral("y"));
 
     proxy.send("HTTP/1.1 200 OK\r\n\r\n");
-    QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::connected(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(controls(w).Estado->text(), status::connected(), 10000);
     // The connected sequence drops the buffer but leaves the button enabled.
-    QVERIFY(w.connection().buffer_str.isEmpty());
-    QVERIFY(w.send_button->isEnabled());
-    w.cmdDisconnect->setFocus();
-    QTest::mouseClick(w.send_button, Qt::LeftButton);
-    QVERIFY(!w.send_button->isEnabled());
-    QVERIFY(hasWindowFocus(w.txtSend));
-    typeKeys(w.txtSend, QStringLiteral("!\r"));
+    QVERIFY(ConnectionPrivate::buffer_str(w.connection()).isEmpty());
+    QVERIFY(controls(w).send_button->isEnabled());
+    controls(w).cmdDisconnect->setFocus();
+    QTest::mouseClick(controls(w).send_button, Qt::LeftButton);
+    QVERIFY(!controls(w).send_button->isEnabled());
+    QVERIFY(hasWindowFocus(controls(w).txtSend));
+    typeKeys(controls(w).txtSend, QStringLiteral("!\r"));
     QTRY_COMPARE(proxy.received.mid(requestSize), QByteArray("x\r\n!\r\n"));
 }
 
@@ -648,17 +656,17 @@ void TestConversation::sessionThroughTinyproxy()
     tcp_client &w = *m_window;
     confirmProxy(QStringLiteral("127.0.0.1"), tinyproxy.portText());
     startDirect(QStringLiteral("127.0.0.1"), echo.portText());
-    QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::connected(), 20000);
-    QVERIFY(w.txtRcv->Text().startsWith(QStringLiteral("HTTP/1.")));
-    QVERIFY(w.txtRcv->Text().contains(QStringLiteral(" 200 ")));
-    const qsizetype replySize = w.txtRcv->length();
-    typeKeys(w.txtSend, QStringLiteral("hola\r\u00F1\r"));
-    QTRY_COMPARE_WITH_TIMEOUT(w.txtRcv->Text().mid(replySize),
+    QTRY_COMPARE_WITH_TIMEOUT(controls(w).Estado->text(), status::connected(), 20000);
+    QVERIFY(boxText(*controls(w).txtRcv).startsWith(QStringLiteral("HTTP/1.")));
+    QVERIFY(boxText(*controls(w).txtRcv).contains(QStringLiteral(" 200 ")));
+    const qsizetype replySize = controls(w).txtRcv->length();
+    typeKeys(controls(w).txtSend, QStringLiteral("hola\r\u00F1\r"));
+    QTRY_COMPARE_WITH_TIMEOUT(boxText(*controls(w).txtRcv).mid(replySize),
                               QStringLiteral("hola\r\n") +
                                   platform::codepage::ansiToString("\xA4") + QStringLiteral("\r\n"),
                               10000);
-    QTest::mouseClick(w.cmdDisconnect, Qt::LeftButton);
-    QCOMPARE(w.Estado->text(), status::disconnected());
+    QTest::mouseClick(controls(w).cmdDisconnect, Qt::LeftButton);
+    QCOMPARE(controls(w).Estado->text(), status::disconnected());
 }
 
 QTEST_MAIN(TestConversation)

@@ -4,16 +4,19 @@
 // received byte, mix two connections, or leak.
 
 #include "NetworkFixtures.h"
+#include "ReceiveBoxProbe.h"
 #include "WindowTestSupport.h"
+#include "connection/Connection_p.h"
+#include "windows/tcp_client_p.h"
 
-#include "CodePage.h"
-#include "Connection.h"
-#include "ProcessExit.h"
-#include "ReceiveBox.h"
-#include "SendBox.h"
-#include "SocketControl.h"
-#include "proxy_settings.h"
-#include "tcp_client.h"
+#include "connection/Connection.h"
+#include "platform/CodePage.h"
+#include "platform/ProcessExit_p.h"
+#include "platform/SendBox.h"
+#include "platform/SocketControl.h"
+#include "receivebox/ReceiveBox.h"
+#include "windows/proxy_settings.h"
+#include "windows/tcp_client.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -228,9 +231,9 @@ void TestFaults::init()
 
 void TestFaults::start(const QString &host, const QString &port)
 {
-    typeInCombo(m_window->host_remoto, host);
-    typeInCombo(m_window->puerto_remoto, port);
-    QTest::mouseClick(m_window->cmdConnect, Qt::LeftButton);
+    typeInCombo(controls(*m_window).host_remoto, host);
+    typeInCombo(controls(*m_window).puerto_remoto, port);
+    QTest::mouseClick(controls(*m_window).cmdConnect, Qt::LeftButton);
 }
 
 void TestFaults::peerEndsTheConnection_data()
@@ -262,7 +265,7 @@ void TestFaults::peerEndsTheConnection()
     QTRY_VERIFY_WITH_TIMEOUT(peer.socket(), 10000);
     peer.socket()->write(payload);
     if (waitForDelivery)
-        QTRY_COMPARE_WITH_TIMEOUT(m_window->txtRcv->length(), expected.size(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(controls(*m_window).txtRcv->length(), expected.size(), 20000);
     if (reset) {
         if (!waitForDelivery)
             peer.socket()->flush();
@@ -270,9 +273,9 @@ void TestFaults::peerEndsTheConnection()
     } else {
         peer.socket()->disconnectFromHost();
     }
-    QTRY_VERIFY_WITH_TIMEOUT(m_window->cmdConnect->isEnabled(), 20000);
-    QCOMPARE(m_window->Estado->text(), status::closedByPeer());
-    const QString shown = m_window->txtRcv->Text();
+    QTRY_VERIFY_WITH_TIMEOUT(controls(*m_window).cmdConnect->isEnabled(), 20000);
+    QCOMPARE(controls(*m_window).Estado->text(), status::closedByPeer());
+    const QString shown = boxText(*controls(*m_window).txtRcv);
     if (reset && !waitForDelivery) {
         // What the reset cut off never arrived; what arrived is all shown.
         QVERIFY(expected.startsWith(shown));
@@ -289,21 +292,21 @@ void TestFaults::proxyFloodsHeadersWithoutABlankLine()
     w.connection().proxy_host_str = QStringLiteral("127.0.0.1");
     w.connection().proxy_puerto_str = proxy.portText();
     {
-        QSignalBlocker quiet(w.usar_proxy);
-        w.usar_proxy->setChecked(true);
+        QSignalBlocker quiet(controls(w).usar_proxy);
+        controls(w).usar_proxy->setChecked(true);
     }
     start(QStringLiteral("remote"), QStringLiteral("22"));
-    QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::awaitingProxyReply(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(controls(w).Estado->text(), status::awaitingProxyReply(), 10000);
     QByteArray headers = "HTTP/1.1 200 OK\r\n";
     while (headers.size() < 1024 * 1024)
         headers += "X-Filler: " + QByteArray(60, 'v') + "\r\n";
     proxy.send(headers);
-    QTRY_COMPARE_WITH_TIMEOUT(w.txtRcv->length(), headers.size(), 20000);
-    QCOMPARE(w.Estado->text(), status::awaitingProxyReply());
-    QVERIFY(!w.connection().tunel_listo);
-    QTest::mouseClick(w.cmdDisconnect, Qt::LeftButton);
-    QCOMPARE(w.Estado->text(), status::disconnected());
-    QCOMPARE(w.txtRcv->length(), headers.size());
+    QTRY_COMPARE_WITH_TIMEOUT(controls(w).txtRcv->length(), headers.size(), 20000);
+    QCOMPARE(controls(w).Estado->text(), status::awaitingProxyReply());
+    QVERIFY(!ConnectionPrivate::tunel_listo(w.connection()));
+    QTest::mouseClick(controls(w).cmdDisconnect, Qt::LeftButton);
+    QCOMPARE(controls(w).Estado->text(), status::disconnected());
+    QCOMPARE(controls(w).txtRcv->length(), headers.size());
 }
 
 void TestFaults::disconnectAtEveryMoment_data()
@@ -329,8 +332,8 @@ void TestFaults::disconnectAtEveryMoment()
     if (viaProxy) {
         w.connection().proxy_host_str = QStringLiteral("127.0.0.1");
         w.connection().proxy_puerto_str = old.portText();
-        QSignalBlocker quiet(w.usar_proxy);
-        w.usar_proxy->setChecked(true);
+        QSignalBlocker quiet(controls(w).usar_proxy);
+        controls(w).usar_proxy->setChecked(true);
     }
     if (moment == QLatin1String("awaiting")) {
         // A proxy that accepts and never answers.
@@ -338,7 +341,7 @@ void TestFaults::disconnectAtEveryMoment()
         silent->setParent(this);
         w.connection().proxy_puerto_str = silent->portText();
         start(QStringLiteral("remote"), QStringLiteral("1"));
-        QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::awaitingProxyReply(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(controls(w).Estado->text(), status::awaitingProxyReply(), 10000);
         delete silent;
     } else {
         if (viaProxy)
@@ -346,28 +349,28 @@ void TestFaults::disconnectAtEveryMoment()
         else
             start(QStringLiteral("127.0.0.1"), old.portText());
         if (moment == QLatin1String("connected")) {
-            QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::connected(), 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(controls(w).Estado->text(), status::connected(), 10000);
         }
     }
-    QTest::mouseClick(w.cmdDisconnect, Qt::LeftButton);
-    QCOMPARE(w.Estado->text(), status::disconnected());
-    QCOMPARE(w.tcpClient->State(), int(SocketControl::StateClosed));
+    QTest::mouseClick(controls(w).cmdDisconnect, Qt::LeftButton);
+    QCOMPARE(controls(w).Estado->text(), status::disconnected());
+    QCOMPARE(controls(w).tcpClient->State(), int(SocketControl::StateClosed));
 
     // A fresh, direct connection to a peer that only speaks when spoken to.
     {
-        QSignalBlocker quiet(w.usar_proxy);
-        w.usar_proxy->setChecked(false);
+        QSignalBlocker quiet(controls(w).usar_proxy);
+        controls(w).usar_proxy->setChecked(false);
     }
     LoopbackPeer fresh;
     start(QStringLiteral("127.0.0.1"), fresh.portText());
-    QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::connected(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(controls(w).Estado->text(), status::connected(), 10000);
     QTRY_VERIFY(fresh.socket());
     fresh.socket()->write("NEW");
-    QTRY_COMPARE(w.txtRcv->Text(), QStringLiteral("NEW"));
+    QTRY_COMPARE(boxText(*controls(w).txtRcv), QStringLiteral("NEW"));
     // One more round trip, so that anything still queued would have arrived.
     fresh.socket()->write("!");
-    QTRY_COMPARE(w.txtRcv->Text(), QStringLiteral("NEW!"));
-    QCOMPARE(w.Estado->text(), status::connected());
+    QTRY_COMPARE(boxText(*controls(w).txtRcv), QStringLiteral("NEW!"));
+    QCOMPARE(controls(w).Estado->text(), status::connected());
 }
 
 void TestFaults::manyConnectionsInARow()
@@ -377,12 +380,13 @@ void TestFaults::manyConnectionsInARow()
     // Waits without the fixed steps of QTRY_*, which would make 200 cycles slow.
     const auto cycle = [&] {
         start(QStringLiteral("127.0.0.1"), echo.portText());
-        QVERIFY(QTest::qWaitFor([&] { return w.Estado->text() == status::connected(); }, 10000));
-        QTest::keyClicks(w.txtSend, QStringLiteral("ping"));
-        QTest::keyClick(w.txtSend, Qt::Key_Return);
-        QVERIFY(
-            QTest::qWaitFor([&] { return w.txtRcv->Text() == QStringLiteral("ping\r\n"); }, 10000));
-        QTest::mouseClick(w.cmdDisconnect, Qt::LeftButton);
+        QVERIFY(QTest::qWaitFor([&] { return controls(w).Estado->text() == status::connected(); },
+                                10000));
+        QTest::keyClicks(controls(w).txtSend, QStringLiteral("ping"));
+        QTest::keyClick(controls(w).txtSend, Qt::Key_Return);
+        QVERIFY(QTest::qWaitFor(
+            [&] { return boxText(*controls(w).txtRcv) == QStringLiteral("ping\r\n"); }, 10000));
+        QTest::mouseClick(controls(w).cmdDisconnect, Qt::LeftButton);
     };
     for (int i = 0; i < 10; ++i)
         cycle();
@@ -418,25 +422,25 @@ void TestFaults::peerSendsMoreThanMemoryHolds()
     {
         EndlessSender sender;
         start(QStringLiteral("127.0.0.1"), sender.portText());
-        QTRY_VERIFY_WITH_TIMEOUT(w.txtRcv->length() > 16 * 1024 * 1024, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(controls(w).txtRcv->length() > 16 * 1024 * 1024, 20000);
         AddressSpaceCap cap(addressSpace() + 256 * 1024 * 1024);
         QVERIFY(cap.isSet());
-        QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::outOfMemory(), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(controls(w).Estado->text(), status::outOfMemory(), 60000);
         cap.lift();
     }
-    QVERIFY(w.cmdConnect->isEnabled());
-    QVERIFY(!w.cmdDisconnect->isEnabled());
-    QCOMPARE(w.tcpClient->State(), int(SocketControl::StateClosed));
+    QVERIFY(controls(w).cmdConnect->isEnabled());
+    QVERIFY(!controls(w).cmdDisconnect->isEnabled());
+    QCOMPARE(controls(w).tcpClient->State(), int(SocketControl::StateClosed));
     // Whole arrivals only: the text runs on to its last character as sent.
-    const qsizetype length = w.txtRcv->length();
+    const qsizetype length = controls(w).txtRcv->length();
     QVERIFY(length > 16 * 1024 * 1024);
-    QCOMPARE(w.txtRcv->mid(0, 200), EndlessSender::text(0, 200));
-    QCOMPARE(w.txtRcv->mid(length - 200, 200), EndlessSender::text(length - 200, 200));
+    QCOMPARE(controls(w).txtRcv->mid(0, 200), EndlessSender::text(0, 200));
+    QCOMPARE(controls(w).txtRcv->mid(length - 200, 200), EndlessSender::text(length - 200, 200));
 
     GreetingServer next(QByteArray("again"), false);
     start(QStringLiteral("127.0.0.1"), next.portText());
-    QTRY_COMPARE_WITH_TIMEOUT(w.txtRcv->Text(), QStringLiteral("again"), 10000);
-    QCOMPARE(w.Estado->text(), status::connected());
+    QTRY_COMPARE_WITH_TIMEOUT(boxText(*controls(w).txtRcv), QStringLiteral("again"), 10000);
+    QCOMPARE(controls(w).Estado->text(), status::connected());
 }
 
 // A program that asks for a copy larger than the memory left gets nothing,
@@ -446,7 +450,7 @@ void TestFaults::copyLargerThanMemoryGivesNothing()
 #if defined(__SANITIZE_ADDRESS__)
     QSKIP("AddressSanitizer's allocator aborts when the address space runs out");
 #endif
-    ReceiveBox &box = *m_window->txtRcv;
+    ReceiveBox &box = *controls(*m_window).txtRcv;
     const QByteArray line = QByteArray(78, 'c') + "\r\n";
     const QByteArray arrival = line.repeated(1 << 14);
     while (box.length() < 64 * 1024 * 1024)

@@ -1,19 +1,23 @@
 // The main window as a user meets it: layout, initial state, keys, closing,
 // and the two sequences every connection ends in (connected, idle).
 
+#include "ReceiveBoxProbe.h"
+#include "SendBoxText.h"
 #include "WindowTestSupport.h"
+#include "connection/Connection_p.h"
+#include "windows/tcp_client_p.h"
 
-#include "Connection.h"
-#include "ProcessExit.h"
-#include "ReceiveBox.h"
-#include "SendBox.h"
-#include "SocketControl.h"
-#include "StatusLine.h"
-#include "SystemColour.h"
-#include "Twips.h"
 #include "brisol_version.h"
-#include "proxy_settings.h"
-#include "tcp_client.h"
+#include "connection/Connection.h"
+#include "platform/ProcessExit_p.h"
+#include "platform/SendBox.h"
+#include "platform/SocketControl.h"
+#include "platform/SystemColour.h"
+#include "receivebox/ReceiveBox.h"
+#include "windows/StatusLine.h"
+#include "windows/Twips.h"
+#include "windows/proxy_settings.h"
+#include "windows/tcp_client.h"
 
 #include <QAccessible>
 #include <QCheckBox>
@@ -54,17 +58,28 @@ private Q_SLOTS:
     void enterInAFieldPressesNothing_data();
     void enterInAFieldPressesNothing();
     void connectedSequence();
-    void returnToIdle_data();
-    void returnToIdle();
+    void idleAfterDisconnect();
+    void idleAfterPeerCloses();
+    void idleAfterSocketError();
     void longStatusText_data();
     void longStatusText();
-    void closingEndsTheProcess_data();
-    void closingEndsTheProcess();
+    void closingWhenReady_data() { proxyWindowShownOrNot(); }
+    void closingWhenReady();
+    void closingWhileConnecting_data() { proxyWindowShownOrNot(); }
+    void closingWhileConnecting();
+    void closingWhileAwaitingTheProxy_data() { proxyWindowShownOrNot(); }
+    void closingWhileAwaitingTheProxy();
+    void closingWhenConnected_data() { proxyWindowShownOrNot(); }
+    void closingWhenConnected();
 
 private:
     // Connects the window to the peer through the user's steps and waits for
     // "Conectado".
     void connectTo(const LoopbackPeer &peer);
+    void connectWithLineAndTyping(const LoopbackPeer &peer);
+    void checkIdle(const QString &caption, const QString &received, const QString &buffer);
+    static void proxyWindowShownOrNot();
+    void checkClosingEndsTheProcess();
 
     std::unique_ptr<tcp_client> m_window;
 };
@@ -86,10 +101,10 @@ void TestMainWindow::cleanup()
 
 void TestMainWindow::connectTo(const LoopbackPeer &peer)
 {
-    typeInCombo(m_window->host_remoto, QStringLiteral("127.0.0.1"));
-    typeInCombo(m_window->puerto_remoto, peer.portText());
-    QTest::mouseClick(m_window->cmdConnect, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(m_window->Estado->text(), status::connected(), 10000);
+    typeInCombo(controls(*m_window).host_remoto, QStringLiteral("127.0.0.1"));
+    typeInCombo(controls(*m_window).puerto_remoto, peer.portText());
+    QTest::mouseClick(controls(*m_window).cmdConnect, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(controls(*m_window).Estado->text(), status::connected(), 10000);
 }
 
 void TestMainWindow::layout_data()
@@ -147,45 +162,51 @@ void TestMainWindow::initialState()
     QVERIFY(w.windowFlags() & Qt::WindowMinimizeButtonHint);
 
     QCOMPARE(w.menuBar()->actions().size(), 1);
-    QCOMPARE(w.options_menu->title(), QStringLiteral("Opciones"));
-    QCOMPARE(w.options_menu->actions(), QList<QAction *>{w.proxy_settings_menu});
-    QCOMPARE(w.proxy_settings_menu->text(), QStringLiteral("Configurar Proxy"));
-    QVERIFY(w.proxy_settings_menu->shortcut().isEmpty());
+    QCOMPARE(controls(w).options_menu->title(), QStringLiteral("Opciones"));
+    QCOMPARE(controls(w).options_menu->actions(),
+             QList<QAction *>{controls(w).proxy_settings_menu});
+    QCOMPARE(controls(w).proxy_settings_menu->text(), QStringLiteral("Configurar Proxy"));
+    QVERIFY(controls(w).proxy_settings_menu->shortcut().isEmpty());
 
-    QCOMPARE(w.Estado->text(), QStringLiteral("Listo"));
-    QCOMPARE(w.Estado->palette().color(QPalette::Window), QColor(0x80, 0x80, 0x80));
-    QCOMPARE(foreColour(w.Estado), platform::colourFromWord(platform::windowBackgroundColour));
-    QVERIFY(w.Estado->autoFillBackground());
+    QCOMPARE(controls(w).Estado->text(), QStringLiteral("Listo"));
+    QCOMPARE(controls(w).Estado->palette().color(QPalette::Window), QColor(0x80, 0x80, 0x80));
+    QCOMPARE(foreColour(controls(w).Estado),
+             platform::colourFromWord(platform::windowBackgroundColour));
+    QVERIFY(controls(w).Estado->autoFillBackground());
 
-    QVERIFY(w.cmdConnect->isEnabled());
-    QVERIFY(!w.cmdDisconnect->isEnabled());
-    QVERIFY(!w.send_button->isEnabled());
-    QVERIFY(!w.usar_proxy->isChecked());
-    QCOMPARE(w.host_remoto->count(), 0);
-    QCOMPARE(w.puerto_remoto->count(), 0);
-    QVERIFY(w.host_remoto->isEditable() && w.puerto_remoto->isEditable());
-    QCOMPARE(w.host_remoto->currentText(), QString());
-    QVERIFY(!w.txtSend->isReadOnly());
-    QCOMPARE(w.txtSend->Text(), QString());
-    QCOMPARE(w.txtRcv->Text(), QString());
-    QCOMPARE(w.txtRcv->backColour(), platform::colourFromWord(platform::windowTextColour));
+    QVERIFY(controls(w).cmdConnect->isEnabled());
+    QVERIFY(!controls(w).cmdDisconnect->isEnabled());
+    QVERIFY(!controls(w).send_button->isEnabled());
+    QVERIFY(!controls(w).usar_proxy->isChecked());
+    QCOMPARE(controls(w).host_remoto->count(), 0);
+    QCOMPARE(controls(w).puerto_remoto->count(), 0);
+    QVERIFY(controls(w).host_remoto->isEditable() && controls(w).puerto_remoto->isEditable());
+    QCOMPARE(controls(w).host_remoto->currentText(), QString());
+    QVERIFY(!controls(w).txtSend->isReadOnly());
+    QCOMPARE(sendText(*controls(w).txtSend), QString());
+    QCOMPARE(boxText(*controls(w).txtRcv), QString());
+    QCOMPARE(controls(w).txtRcv->backColour(),
+             platform::colourFromWord(platform::windowTextColour));
     // Light grey on the dark back colour from the start: what is typed before
     // the first connection shows.
     const QColor lightGrey(0xE0, 0xE0, 0xE0);
-    QCOMPARE(w.txtRcv->textColour(), lightGrey);
-    QCOMPARE(w.txtSend->palette().color(QPalette::Text), lightGrey);
-    QCOMPARE(w.txtSend->palette().color(QPalette::Base),
+    QCOMPARE(controls(w).txtRcv->textColour(), lightGrey);
+    QCOMPARE(controls(w).txtSend->palette().color(QPalette::Text), lightGrey);
+    QCOMPARE(controls(w).txtSend->palette().color(QPalette::Base),
              platform::colourFromWord(platform::windowTextColour));
-    QCOMPARE(w.tcpClient->State(), int(SocketControl::StateClosed));
+    QCOMPARE(controls(w).tcpClient->State(), int(SocketControl::StateClosed));
     QVERIFY(w.proxySettingsWindow() == nullptr);
 
-    const Connection &c = w.connection();
+    Connection &c = w.connection();
     QVERIFY(c.proxy_host_str.isEmpty() && c.proxy_puerto_str.isEmpty());
-    QVERIFY(c.host_str.isEmpty() && c.puerto_str.isEmpty() && c.buffer_str.isEmpty());
-    QVERIFY(!c.usando_proxy && !c.tunel_listo);
+    QVERIFY(ConnectionPrivate::host_str(c).isEmpty() &&
+            ConnectionPrivate::puerto_str(c).isEmpty() &&
+            ConnectionPrivate::buffer_str(c).isEmpty());
+    QVERIFY(!ConnectionPrivate::usando_proxy(c) && !ConnectionPrivate::tunel_listo(c));
 
-    QVERIFY(w.host_remoto->hasFocus());
-    for (QPushButton *button : {w.cmdConnect, w.cmdDisconnect, w.send_button})
+    QVERIFY(controls(w).host_remoto->hasFocus());
+    for (QPushButton *button :
+         {controls(w).cmdConnect, controls(w).cmdDisconnect, controls(w).send_button})
         QVERIFY(!button->isDefault() && !button->autoDefault());
 }
 
@@ -197,28 +218,30 @@ void TestMainWindow::stackingAndTabOrder()
     const auto depth = [&](QWidget *widget) {
         return children.indexOf(widget);
     };
-    QVERIFY(depth(w.Frame2) < depth(w.txtSend));
-    QVERIFY(depth(w.Frame2) < depth(w.send_button));
-    QVERIFY(depth(w.Frame1) < depth(w.txtRcv));
-    QVERIFY(depth(w.Label1) < depth(w.host_remoto));
-    QVERIFY(depth(w.txtSend) < depth(w.send_button));
+    QVERIFY(depth(controls(w).Frame2) < depth(controls(w).txtSend));
+    QVERIFY(depth(controls(w).Frame2) < depth(controls(w).send_button));
+    QVERIFY(depth(controls(w).Frame1) < depth(controls(w).txtRcv));
+    QVERIFY(depth(controls(w).Label1) < depth(controls(w).host_remoto));
+    QVERIFY(depth(controls(w).txtSend) < depth(controls(w).send_button));
 
-    const QList<QWidget *> expected = {w.host_remoto, w.puerto_remoto, w.usar_proxy,
-                                       w.cmdConnect,  w.cmdDisconnect, w.txtSend,
-                                       w.send_button, w.txtRcv};
+    const QList<QWidget *> expected = {controls(w).host_remoto,   controls(w).puerto_remoto,
+                                       controls(w).usar_proxy,    controls(w).cmdConnect,
+                                       controls(w).cmdDisconnect, controls(w).txtSend,
+                                       controls(w).send_button,   controls(w).txtRcv};
     // The focus chain from the host field, each widget's inner parts counted
     // as the widget; labels and frames never appear in it.
-    QList<QWidget *> visited{w.host_remoto};
-    for (QWidget *next = w.host_remoto->nextInFocusChain(); next != w.host_remoto;
-         next = next->nextInFocusChain()) {
+    QList<QWidget *> visited{controls(w).host_remoto};
+    for (QWidget *next = controls(w).host_remoto->nextInFocusChain();
+         next != controls(w).host_remoto; next = next->nextInFocusChain()) {
         QWidget *owner = next;
         while (owner && !expected.contains(owner))
             owner = owner->parentWidget();
         if (owner && owner != visited.last() && next->focusPolicy() & Qt::TabFocus)
             visited.append(owner);
     }
-    for (QWidget *passive :
-         std::initializer_list<QWidget *>{w.Label1, w.Label2, w.Frame1, w.Frame2, w.Estado})
+    for (QWidget *passive : std::initializer_list<QWidget *>{controls(w).Label1, controls(w).Label2,
+                                                             controls(w).Frame1, controls(w).Frame2,
+                                                             controls(w).Estado})
         QCOMPARE(passive->focusPolicy(), Qt::NoFocus);
     QCOMPARE(visited, expected);
 
@@ -231,8 +254,9 @@ void TestMainWindow::stackingAndTabOrder()
             owner = owner->parentWidget();
         return owner;
     };
-    const QList<QWidget *> enabled = {w.host_remoto, w.puerto_remoto, w.usar_proxy,
-                                      w.cmdConnect,  w.txtSend,       w.txtRcv};
+    const QList<QWidget *> enabled = {controls(w).host_remoto, controls(w).puerto_remoto,
+                                      controls(w).usar_proxy,  controls(w).cmdConnect,
+                                      controls(w).txtSend,     controls(w).txtRcv};
     QList<QWidget *> forward{focusedControl()};
     for (qsizetype i = 1; i < enabled.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -245,11 +269,11 @@ void TestMainWindow::stackingAndTabOrder()
         back.prepend(focusedControl());
     }
     QCOMPARE(back, enabled);
-    QVERIFY(w.txtSend->Text().isEmpty());
-    w.txtSend->setFocus();
-    QTest::keyClick(w.txtSend, Qt::Key_Tab, Qt::ControlModifier);
-    QCOMPARE(focusedControl(), w.txtSend);
-    QCOMPARE(w.txtSend->Text(), QStringLiteral("\t"));
+    QVERIFY(sendText(*controls(w).txtSend).isEmpty());
+    controls(w).txtSend->setFocus();
+    QTest::keyClick(controls(w).txtSend, Qt::Key_Tab, Qt::ControlModifier);
+    QCOMPARE(focusedControl(), controls(w).txtSend);
+    QCOMPARE(sendText(*controls(w).txtSend), QStringLiteral("\t"));
 }
 
 void TestMainWindow::enterInAFieldPressesNothing_data()
@@ -263,99 +287,107 @@ void TestMainWindow::enterInAFieldPressesNothing()
 {
     QFETCH(QString, field);
     auto *combo = m_window->findChild<QComboBox *>(field);
-    QSignalSpy connectClicks(m_window->cmdConnect, &QPushButton::clicked);
+    QSignalSpy connectClicks(controls(*m_window).cmdConnect, &QPushButton::clicked);
     combo->setFocus();
-    typeInCombo(m_window->host_remoto, QStringLiteral("127.0.0.1"));
-    typeInCombo(m_window->puerto_remoto, QStringLiteral("1"));
+    typeInCombo(controls(*m_window).host_remoto, QStringLiteral("127.0.0.1"));
+    typeInCombo(controls(*m_window).puerto_remoto, QStringLiteral("1"));
     QTest::keyClick(combo, Qt::Key_Return);
     QTest::keyClick(combo, Qt::Key_Enter, Qt::KeypadModifier);
     QCOMPARE(connectClicks.count(), 0);
-    QCOMPARE(m_window->Estado->text(), QStringLiteral("Listo"));
+    QCOMPARE(controls(*m_window).Estado->text(), QStringLiteral("Listo"));
     QCOMPARE(combo->count(), 0);
 }
 
 void TestMainWindow::connectedSequence()
 {
     LoopbackPeer peer;
-    m_window->connection().buffer_str = QStringLiteral("typed while connecting");
+    ConnectionPrivate::buffer_str(m_window->connection()) =
+        QStringLiteral("typed while connecting");
     connectTo(peer);
     tcp_client &w = *m_window;
-    QCOMPARE(foreColour(w.Estado), QColor(0, 0xFF, 0));
-    QVERIFY(w.connection().buffer_str.isEmpty());
-    QVERIFY(!w.txtSend->isReadOnly());
-    QVERIFY(w.txtSend->hasFocus());
-    QVERIFY(!w.send_button->isEnabled());
-    QVERIFY(!w.cmdConnect->isEnabled());
-    QVERIFY(w.cmdDisconnect->isEnabled());
-    QCOMPARE(w.tcpClient->State(), int(SocketControl::StateConnected));
+    QCOMPARE(foreColour(controls(w).Estado), QColor(0, 0xFF, 0));
+    QVERIFY(ConnectionPrivate::buffer_str(w.connection()).isEmpty());
+    QVERIFY(!controls(w).txtSend->isReadOnly());
+    QVERIFY(controls(w).txtSend->hasFocus());
+    QVERIFY(!controls(w).send_button->isEnabled());
+    QVERIFY(!controls(w).cmdConnect->isEnabled());
+    QVERIFY(controls(w).cmdDisconnect->isEnabled());
+    QCOMPARE(controls(w).tcpClient->State(), int(SocketControl::StateConnected));
 }
 
-void TestMainWindow::returnToIdle_data()
+// A connection with a line received and "ab" typed, for the ways back to idle.
+void TestMainWindow::connectWithLineAndTyping(const LoopbackPeer &peer)
 {
-    QTest::addColumn<QString>("trigger");
-    QTest::newRow("Desconectar") << QStringLiteral("disconnect");
-    QTest::newRow("peer closes") << QStringLiteral("peer");
-    QTest::newRow("socket error") << QStringLiteral("error");
-}
-
-void TestMainWindow::returnToIdle()
-{
-    QFETCH(QString, trigger);
     tcp_client &w = *m_window;
-    LoopbackPeer peer;
-    QString expectedCaption;
-    QString expectedReceived;
-    if (trigger == QLatin1String("error")) {
-        quint16 port = 0;
-        {
-            QTcpServer closed;
-            closed.listen(QHostAddress::LocalHost);
-            port = closed.serverPort();
-        }
-        typeInCombo(w.host_remoto, QStringLiteral("127.0.0.1"));
-        typeInCombo(w.puerto_remoto, QString::number(port));
-        QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(w.cmdConnect->isEnabled(), 10000);
-        expectedCaption = w.Estado->text();
-        QVERIFY(expectedCaption != status::connecting());
-        QVERIFY(!expectedCaption.isEmpty());
-    } else {
-        connectTo(peer);
-        QTRY_VERIFY(peer.socket());
-        peer.socket()->write("kept\r\n");
-        QTRY_COMPARE(w.txtRcv->Text(), QStringLiteral("kept\r\n"));
-        expectedReceived = w.txtRcv->Text();
-        QTest::keyClicks(w.txtSend, QStringLiteral("ab"));
-        QCOMPARE(w.connection().buffer_str, QStringLiteral("ab"));
-        if (trigger == QLatin1String("disconnect")) {
-            QTest::mouseClick(w.cmdDisconnect, Qt::LeftButton);
-            expectedCaption = status::disconnected();
-        } else {
-            peer.socket()->disconnectFromHost();
-            expectedCaption = status::closedByPeer();
-            QTRY_VERIFY_WITH_TIMEOUT(w.cmdConnect->isEnabled(), 10000);
-        }
-    }
-    QCOMPARE(w.Estado->text(), expectedCaption);
-    QCOMPARE(foreColour(w.Estado), platform::colourFromWord(platform::windowBackgroundColour));
-    QVERIFY(w.cmdConnect->isEnabled());
-    QVERIFY(w.cmdConnect->hasFocus());
-    QVERIFY(!w.cmdDisconnect->isEnabled());
-    QVERIFY(!w.send_button->isEnabled());
-    QVERIFY(w.txtSend->isReadOnly());
-    QCOMPARE(w.tcpClient->State(), int(SocketControl::StateClosed));
-    QCOMPARE(w.txtRcv->Text(), expectedReceived);
-    if (trigger != QLatin1String("error"))
-        QCOMPARE(w.connection().buffer_str, QStringLiteral("ab"));
+    connectTo(peer);
+    QTRY_VERIFY(peer.socket());
+    peer.socket()->write("kept\r\n");
+    QTRY_COMPARE(boxText(*controls(w).txtRcv), QStringLiteral("kept\r\n"));
+    QTest::keyClicks(controls(w).txtSend, QStringLiteral("ab"));
+    QCOMPARE(ConnectionPrivate::buffer_str(w.connection()), QStringLiteral("ab"));
+}
 
-    // A keyboard user goes on with Enter on the focused button, the keypad's
-    // Enter included.
-    QSignalSpy connectClicks(w.cmdConnect, &QPushButton::clicked);
-    QTest::keyClick(w.cmdConnect, Qt::Key_Return);
+// Idle with that caption: the received text and the typed buffer as they
+// were, and a keyboard user goes on with Enter on the focused button.
+void TestMainWindow::checkIdle(const QString &caption, const QString &received,
+                               const QString &buffer)
+{
+    tcp_client &w = *m_window;
+    QCOMPARE(controls(w).Estado->text(), caption);
+    QCOMPARE(foreColour(controls(w).Estado),
+             platform::colourFromWord(platform::windowBackgroundColour));
+    QVERIFY(controls(w).cmdConnect->isEnabled());
+    QVERIFY(controls(w).cmdConnect->hasFocus());
+    QVERIFY(!controls(w).cmdDisconnect->isEnabled());
+    QVERIFY(!controls(w).send_button->isEnabled());
+    QVERIFY(controls(w).txtSend->isReadOnly());
+    QCOMPARE(controls(w).tcpClient->State(), int(SocketControl::StateClosed));
+    QCOMPARE(boxText(*controls(w).txtRcv), received);
+    QCOMPARE(ConnectionPrivate::buffer_str(w.connection()), buffer);
+
+    // The keypad's Enter included.
+    QSignalSpy connectClicks(controls(w).cmdConnect, &QPushButton::clicked);
+    QTest::keyClick(controls(w).cmdConnect, Qt::Key_Return);
     QCOMPARE(connectClicks.count(), 1);
-    QVERIFY(hasWindowFocus(w.cmdDisconnect));
-    QTest::keyClick(w.cmdDisconnect, Qt::Key_Enter, Qt::KeypadModifier);
-    QCOMPARE(w.Estado->text(), status::disconnected());
+    QVERIFY(hasWindowFocus(controls(w).cmdDisconnect));
+    QTest::keyClick(controls(w).cmdDisconnect, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(controls(w).Estado->text(), status::disconnected());
+}
+
+void TestMainWindow::idleAfterDisconnect()
+{
+    LoopbackPeer peer;
+    connectWithLineAndTyping(peer);
+    QTest::mouseClick(controls(*m_window).cmdDisconnect, Qt::LeftButton);
+    checkIdle(status::disconnected(), QStringLiteral("kept\r\n"), QStringLiteral("ab"));
+}
+
+void TestMainWindow::idleAfterPeerCloses()
+{
+    LoopbackPeer peer;
+    connectWithLineAndTyping(peer);
+    peer.socket()->disconnectFromHost();
+    QTRY_VERIFY_WITH_TIMEOUT(controls(*m_window).cmdConnect->isEnabled(), 10000);
+    checkIdle(status::closedByPeer(), QStringLiteral("kept\r\n"), QStringLiteral("ab"));
+}
+
+void TestMainWindow::idleAfterSocketError()
+{
+    tcp_client &w = *m_window;
+    quint16 port = 0;
+    {
+        QTcpServer closed;
+        closed.listen(QHostAddress::LocalHost);
+        port = closed.serverPort();
+    }
+    typeInCombo(controls(w).host_remoto, QStringLiteral("127.0.0.1"));
+    typeInCombo(controls(w).puerto_remoto, QString::number(port));
+    QTest::mouseClick(controls(w).cmdConnect, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(controls(w).cmdConnect->isEnabled(), 10000);
+    const QString caption = controls(w).Estado->text();
+    QVERIFY(caption != status::connecting());
+    QVERIFY(!caption.isEmpty());
+    checkIdle(caption, QString(), QString());
 }
 
 void TestMainWindow::longStatusText_data()
@@ -377,7 +409,7 @@ void TestMainWindow::longStatusText()
     QFETCH(bool, elided);
     tcp_client &w = *m_window;
     w.connection().tcpClient_Error(10060, description);
-    auto *line = qobject_cast<StatusLine *>(w.Estado);
+    auto *line = qobject_cast<StatusLine *>(controls(w).Estado);
     QVERIFY(line);
     QCOMPARE(line->text(), description);
     QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(line);
@@ -398,50 +430,66 @@ void TestMainWindow::longStatusText()
     }
 }
 
-void TestMainWindow::closingEndsTheProcess_data()
+void TestMainWindow::proxyWindowShownOrNot()
 {
-    QTest::addColumn<QString>("state");
     QTest::addColumn<bool>("proxyWindowShown");
-    QTest::newRow("ready") << QStringLiteral("ready") << false;
-    QTest::newRow("connecting") << QStringLiteral("connecting") << false;
-    QTest::newRow("awaiting the proxy") << QStringLiteral("awaiting") << true;
-    QTest::newRow("connected") << QStringLiteral("connected") << false;
-    QTest::newRow("connected, proxy window shown") << QStringLiteral("connected") << true;
-    QTest::newRow("ready, proxy window shown") << QStringLiteral("ready") << true;
+    QTest::newRow("proxy window not shown") << false;
+    QTest::newRow("proxy window shown") << true;
 }
 
-void TestMainWindow::closingEndsTheProcess()
+// Closing the window ends the process with 0 at once, whatever the state and
+// whether or not the proxy settings window is shown: nothing runs before the
+// exit, no status text, the connection untouched.
+void TestMainWindow::checkClosingEndsTheProcess()
 {
-    QFETCH(QString, state);
     QFETCH(bool, proxyWindowShown);
     tcp_client &w = *m_window;
-    LoopbackPeer peer;
-    if (state == QLatin1String("connecting")) {
-        typeInCombo(w.host_remoto, QStringLiteral("127.0.0.1"));
-        typeInCombo(w.puerto_remoto, peer.portText());
-        QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
-    } else if (state == QLatin1String("awaiting")) {
-        // The peer plays a proxy that never answers.
-        w.connection().proxy_host_str = QStringLiteral("127.0.0.1");
-        w.connection().proxy_puerto_str = peer.portText();
-        w.usar_proxy->setChecked(true);
-        w.proxySettingsWindow()->hide();
-        typeInCombo(w.host_remoto, QStringLiteral("remote"));
-        typeInCombo(w.puerto_remoto, QStringLiteral("1"));
-        QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(w.Estado->text(), status::awaitingProxyReply(), 10000);
-    } else if (state == QLatin1String("connected")) {
-        connectTo(peer);
-    }
     if (proxyWindowShown)
-        w.proxy_settings_menu->trigger();
-    const QString caption = w.Estado->text();
-    const int socketState = w.tcpClient->State();
+        controls(w).proxy_settings_menu->trigger();
+    const QString caption = controls(w).Estado->text();
+    const int socketState = controls(w).tcpClient->State();
     w.close();
     QCOMPARE(g_exitCodes, QList<int>{0});
-    // Nothing ran before the exit: no status text, the connection untouched.
-    QCOMPARE(w.Estado->text(), caption);
-    QCOMPARE(w.tcpClient->State(), socketState);
+    QCOMPARE(controls(w).Estado->text(), caption);
+    QCOMPARE(controls(w).tcpClient->State(), socketState);
+}
+
+void TestMainWindow::closingWhenReady()
+{
+    checkClosingEndsTheProcess();
+}
+
+void TestMainWindow::closingWhileConnecting()
+{
+    tcp_client &w = *m_window;
+    LoopbackPeer peer;
+    typeInCombo(controls(w).host_remoto, QStringLiteral("127.0.0.1"));
+    typeInCombo(controls(w).puerto_remoto, peer.portText());
+    QTest::mouseClick(controls(w).cmdConnect, Qt::LeftButton);
+    checkClosingEndsTheProcess();
+}
+
+void TestMainWindow::closingWhileAwaitingTheProxy()
+{
+    tcp_client &w = *m_window;
+    // The peer plays a proxy that never answers.
+    LoopbackPeer peer;
+    w.connection().proxy_host_str = QStringLiteral("127.0.0.1");
+    w.connection().proxy_puerto_str = peer.portText();
+    controls(w).usar_proxy->setChecked(true);
+    w.proxySettingsWindow()->hide();
+    typeInCombo(controls(w).host_remoto, QStringLiteral("remote"));
+    typeInCombo(controls(w).puerto_remoto, QStringLiteral("1"));
+    QTest::mouseClick(controls(w).cmdConnect, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(controls(w).Estado->text(), status::awaitingProxyReply(), 10000);
+    checkClosingEndsTheProcess();
+}
+
+void TestMainWindow::closingWhenConnected()
+{
+    LoopbackPeer peer;
+    connectTo(peer);
+    checkClosingEndsTheProcess();
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -2,12 +2,13 @@
 // main window, "Aceptar" hands over both texts unchanged and hides it.
 
 #include "WindowTestSupport.h"
+#include "windows/tcp_client_p.h"
 
-#include "Connection.h"
-#include "ProcessExit.h"
-#include "Twips.h"
-#include "proxy_settings.h"
-#include "tcp_client.h"
+#include "connection/Connection.h"
+#include "platform/ProcessExit_p.h"
+#include "windows/Twips.h"
+#include "windows/proxy_settings.h"
+#include "windows/tcp_client.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -53,7 +54,7 @@ void TestProxyWindow::init()
 
 proxy_settings *TestProxyWindow::shownSettings()
 {
-    m_window->proxy_settings_menu->trigger();
+    controls(*m_window).proxy_settings_menu->trigger();
     proxy_settings *settings = m_window->proxySettingsWindow();
     return settings && settings->isVisible() ? settings : nullptr;
 }
@@ -117,21 +118,21 @@ void TestProxyWindow::showings()
     QFETCH(QString, how);
     tcp_client &w = *m_window;
     if (startTicked) {
-        w.usar_proxy->setChecked(true);
+        controls(w).usar_proxy->setChecked(true);
         w.proxySettingsWindow()->hide();
     }
     if (how == QLatin1String("tick"))
-        QTest::mouseClick(w.usar_proxy, Qt::LeftButton);
+        QTest::mouseClick(controls(w).usar_proxy, Qt::LeftButton);
     else
-        w.proxy_settings_menu->trigger();
-    QVERIFY(w.usar_proxy->isChecked());
+        controls(w).proxy_settings_menu->trigger();
+    QVERIFY(controls(w).usar_proxy->isChecked());
     proxy_settings *settings = w.proxySettingsWindow();
     QVERIFY(settings && settings->isVisible());
     QTRY_COMPARE(QApplication::activeWindow(), settings);
 
     // Showing it again keeps the one instance and its texts.
     typeInCombo(settings->proxy, QStringLiteral("kept"));
-    w.proxy_settings_menu->trigger();
+    controls(w).proxy_settings_menu->trigger();
     QCOMPARE(w.proxySettingsWindow(), settings);
     QCOMPARE(settings->proxy->currentText(), QStringLiteral("kept"));
     QCOMPARE(w.findChildren<proxy_settings *>().size(), 1);
@@ -145,9 +146,9 @@ void TestProxyWindow::clearingTheBoxKeepsEverything()
     typeInCombo(settings->proxy, QStringLiteral("p"));
     typeInCombo(settings->puerto, QStringLiteral("3128"));
     QTest::mouseClick(settings->OKButton, Qt::LeftButton);
-    w.proxy_settings_menu->trigger();
-    QTest::mouseClick(w.usar_proxy, Qt::LeftButton);
-    QVERIFY(!w.usar_proxy->isChecked());
+    controls(w).proxy_settings_menu->trigger();
+    QTest::mouseClick(controls(w).usar_proxy, Qt::LeftButton);
+    QVERIFY(!controls(w).usar_proxy->isChecked());
     QVERIFY(settings->isVisible());
     QCOMPARE(w.connection().proxy_host_str, QStringLiteral("p"));
     QCOMPARE(w.connection().proxy_puerto_str, QStringLiteral("3128"));
@@ -188,7 +189,7 @@ void TestProxyWindow::unconfirmedTextsStayInTheFields()
     typeInCombo(settings->proxy, QStringLiteral("typed"));
     settings->hide();
     QVERIFY(w.connection().proxy_host_str.isEmpty());
-    w.proxy_settings_menu->trigger();
+    controls(w).proxy_settings_menu->trigger();
     QCOMPARE(settings->proxy->currentText(), QStringLiteral("typed"));
 }
 
@@ -240,7 +241,7 @@ void TestProxyWindow::closingOnlyHides()
     typeInCombo(settings->proxy, QStringLiteral("p"));
     typeInCombo(settings->puerto, QStringLiteral("1"));
     QTest::mouseClick(settings->OKButton, Qt::LeftButton);
-    w.proxy_settings_menu->trigger();
+    controls(w).proxy_settings_menu->trigger();
     typeInCombo(settings->proxy, QStringLiteral("not confirmed"));
     QVERIFY(settings->close());
     QVERIFY(!settings->isVisible());

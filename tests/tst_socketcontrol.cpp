@@ -1,8 +1,8 @@
 // The socket control against real loopback servers: its events, their order,
 // and the promise that none arrives inside a call or after Close.
 
-#include "SocketControl.h"
-#include "Translations.h"
+#include "platform/SocketControl_p.h"
+#include "platform/Translations.h"
 
 #include <QHostAddress>
 #include <QSignalSpy>
@@ -184,7 +184,7 @@ void TestSocketControl::connectsAndReportsConnected()
     QVERIFY(recorded.wait(10000));
     QCOMPARE(recorder.events, QStringList{QStringLiteral("connect")});
     QCOMPARE(control.State(), int(SocketControl::StateConnected));
-    QCOMPARE(control.RemoteHost(), host);
+    QCOMPARE(SocketControlPrivate::RemoteHost(control), host);
     QVERIFY(acceptOne());
     QVERIFY(recorder.insideCall.isEmpty());
 }

@@ -5,14 +5,15 @@
 // and for the Spanish texts it must show.
 
 #include "WindowTestSupport.h"
+#include "windows/tcp_client_p.h"
 
-#include "ProcessExit.h"
-#include "ReceiveBox.h"
-#include "SendBox.h"
-#include "Translations.h"
 #include "brisol_version.h"
-#include "proxy_settings.h"
-#include "tcp_client.h"
+#include "platform/ProcessExit_p.h"
+#include "platform/SendBox.h"
+#include "platform/Translations.h"
+#include "receivebox/ReceiveBox.h"
+#include "windows/proxy_settings.h"
+#include "windows/tcp_client.h"
 
 #include <QAbstractButton>
 #include <QContextMenuEvent>
@@ -180,18 +181,21 @@ QStringList TestSpanish::messageBoxOfConectar()
         box->button(QMessageBox::Ok)->click();
     });
     watcher.start();
-    QTest::mouseClick(m_window->cmdConnect, Qt::LeftButton);
+    QTest::mouseClick(controls(*m_window).cmdConnect, Qt::LeftButton);
     return strings;
 }
 
 bool TestSpanish::connectToPeer(const LoopbackPeer &peer)
 {
     tcp_client &w = *m_window;
-    typeInCombo(w.host_remoto, QStringLiteral("127.0.0.1"));
-    typeInCombo(w.puerto_remoto, peer.portText());
-    QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
-    return QTest::qWaitFor([&] { return !w.txtSend->isReadOnly() && w.cmdDisconnect->isEnabled(); },
-                           10000);
+    typeInCombo(controls(w).host_remoto, QStringLiteral("127.0.0.1"));
+    typeInCombo(controls(w).puerto_remoto, peer.portText());
+    QTest::mouseClick(controls(w).cmdConnect, Qt::LeftButton);
+    return QTest::qWaitFor(
+        [&] {
+            return !controls(w).txtSend->isReadOnly() && controls(w).cmdDisconnect->isEnabled();
+        },
+        10000);
 }
 
 QStringList TestSpanish::stringsShownAt(Place place)
@@ -201,44 +205,44 @@ QStringList TestSpanish::stringsShownAt(Place place)
     case MainWindow:
         return shownStrings(w);
     case OptionsMenu:
-        return menuStrings(*w.options_menu);
+        return menuStrings(*controls(w).options_menu);
     case ProxyWindow:
-        w.proxy_settings_menu->trigger();
+        controls(w).proxy_settings_menu->trigger();
         return shownStrings(*w.proxySettingsWindow());
     case HostFieldMenu:
-        return stringsOfMenu(w.host_remoto->lineEdit()->createStandardContextMenu());
+        return stringsOfMenu(controls(w).host_remoto->lineEdit()->createStandardContextMenu());
     case PortFieldMenu:
-        return stringsOfMenu(w.puerto_remoto->lineEdit()->createStandardContextMenu());
+        return stringsOfMenu(controls(w).puerto_remoto->lineEdit()->createStandardContextMenu());
     case ProxyHostFieldMenu:
-        w.proxy_settings_menu->trigger();
+        controls(w).proxy_settings_menu->trigger();
         return stringsOfMenu(
             w.proxySettingsWindow()->proxy->lineEdit()->createStandardContextMenu());
     case ProxyPortFieldMenu:
-        w.proxy_settings_menu->trigger();
+        controls(w).proxy_settings_menu->trigger();
         return stringsOfMenu(
             w.proxySettingsWindow()->puerto->lineEdit()->createStandardContextMenu());
     case SendBoxMenuAtStart:
-        return stringsOfMenu(w.txtSend->createStandardContextMenu());
+        return stringsOfMenu(controls(w).txtSend->createStandardContextMenu());
     case SendBoxMenuConnected: {
         LoopbackPeer peer;
         if (!connectToPeer(peer))
             return {};
-        return stringsOfMenu(w.txtSend->createStandardContextMenu());
+        return stringsOfMenu(controls(w).txtSend->createStandardContextMenu());
     }
     case SendBoxMenuAfterDisconnecting: {
         // Back to idle, the box is read-only: its menu only copies and selects.
         LoopbackPeer peer;
         if (!connectToPeer(peer))
             return {};
-        QTest::mouseClick(w.cmdDisconnect, Qt::LeftButton);
-        if (!w.txtSend->isReadOnly())
+        QTest::mouseClick(controls(w).cmdDisconnect, Qt::LeftButton);
+        if (!controls(w).txtSend->isReadOnly())
             return {};
-        return stringsOfMenu(w.txtSend->createStandardContextMenu());
+        return stringsOfMenu(controls(w).txtSend->createStandardContextMenu());
     }
     case ReceiveBoxMenu:
-        return stringsOfMenu(w.txtRcv->createContextMenu(nullptr));
+        return stringsOfMenu(controls(w).txtRcv->createContextMenu(nullptr));
     case ReceiveBoxScrollBarMenu:
-        return poppedUpMenuStrings(w.txtRcv->verticalScrollBar());
+        return poppedUpMenuStrings(controls(w).txtRcv->verticalScrollBar());
     case MessageBoxOfConectar:
         return messageBoxOfConectar();
     }

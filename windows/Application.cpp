@@ -1,6 +1,6 @@
 #include "Application.h"
 
-#include "Translations.h"
+#include "platform/Translations.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -1,6 +1,6 @@
 #include "Captions.h"
 
-#include "Fonts.h"
+#include "platform/Fonts.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #include "HistoryCombo.h"
 
-#include "Fonts.h"
+#include "platform/Fonts.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -5,8 +5,8 @@
 #include "HistoryCombo.h"
 #include "Twips.h"
 
-#include "Connection.h"
-#include "Fonts.h"
+#include "connection/Connection.h"
+#include "platform/Fonts.h"
 
 #include <QComboBox>
 #include <QEvent>

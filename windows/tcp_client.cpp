@@ -8,12 +8,12 @@
 #include "brisol_version.h"
 #include "proxy_settings.h"
 
-#include "Fonts.h"
-#include "ProcessExit.h"
-#include "ReceiveBox.h"
-#include "SendBox.h"
-#include "SocketControl.h"
-#include "SystemColour.h"
+#include "platform/Fonts.h"
+#include "platform/ProcessExit.h"
+#include "platform/SendBox.h"
+#include "platform/SocketControl.h"
+#include "platform/SystemColour.h"
+#include "receivebox/ReceiveBox.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

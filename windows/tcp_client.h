@@ -4,7 +4,7 @@
 // that leads to the proxy settings, and the wiring of each control event to
 // its handler in the connection. No connection logic lives here.
 
-#include "Connection.h"
+#include "connection/Connection.h"
 
 #include <QMainWindow>
 
@@ -23,23 +23,6 @@ public:
     explicit tcp_client(QWidget *parent = nullptr);
     ~tcp_client() override;
     Q_DISABLE_COPY_MOVE(tcp_client)
-
-    QComboBox *host_remoto = nullptr;
-    QComboBox *puerto_remoto = nullptr;
-    QCheckBox *usar_proxy = nullptr;
-    QPushButton *cmdConnect = nullptr;
-    QPushButton *cmdDisconnect = nullptr;
-    SendBox *txtSend = nullptr;
-    QPushButton *send_button = nullptr;
-    ReceiveBox *txtRcv = nullptr;
-    QLabel *Estado = nullptr;
-    QGroupBox *Frame1 = nullptr;
-    QGroupBox *Frame2 = nullptr;
-    QLabel *Label1 = nullptr;
-    QLabel *Label2 = nullptr;
-    SocketControl *tcpClient = nullptr;
-    QMenu *options_menu = nullptr;
-    QAction *proxy_settings_menu = nullptr;
 
     // The connection's fields and handlers, proxy strings included.
     Connection &connection() { return *m_connection; }
@@ -60,6 +43,24 @@ private:
 
     void buildControls();
     void wireEvents();
+
+    // The form's controls, by their own names; the window owns them.
+    QComboBox *host_remoto = nullptr;
+    QComboBox *puerto_remoto = nullptr;
+    QCheckBox *usar_proxy = nullptr;
+    QPushButton *cmdConnect = nullptr;
+    QPushButton *cmdDisconnect = nullptr;
+    SendBox *txtSend = nullptr;
+    QPushButton *send_button = nullptr;
+    ReceiveBox *txtRcv = nullptr;
+    QLabel *Estado = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    QGroupBox *Frame2 = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    SocketControl *tcpClient = nullptr;
+    QMenu *options_menu = nullptr;
+    QAction *proxy_settings_menu = nullptr;
 
     std::unique_ptr<Connection> m_connection;
     proxy_settings *m_proxySettings = nullptr;

@@ -1,6 +1,7 @@
 #include "BlockPainter.h"
 
 #include "CellCache.h"
+#include "transcript/Indexing.h"
 
 #include <QPaintEngine>
 #include <QPainter>
@@ -8,12 +9,13 @@
 #include <algorithm>
 #include <cstring>
 
+using transcript::ix;
+
 namespace {
 
-template <typename T> constexpr std::size_t ix(T i)
-{
-    return static_cast<std::size_t>(i);
-}
+// The back-colour row is kept at least this wide (8 KiB of pixels), so that
+// a view resized a little wider does not remake it.
+constexpr int kBackRowPixels = 2048;
 
 // Copies a row of cell blocks (each width x height pixels, stored one after
 // the other) to the target, a pixel row at a time. Cell widths are small, so
@@ -120,26 +122,13 @@ void BlockPainter::paint(QPainter &painter, const QRect &area, const ViewState &
     if (target.clip.isEmpty())
         return;
 
-    const LineIndex &lines = view.text.lines();
     const int cellHeight = view.cell.height;
     const int top = std::max(0, area.top() / cellHeight);
     const int bottom = area.bottom() / cellHeight;
-    int row = top;
-    if (view.firstRow + top < lines.rowCount()) {
-        const LineIndex::Located located = lines.lineAtRow(view.firstRow + top);
-        LineIndex::Line line = located.line;
-        qsizetype rowInLine = view.firstRow + top - located.firstRow;
-        for (; row <= bottom; ++row) {
-            blitRow(target, line, rowInLine, row, view);
-            if (++rowInLine >= lines.rowsOf(line.columns)) {
-                if (!lines.nextLine(line)) {
-                    ++row;
-                    break;
-                }
-                rowInLine = 0;
-            }
-        }
-    }
+    const int row = forEachTextRow(
+        view, top, bottom, [&](const LineIndex::Line &line, qsizetype rowInLine, int viewRow) {
+            blitRow(target, line, rowInLine, viewRow, view);
+        });
     m_cache.endBlocks();
     if (row <= bottom) // rows past the text
         fill(target,
@@ -172,7 +161,7 @@ const QRgb *BlockPainter::backRow(QRgb rgb, int width)
     const QRgb pixel = 0xFF000000u | rgb;
     if (m_backRowPixels.size() < ix(width) ||
         (!m_backRowPixels.empty() && m_backRowPixels.front() != pixel))
-        m_backRowPixels.assign(ix(std::max(width, 2048)), pixel);
+        m_backRowPixels.assign(ix(std::max(width, kBackRowPixels)), pixel);
     return m_backRowPixels.data();
 }
 

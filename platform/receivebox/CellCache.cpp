@@ -1,5 +1,7 @@
 #include "CellCache.h"
 
+#include "transcript/Indexing.h"
+
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QPainter>
@@ -7,14 +9,24 @@
 #include <algorithm>
 #include <cstdlib>
 
+using transcript::ix;
+
 namespace {
 
 constexpr quint32 kUnknownGlyph = 0xFFFFFFFFu;
-
-template <typename T> constexpr std::size_t ix(T i)
-{
-    return static_cast<std::size_t>(i);
-}
+// One glyph slot per UTF-16 unit: 256 KiB, and a glyph is looked up once.
+constexpr std::size_t kGlyphSlots = 0x10000;
+// Control pictures are keyed by colour too; a transcript that changes colour
+// often would otherwise grow the cache without end. A few hundred cover every
+// control character in the colours a session uses.
+constexpr qsizetype kMostControlPictures = 1024;
+// Blocks are 4 bytes a pixel (about 500 bytes for a 9 x 15 cell at scale 1):
+// 8192 of them stay within a few MiB, far more than one screen shows, so a
+// reset happens only when text of very many different characters passes by.
+constexpr std::size_t kMostBlocks = 8192;
+// Colour pairs each hold a 256-entry table; past this many the blocks start
+// afresh after the paint, as colours seldom change within a session.
+constexpr std::size_t kMostColourPairs = 64;
 
 } // namespace
 
@@ -27,7 +39,7 @@ void CellCache::setFont(const QFont &font, const CellMetrics &metrics)
     m_font = font;
     m_metrics = metrics;
     m_rawFont = QRawFont::fromFont(font);
-    m_glyphs.assign(0x10000, kUnknownGlyph);
+    m_glyphs.assign(kGlyphSlots, kUnknownGlyph);
     m_controlPictures.clear();
     resetBlocks();
 }
@@ -71,7 +83,7 @@ const QPixmap &CellCache::controlPicture(char16_t code, QRgb rgb, qreal ratio)
     auto it = m_controlPictures.constFind(key);
     if (it != m_controlPictures.constEnd() && it->devicePixelRatio() == ratio)
         return *it;
-    if (m_controlPictures.size() > 1024)
+    if (m_controlPictures.size() > kMostControlPictures)
         m_controlPictures.clear();
     QPixmap picture(QSize(m_metrics.width, m_metrics.height) * ratio);
     picture.setDevicePixelRatio(ratio);
@@ -120,7 +132,7 @@ void CellCache::beginBlocks(int scale)
         resetBlocks();
         m_blockScale = scale;
     }
-    if (m_resetAfterPaint || m_blockOverflows.size() >= 8192) {
+    if (m_resetAfterPaint || m_blockOverflows.size() >= kMostBlocks) {
         resetBlocks();
         m_resetAfterPaint = false;
     }
@@ -139,7 +151,7 @@ qint32 CellCache::pairIndex(QRgb fg, QRgb bg)
         if (m_pairs[i].fg == fg && m_pairs[i].bg == bg)
             return m_lastPair = static_cast<qint32>(i);
     }
-    if (m_pairs.size() >= 64)
+    if (m_pairs.size() >= kMostColourPairs)
         m_resetAfterPaint = true;
     ColourPair pair;
     pair.fg = fg;

@@ -5,7 +5,7 @@
 // paint reads. Every character takes one cell; a TAB takes the cells up to
 // its tab stop.
 
-#include "Transcript.h"
+#include "transcript/Transcript.h"
 
 #include <QRgb>
 #include <QSize>
@@ -54,6 +54,29 @@ struct ViewState
 inline bool isControl(char16_t c)
 {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+// Walks the view rows top..bottom that hold text, handing each its line and
+// the row within that line, in order; returns the first view row past the
+// text (bottom + 1 when the text fills the range).
+template <typename PaintRow>
+int forEachTextRow(const ViewState &view, int top, int bottom, const PaintRow &paintRow)
+{
+    const LineIndex &lines = view.text.lines();
+    if (view.firstRow + top >= lines.rowCount())
+        return top;
+    const LineIndex::Located located = lines.lineAtRow(view.firstRow + top);
+    LineIndex::Line line = located.line;
+    qsizetype rowInLine = view.firstRow + top - located.firstRow;
+    for (int row = top; row <= bottom; ++row) {
+        paintRow(line, rowInLine, row);
+        if (++rowInLine >= lines.rowsOf(line.columns)) {
+            if (!lines.nextLine(line))
+                return row + 1;
+            rowInLine = 0;
+        }
+    }
+    return bottom + 1;
 }
 
 class RowLayout final

@@ -6,23 +6,19 @@
 // bytes themselves. Copying costs nothing however large the selection; the
 // bytes stay readable after the box is emptied, until the clipboard lets go.
 
-#include "ByteStore.h"
-
-#include <QMimeData>
+#include "platform/SizedMimeData.h"
+#include "transcript/ByteStore.h"
 
 #include <memory>
 
-class ClipboardText final : public QMimeData
+class ClipboardText final : public SizedMimeData
 {
     Q_OBJECT
 
 public:
     ClipboardText(std::shared_ptr<const ByteStore> store, qsizetype from, qsizetype count);
 
-    // Characters of the copy, known without reading them.
-    qsizetype length() const { return m_count; }
-    // Characters read out of the copy so far.
-    qsizetype charactersRead() const { return m_store->charactersRead(); }
+    qsizetype textLength() const override { return m_count; }
 
     QStringList formats() const override;
     bool hasFormat(const QString &mimeType) const override;

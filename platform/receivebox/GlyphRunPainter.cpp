@@ -10,23 +10,13 @@
 void GlyphRunPainter::paint(QPainter &painter, const QRect &area, const ViewState &view)
 {
     painter.fillRect(area, QColor::fromRgb(view.colours.back));
-    const LineIndex &lines = view.text.lines();
     const int cellHeight = view.cell.height;
     const int top = std::max(0, area.top() / cellHeight);
     const int bottom = area.bottom() / cellHeight;
-    if (view.firstRow + top >= lines.rowCount())
-        return;
-    const LineIndex::Located located = lines.lineAtRow(view.firstRow + top);
-    LineIndex::Line line = located.line;
-    qsizetype rowInLine = view.firstRow + top - located.firstRow;
-    for (int row = top; row <= bottom; ++row) {
-        paintRow(painter, line, rowInLine, row * cellHeight, view);
-        if (++rowInLine >= lines.rowsOf(line.columns)) {
-            if (!lines.nextLine(line))
-                break;
-            rowInLine = 0;
-        }
-    }
+    forEachTextRow(view, top, bottom,
+                   [&](const LineIndex::Line &line, qsizetype rowInLine, int viewRow) {
+                       paintRow(painter, line, rowInLine, viewRow * cellHeight, view);
+                   });
     flushGlyphs(painter);
 }
 

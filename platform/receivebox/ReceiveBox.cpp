@@ -2,9 +2,9 @@
 
 #include "CaretNavigation.h"
 #include "ClipboardText.h"
-#include "CodePage.h"
-#include "Fonts.h"
-#include "ReceiveBoxPrivate.h"
+#include "ReceiveBox_p.h"
+#include "platform/CodePage.h"
+#include "platform/Fonts.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -163,31 +163,18 @@ ReceiveBox::ReceiveBox(QWidget *parent) : QAbstractScrollArea(parent), d(new Pri
     d->updateMetrics();
     d->repaint.setSingleShot(true);
     connect(&d->repaint, &QTimer::timeout, viewport(), qOverload<>(&QWidget::update));
-    d->autoScroll.setInterval(50);
+    d->autoScroll.setInterval(Private::kAutoScrollMs);
     connect(&d->autoScroll, &QTimer::timeout, this, [this] { d->autoScrollStep(); });
     d->updateGeometry();
 }
 
 ReceiveBox::~ReceiveBox() = default;
 
-QString ReceiveBox::Text() const
-{
-    return d->text.mid(0, d->text.length());
-}
-
-void ReceiveBox::setText(QStringView text)
+void ReceiveBox::clear()
 {
     d->clear();
-    d->text.append(text);
     d->appended(0);
     d->scroller.sync();
-}
-
-void ReceiveBox::append(QStringView text)
-{
-    const qsizetype from = d->text.length();
-    d->text.append(text);
-    d->appended(from);
 }
 
 void ReceiveBox::appendBytes(QByteArrayView bytes, const std::array<char16_t, 256> &charOf)
@@ -213,11 +200,6 @@ void ReceiveBox::setSelStart(qsizetype position)
     d->anchor = d->caret = position;
     d->ensureVisible(position);
     d->selectionMoved();
-}
-
-qsizetype ReceiveBox::selStart() const
-{
-    return d->selectionFrom();
 }
 
 void ReceiveBox::setTextColour(const QColor &colour)
@@ -312,39 +294,9 @@ qsizetype ReceiveBox::positionAt(const QPoint &viewportPoint) const
     return d->hitTest(viewportPoint, false);
 }
 
-qsizetype ReceiveBox::firstVisibleRow() const
-{
-    return d->scroller.firstRow();
-}
-
 qsizetype ReceiveBox::rowCount() const
 {
     return d->lines().rowCount();
-}
-
-int ReceiveBox::columnsPerRow() const
-{
-    return d->lines().columns();
-}
-
-int ReceiveBox::visibleRowCount() const
-{
-    return d->scroller.visibleRows();
-}
-
-QSize ReceiveBox::cellSize() const
-{
-    return {d->cell.width, d->cell.height};
-}
-
-qsizetype ReceiveBox::memoryUsed() const
-{
-    return d->text.memoryUsed();
-}
-
-qsizetype ReceiveBox::charactersRead() const
-{
-    return d->text.chars().charactersRead();
 }
 
 QMenu *ReceiveBox::createContextMenu(QWidget *parent)

@@ -6,11 +6,11 @@
 //
 //   ReceiveBox (this widget: API, caret and selection, clipboard, context
 //   |           menu; its events in ReceiveBoxEvents.cpp, the state both
-//   |           share in ReceiveBoxPrivate.h)
+//   |           share in ReceiveBox_p.h)
 //   +- CaretNavigation     the position under a point, words, caret keys
 //   +- Transcript -------- ByteStore   the received bytes, one byte per byte;
-//   |                      |           characters through the code page's
-//   |                      |           table, NUL as "\x00" (ChunkSlabs, ByteScan)
+//   |  (transcript/,       |           characters through the code page's
+//   |   Qt Core only)      |           table, NUL as "\x00" (ChunkSlabs, ByteScan)
 //   |                      +- LineIndex lines, rows at the view's width
 //   +- ViewScroller        first row, scroll bar exact at any row count
 //   +- ClipboardText       a copy, produced when a program asks for it
@@ -24,8 +24,8 @@
 // Appending costs in proportion to what is appended, and painting costs the
 // same whatever the length of the transcript or of the line in view. The view
 // is monospace, so wrapping a line at the view's width is arithmetic, never
-// text layout. Text() gives back exactly the characters put, CR LF included;
-// how control characters are drawn never changes them.
+// text layout. mid() gives back exactly the characters of the bytes put, CR
+// LF included; how control characters are drawn never changes them.
 
 #include <QAbstractScrollArea>
 #include <QByteArrayView>
@@ -48,28 +48,25 @@ public:
     ~ReceiveBox() override;
     Q_DISABLE_COPY_MOVE(ReceiveBox)
 
-    // The whole text, character for character.
-    QString Text() const;
-    // Replaces the whole text; the selection is dropped.
-    void setText(QStringView text);
-    // Adds text at the end; schedules one paint, never paints at once. The
-    // rows are counted at once; the scroll bar catches up in the event loop,
-    // or right away when the view moves (setSelStart(), keys, the wheel).
-    void append(QStringView text);
-    // The same for received bytes: each byte is the character the table gives
-    // for it, a NUL the four characters "\x00". The bytes are kept as they
-    // are, one byte of memory each. When there is no memory for a piece
-    // (std::bad_alloc), neither appends anything.
+    // Empties the box; the selection is dropped.
+    void clear();
+    // Adds received bytes at the end: each byte is the character the table
+    // gives for it, a NUL the four characters "\x00". The bytes are kept as
+    // they are, one byte of memory each. The table is the one of the first
+    // bytes since the box was emptied; later bytes read through it too. When
+    // there is no memory for a piece (std::bad_alloc), nothing is appended.
+    // Schedules one paint, never paints at once. The rows are counted at
+    // once; the scroll bar catches up in the event loop, or right away when
+    // the view moves (setSelStart(), keys, the wheel).
     void appendBytes(QByteArrayView bytes, const std::array<char16_t, 256> &charOf);
-    // Number of characters of Text().
+    // Number of characters of the text.
     qsizetype length() const;
-    // Characters [from, from + count) of Text(), clipped to the text.
+    // Characters [from, from + count) of the text, clipped to it.
     QString mid(qsizetype from, qsizetype count) const;
 
     // Caret at that character position (clamped to 0..length()), nothing
     // selected, the view scrolled so that the position is shown.
     void setSelStart(qsizetype position);
-    qsizetype selStart() const;
 
     // Colour of the text added from now on; text already there keeps its own.
     // By default the text is drawn in the palette's window colour on a back
@@ -88,7 +85,7 @@ public:
     void setSelection(qsizetype anchor, qsizetype position);
     QString selectedText() const;
     void selectAll();
-    // Puts the selected characters, exactly as Text() holds them, on the
+    // Puts the selected characters, exactly as the text holds them, on the
     // clipboard; they are read only when a program asks for them, and stay
     // there after the box is emptied.
     void copy() const;
@@ -103,31 +100,22 @@ public:
     // Scrolls as little as needed for the position to be in view.
     void scrollToShow(qsizetype position);
 
-    // Position of the character under a point of the viewport (for tests and
-    // the mouse), and the first row drawn.
+    // Position of the character under a point of the viewport. Every
+    // character takes one cell; a TAB runs to the next multiple of eight
+    // columns of its line, counted before wrapping, so a wrapped row is
+    // always as wide as the view. The caret keys (arrows, Home, End, PageUp
+    // and PageDown by the rows that fit whole, Control for the ends of the
+    // text) move a visible caret, Shift with them extends the selection; the
+    // view follows the caret.
     qsizetype positionAt(const QPoint &viewportPoint) const;
-    qsizetype firstVisibleRow() const;
     qsizetype rowCount() const;
-    int columnsPerRow() const;
-    // Rows that fit whole in the viewport: what PageUp and PageDown move the
-    // caret and the view by. The caret keys (arrows, Home, End, PageUp,
-    // PageDown, Control for the ends of the text) move a visible caret, Shift
-    // with them extends the selection; the view follows the caret.
-    int visibleRowCount() const;
-    // One character cell in viewport pixels. Every character takes one cell;
-    // a TAB runs to the next multiple of eight columns of its line, counted
-    // before wrapping, so a wrapped row is always columnsPerRow() cells.
-    QSize cellSize() const;
-    // Bytes held for the text and its index.
-    qsizetype memoryUsed() const;
-    // Characters read out of the text so far, by painting, selecting,
-    // copying and every other reader: what an action cost, for checks that
-    // it did not walk the transcript.
-    qsizetype charactersRead() const;
 
     // The menu the box shows on a right click: "Copiar" (enabled only with a
     // selection) and "Seleccionar todo". The caller owns it.
     QMenu *createContextMenu(QWidget *parent);
+
+    // The box's state, shared by its own files (ReceiveBox_p.h).
+    struct Private;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -145,6 +133,5 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
-    struct Private;
     std::unique_ptr<Private> d;
 };

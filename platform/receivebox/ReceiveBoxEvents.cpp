@@ -4,7 +4,7 @@
 #include "ReceiveBox.h"
 
 #include "CaretNavigation.h"
-#include "ReceiveBoxPrivate.h"
+#include "ReceiveBox_p.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

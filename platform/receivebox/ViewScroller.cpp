@@ -1,6 +1,6 @@
 #include "ViewScroller.h"
 
-#include "LineIndex.h"
+#include "transcript/LineIndex.h"
 
 #include <QAbstractScrollArea>
 #include <QScrollBar>

@@ -42,7 +42,7 @@ objdump=x86_64-w64-mingw32-objdump
 
 rm -rf "$out"
 mkdir -p "$out"
-cxx=("$compiler" -std=c++20 -O1 "${flags[@]}" -I"$platform")
+cxx=("$compiler" -std=c++20 -O1 "${flags[@]}" -I"$platform/..")
 
 objects=()
 for source in "$platform/CodePage_windows.cpp" "$platform/ProcessExit.cpp" \
@@ -57,9 +57,10 @@ qt_flags=()
 for dir in "${qt_includes[@]}"; do
   [ -n "$dir" ] && qt_flags+=(-isystem "$dir")
 done
-for source in CodePage.cpp receivebox/ByteScan.cpp receivebox/ByteStore.cpp \
-  receivebox/ChunkSlabs.cpp receivebox/ChunkSlabs_windows.cpp receivebox/LineIndex.cpp \
-  receivebox/Transcript.cpp; do
+transcript=receivebox/transcript
+for source in CodePage.cpp $transcript/ByteScan.cpp $transcript/ByteStore.cpp \
+  $transcript/ChunkSlabs.cpp $transcript/ChunkSlabs_windows.cpp $transcript/LineIndex.cpp \
+  $transcript/Transcript.cpp; do
   echo "compiling $source against Qt's headers"
   "${cxx[@]}" "${qt_flags[@]}" -I"$platform/receivebox" -c "$platform/$source" \
     -o "$out/$(basename "$source" .cpp).o"

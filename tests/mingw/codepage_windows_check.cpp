@@ -8,8 +8,8 @@
 // check.sh to compare. The exit code, through the real exit (ExitProcess on
 // Windows), is 0 when every check passed.
 
-#include "CodePageTables.h"
-#include "ProcessExit.h"
+#include "platform/CodePageTables.h"
+#include "platform/ProcessExit_p.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -8,10 +8,6 @@
 // Character positions map to byte positions through a small index: the
 // character position where each block of 4 KiB of bytes starts. While no NUL
 // has arrived the two are the same and the index is not consulted.
-//
-// Text put that is not made of the table's characters (tests, a text put by
-// the program) is kept too: each such character is stored as a stand-in byte
-// with the character beside it, and read back as it was put.
 
 #include "ChunkSlabs.h"
 
@@ -49,8 +45,6 @@ public:
     // The bytes as they came; their characters are the store's table's.
     // Returns how many of them are NUL.
     qsizetype appendBytes(const quint8 *bytes, qsizetype count);
-    // Characters, each kept as the table's byte for it where it has one.
-    void appendText(const char16_t *text, qsizetype count);
 
     // The text at a moment, to go back to when memory runs out in the middle
     // of an append (std::bad_alloc): appends only add, so the counts are all
@@ -60,7 +54,6 @@ public:
         qsizetype bytes = 0;
         qsizetype chars = 0;
         std::size_t blockStarts = 0;
-        std::size_t standIns = 0;
         bool hasNul = false;
     };
     Mark mark() const;
@@ -78,14 +71,10 @@ public:
     std::shared_ptr<const ByteStore> share() const;
 
     qsizetype memoryUsed() const;
-    // Characters read out so far, by at() and copy(): lets a caller check
-    // that an action did not walk the text.
-    qsizetype charactersRead() const { return m_charactersRead; }
 
 private:
     static constexpr int kBlockBits = 12;
     static constexpr qsizetype kBlockBytes = qsizetype{1} << kBlockBits;
-    static constexpr quint8 kStandIn = 0x1A;
 
     // A byte and, inside the expansion of a NUL, which of its characters.
     struct Place
@@ -100,15 +89,10 @@ private:
         return m_chunks[static_cast<std::size_t>(byte >> ChunkSlabs::kChunkBits)] +
                (byte & (ChunkSlabs::kChunkBytes - 1));
     }
-    char16_t standInAt(qsizetype byte) const;
-    void putBytes(const quint8 *bytes, qsizetype count, qsizetype nuls);
-    void copySlowly(Place from, qsizetype count, char16_t *out) const;
 
     CharTable m_table{};
     bool m_asciiKept = false;
     bool m_plainLineShaping = false;
-    // Characters that have a byte of their own, sorted by character.
-    std::vector<std::pair<char16_t, quint8>> m_byteOf;
 
     std::shared_ptr<ChunkSlabs> m_slabs = std::make_shared<ChunkSlabs>();
     std::vector<quint8 *> m_chunks;
@@ -118,7 +102,4 @@ private:
     // NUL has arrived (until then it equals the byte position).
     std::vector<qsizetype> m_blockStarts;
     bool m_hasNul = false;
-    // Stand-in bytes and the characters they stand for, by byte position.
-    std::vector<std::pair<qsizetype, char16_t>> m_standIns;
-    mutable qsizetype m_charactersRead = 0;
 };

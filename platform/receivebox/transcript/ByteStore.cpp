@@ -1,18 +1,15 @@
 #include "ByteStore.h"
 
 #include "ByteScan.h"
+#include "NulText.h"
+#include "ReadCount_p.h"
 
 #include <algorithm>
 #include <cstring>
 
 using bytescan::ix;
-
-namespace {
-
-constexpr char16_t kNulText[] = u"\\x00";
-constexpr int kNulChars = 4;
-
-} // namespace
+using transcript::kNulChars;
+using transcript::kNulText;
 
 ByteStore::ByteStore(const CharTable &table)
 {
@@ -32,8 +29,6 @@ void ByteStore::clear()
     m_blockStarts.clear();
     m_blockStarts.shrink_to_fit();
     m_hasNul = false;
-    m_standIns.clear();
-    m_standIns.shrink_to_fit();
 }
 
 bool ByteStore::readsAs(const CharTable &table) const
@@ -55,12 +50,6 @@ void ByteStore::setTable(const CharTable &table)
         m_plainLineShaping =
             m_plainLineShaping && (bytescan::shapesLine(c) ? c == b : !bytescan::shapesLine(b));
     }
-    m_byteOf.clear();
-    for (int b = 1; b < 256; ++b)
-        m_byteOf.emplace_back(m_table[ix(b)], static_cast<quint8>(b));
-    // The lowest byte of a character the table gives twice.
-    std::stable_sort(m_byteOf.begin(), m_byteOf.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
 }
 
 qsizetype ByteStore::appendBytes(const quint8 *bytes, qsizetype count)
@@ -92,7 +81,7 @@ qsizetype ByteStore::appendBytes(const quint8 *bytes, qsizetype count)
         if (inBlock == 0 && m_hasNul)
             m_blockStarts.push_back(m_chars);
         m_bytes += take;
-        m_chars += take + (kNulChars - 1) * nuls;
+        m_chars += take + transcript::kNulExtraChars * nuls;
         allNuls += nuls;
         bytes += take;
         count -= take;
@@ -100,27 +89,9 @@ qsizetype ByteStore::appendBytes(const quint8 *bytes, qsizetype count)
     return allNuls;
 }
 
-void ByteStore::appendText(const char16_t *text, qsizetype count)
-{
-    std::vector<quint8> bytes(ix(count));
-    for (qsizetype i = 0; i < count; ++i) {
-        const char16_t c = text[i];
-        const auto it =
-            std::lower_bound(m_byteOf.begin(), m_byteOf.end(), c,
-                             [](const auto &entry, char16_t k) { return entry.first < k; });
-        if (it != m_byteOf.end() && it->first == c && it->second != kStandIn) {
-            bytes[ix(i)] = it->second;
-        } else {
-            bytes[ix(i)] = kStandIn;
-            m_standIns.emplace_back(m_bytes + i, c);
-        }
-    }
-    appendBytes(bytes.data(), count);
-}
-
 ByteStore::Mark ByteStore::mark() const
 {
-    return Mark{m_bytes, m_chars, m_blockStarts.size(), m_standIns.size(), m_hasNul};
+    return Mark{m_bytes, m_chars, m_blockStarts.size(), m_hasNul};
 }
 
 void ByteStore::rollBack(const Mark &mark)
@@ -128,7 +99,6 @@ void ByteStore::rollBack(const Mark &mark)
     m_bytes = mark.bytes;
     m_chars = mark.chars;
     m_blockStarts.resize(mark.blockStarts);
-    m_standIns.resize(mark.standIns);
     m_hasNul = mark.hasNul;
 }
 
@@ -154,36 +124,20 @@ ByteStore::Place ByteStore::locate(qsizetype position) const
     }
 }
 
-char16_t ByteStore::standInAt(qsizetype byte) const
-{
-    const auto it = std::lower_bound(
-        m_standIns.begin(), m_standIns.end(), byte,
-        [](const std::pair<qsizetype, char16_t> &s, qsizetype b) { return s.first < b; });
-    return it != m_standIns.end() && it->first == byte ? it->second : m_table[kStandIn];
-}
-
 char16_t ByteStore::at(qsizetype position) const
 {
-    ++m_charactersRead;
+    transcript::countRead(1);
     const Place place = locate(position);
     const quint8 byte = *byteAt(place.byte);
-    if (byte == 0)
-        return kNulText[place.sub];
-    if (byte == kStandIn && !m_standIns.empty())
-        return standInAt(place.byte);
-    return m_table[byte];
+    return byte == 0 ? kNulText[place.sub] : m_table[byte];
 }
 
 void ByteStore::copy(qsizetype from, qsizetype count, char16_t *out) const
 {
     if (count <= 0)
         return;
-    m_charactersRead += count;
-    Place place = locate(from);
-    if (!m_standIns.empty()) {
-        copySlowly(place, count, out);
-        return;
-    }
+    transcript::countRead(count);
+    const Place place = locate(from);
     qsizetype byte = place.byte;
     if (place.sub > 0) {
         const auto n = std::min<qsizetype>(count, kNulChars - place.sub);
@@ -212,30 +166,6 @@ void ByteStore::copy(qsizetype from, qsizetype count, char16_t *out) const
     }
 }
 
-// With stand-ins about: a byte at a time.
-void ByteStore::copySlowly(Place from, qsizetype count, char16_t *out) const
-{
-    auto standIn = std::lower_bound(
-        m_standIns.begin(), m_standIns.end(), from.byte,
-        [](const std::pair<qsizetype, char16_t> &s, qsizetype b) { return s.first < b; });
-    int sub = from.sub;
-    for (qsizetype byte = from.byte; count > 0; ++byte) {
-        const quint8 b = *byteAt(byte);
-        if (b == 0) {
-            for (; sub < kNulChars && count > 0; ++sub, --count)
-                *out++ = kNulText[sub];
-            sub = 0;
-            continue;
-        }
-        while (standIn != m_standIns.end() && standIn->first < byte)
-            ++standIn;
-        *out++ = b == kStandIn && standIn != m_standIns.end() && standIn->first == byte
-                     ? standIn->second
-                     : m_table[b];
-        --count;
-    }
-}
-
 std::shared_ptr<const ByteStore> ByteStore::share() const
 {
     auto shared = std::make_shared<ByteStore>(m_table);
@@ -245,14 +175,11 @@ std::shared_ptr<const ByteStore> ByteStore::share() const
     shared->m_chars = m_chars;
     shared->m_blockStarts = m_blockStarts;
     shared->m_hasNul = m_hasNul;
-    shared->m_standIns = m_standIns;
     return shared;
 }
 
 qsizetype ByteStore::memoryUsed() const
 {
     return m_slabs->bytes() + static_cast<qsizetype>(m_chunks.capacity() * sizeof(quint8 *)) +
-           static_cast<qsizetype>(m_blockStarts.capacity() * sizeof(qsizetype)) +
-           static_cast<qsizetype>(m_standIns.capacity() * sizeof(m_standIns[0])) +
-           static_cast<qsizetype>(m_byteOf.capacity() * sizeof(m_byteOf[0]));
+           static_cast<qsizetype>(m_blockStarts.capacity() * sizeof(qsizetype));
 }

@@ -20,28 +20,6 @@ __m128i load(const void *at)
 
 } // namespace
 
-qsizetype findLineShaping(const char16_t *text, qsizetype from, qsizetype count)
-{
-    qsizetype i = from;
-#if defined(__SSE2__)
-    const __m128i cr = _mm_set1_epi16(0x0D);
-    const __m128i lf = _mm_set1_epi16(0x0A);
-    const __m128i tab = _mm_set1_epi16(0x09);
-    for (; i + 8 <= count; i += 8) {
-        const __m128i v = load(text + i);
-        const __m128i hit = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi16(v, cr), _mm_cmpeq_epi16(v, lf)), _mm_cmpeq_epi16(v, tab));
-        if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit)); mask != 0)
-            return i + std::countr_zero(mask) / 2;
-    }
-#endif
-    for (; i < count; ++i) {
-        if (shapesLine(text[i]))
-            return i;
-    }
-    return count;
-}
-
 qsizetype findNul(const quint8 *bytes, qsizetype from, qsizetype count)
 {
     qsizetype i = from;

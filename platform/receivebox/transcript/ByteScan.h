@@ -5,6 +5,8 @@
 // processor offers SSE2 (every x86-64), one at a time elsewhere. Every other
 // unit of the box calls these instead of looping over single bytes.
 
+#include "Indexing.h"
+
 #include <QtGlobal>
 
 #include <bit>
@@ -16,10 +18,7 @@
 
 namespace bytescan {
 
-template <typename T> constexpr std::size_t ix(T i)
-{
-    return static_cast<std::size_t>(i);
-}
+using transcript::ix;
 
 // CR, LF and TAB are the characters (or bytes) that shape lines.
 template <typename Unit> constexpr bool shapesLine(Unit c)
@@ -51,8 +50,6 @@ inline qsizetype findLineShaping(const quint8 *bytes, qsizetype from, qsizetype 
     }
     return count;
 }
-
-qsizetype findLineShaping(const char16_t *text, qsizetype from, qsizetype count);
 
 // Index of the first NUL in [from, count), or count.
 qsizetype findNul(const quint8 *bytes, qsizetype from, qsizetype count);

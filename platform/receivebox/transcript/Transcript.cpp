@@ -11,27 +11,12 @@ void Transcript::clear(quint32 colour)
     m_runs.assign(1, ColourRun{0, colour});
 }
 
-void Transcript::append(QStringView text)
-{
-    if (text.isEmpty())
-        return;
-    wholly([&] {
-        m_chars.appendText(text.utf16(), text.size());
-        m_lines.appendText(text.utf16(), text.size());
-    });
-}
-
 void Transcript::appendBytes(QByteArrayView bytes, const CharTable &table)
 {
     if (bytes.isEmpty())
         return;
-    if (!m_chars.readsAs(table)) {
-        if (m_chars.byteCount() > 0) {
-            appendInAnotherTable(bytes, table);
-            return;
-        }
+    if (m_chars.byteCount() == 0 && !m_chars.readsAs(table))
         m_chars.setTable(table);
-    }
     const auto *data = reinterpret_cast<const quint8 *>(bytes.data());
     wholly([&] {
         const qsizetype nuls = m_chars.appendBytes(data, bytes.size());
@@ -50,20 +35,6 @@ template <typename Append> void Transcript::wholly(const Append &append)
         m_chars.rollBack(chars);
         throw;
     }
-}
-
-// Bytes of another code page in mid-text: their characters are kept as text.
-void Transcript::appendInAnotherTable(QByteArrayView bytes, const CharTable &table)
-{
-    QString text;
-    text.reserve(bytes.size());
-    for (const char byte : bytes) {
-        if (byte == 0)
-            text.append(QLatin1String("\\x00"));
-        else
-            text.append(QChar(table[static_cast<unsigned char>(byte)]));
-    }
-    append(text);
 }
 
 QString Transcript::mid(qsizetype from, qsizetype count) const

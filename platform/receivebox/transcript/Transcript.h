@@ -9,7 +9,6 @@
 
 #include <QByteArrayView>
 #include <QString>
-#include <QStringView>
 
 #include <vector>
 
@@ -25,7 +24,8 @@ public:
         quint32 rgb = 0; // 0xAARRGGBB, as a QRgb
     };
 
-    // Bytes read through the table, until bytes come with another.
+    // Bytes read through the table, until the first bytes after a clear()
+    // bring another.
     explicit Transcript(const CharTable &table);
     Q_DISABLE_COPY_MOVE(Transcript)
 
@@ -35,10 +35,11 @@ public:
 
     // Empties the text; what is appended next has that colour.
     void clear(quint32 colour);
-    // An append takes the whole piece, or, when memory runs out
-    // (std::bad_alloc), leaves the text as it was and throws.
-    void append(QStringView text);
-    // Each byte as the table's character for it, a NUL as "\x00".
+    // Each byte as the table's character for it, a NUL as "\x00". The table
+    // of the first bytes since the text was emptied holds until it is emptied
+    // again: later bytes keep their places and read through it too. An append
+    // takes the whole piece, or, when memory runs out (std::bad_alloc),
+    // leaves the text as it was and throws.
     void appendBytes(QByteArrayView bytes, const CharTable &table);
     // Characters [from, from + count), clipped to the text, in one allocation.
     QString mid(qsizetype from, qsizetype count) const;
@@ -55,7 +56,6 @@ public:
 
 private:
     template <typename Append> void wholly(const Append &append);
-    void appendInAnotherTable(QByteArrayView bytes, const CharTable &table);
 
     ByteStore m_chars;
     LineIndex m_lines;

@@ -1,6 +1,7 @@
 #include "LineIndex.h"
 
 #include "ByteScan.h"
+#include "NulText.h"
 
 #include <algorithm>
 #include <array>
@@ -27,21 +28,8 @@ quint32 saturated(qsizetype value)
     return value > qsizetype{0xFFFFFFFF} ? 0xFFFFFFFFu : static_cast<quint32>(value);
 }
 
-// The units the index reads: UTF-16 text, or bytes with their table, where a
-// NUL is the four characters "\x00".
-struct TextUnits
-{
-    const char16_t *text;
-    qsizetype size;
-
-    char16_t operator[](qsizetype i) const { return text[i]; }
-    qsizetype findLineShaping(qsizetype from) const
-    {
-        return bytescan::findLineShaping(text, from, size);
-    }
-    qsizetype characters(qsizetype from, qsizetype to) const { return to - from; }
-};
-
+// The bytes the index reads, with their table; a NUL is the characters of
+// transcript::kNulText.
 struct ByteUnits
 {
     const quint8 *bytes;
@@ -63,7 +51,10 @@ struct ByteUnits
     }
     qsizetype characters(qsizetype from, qsizetype to) const
     {
-        return hasNul ? to - from + 3 * bytescan::countNuls(bytes + from, to - from) : to - from;
+        return hasNul
+                   ? to - from +
+                         transcript::kNulExtraChars * bytescan::countNuls(bytes + from, to - from)
+                   : to - from;
     }
 };
 
@@ -80,12 +71,6 @@ void LineIndex::clear()
     m_tabLines.shrink_to_fit();
     m_tail = Tail{};
     m_openCheckpoints.clear();
-}
-
-void LineIndex::appendText(const char16_t *text, qsizetype count)
-{
-    if (count > 0)
-        index(TextUnits{text, count});
 }
 
 void LineIndex::appendBytes(const quint8 *bytes, qsizetype count, bool hasNul)

@@ -60,10 +60,9 @@ public:
     Q_DISABLE_COPY_MOVE(LineIndex)
 
     void clear();
-    // Index the characters just appended to the store, given again here;
-    // bytes are read through the store's table. hasNul: whether any of the
-    // bytes is NUL (the store has counted them).
-    void appendText(const char16_t *text, qsizetype count);
+    // Index the bytes just appended to the store, given again here, read
+    // through the store's table. hasNul: whether any of the bytes is NUL (the
+    // store has counted them).
     void appendBytes(const quint8 *bytes, qsizetype count, bool hasNul);
 
     int columns() const { return m_columns; }

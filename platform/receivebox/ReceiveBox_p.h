@@ -2,15 +2,15 @@
 
 // The receive box's state, shared by its two files: ReceiveBox.cpp (the
 // public interface and what it drives) and ReceiveBoxEvents.cpp (the
-// widget's events).
+// widget's events). Checks of the box's internals reach it through of().
 
 #include "BlockPainter.h"
 #include "CellCache.h"
 #include "GlyphRunPainter.h"
 #include "ReceiveBox.h"
 #include "ReceiveBoxAccessible.h"
-#include "Transcript.h"
 #include "ViewScroller.h"
+#include "transcript/Transcript.h"
 
 #include <QColor>
 #include <QElapsedTimer>
@@ -24,6 +24,8 @@ class QPainter;
 struct ReceiveBox::Private
 {
     explicit Private(ReceiveBox *box);
+
+    static Private &of(const ReceiveBox &box) { return *box.d; }
 
     ReceiveBox *q;
     Transcript text;
@@ -44,6 +46,10 @@ struct ReceiveBox::Private
 
     bool dragging = false;
     QPoint dragPoint;
+    // While the mouse selects past the top or bottom edge the view scrolls a
+    // step every 50 ms, twenty rows a second: readable, as desktop text
+    // boxes scroll.
+    static constexpr int kAutoScrollMs = 50;
     QTimer autoScroll;
     int wheelRemainder = 0;
 

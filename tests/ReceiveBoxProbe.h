@@ -1,0 +1,78 @@
+#pragma once
+
+// What the tests read of the receive box beyond its public interface,
+// through its private state, and text put into it as the bytes that show it.
+
+#include "ByteStreams.h"
+#include "platform/CodePage.h"
+#include "receivebox/ReceiveBox.h"
+#include "receivebox/ReceiveBox_p.h"
+#include "transcript/ReadCount_p.h"
+
+#include <QSize>
+#include <QString>
+#include <QStringView>
+
+inline const ReceiveBox::Private &boxState(const ReceiveBox &box)
+{
+    return ReceiveBox::Private::of(box);
+}
+
+// The whole text, character for character.
+inline QString boxText(const ReceiveBox &box)
+{
+    return box.mid(0, box.length());
+}
+
+inline qsizetype firstVisibleRow(const ReceiveBox &box)
+{
+    return boxState(box).scroller.firstRow();
+}
+
+inline int columnsPerRow(const ReceiveBox &box)
+{
+    return boxState(box).lines().columns();
+}
+
+// Rows that fit whole in the viewport: what PageUp and PageDown move by.
+inline int visibleRowCount(const ReceiveBox &box)
+{
+    return boxState(box).scroller.visibleRows();
+}
+
+// One character cell in viewport pixels.
+inline QSize cellSize(const ReceiveBox &box)
+{
+    return {boxState(box).cell.width, boxState(box).cell.height};
+}
+
+// Bytes held for the text and its index.
+inline qsizetype memoryUsed(const ReceiveBox &box)
+{
+    return boxState(box).text.memoryUsed();
+}
+
+// Characters read out of every transcript so far, by painting, selecting,
+// copying and every other reader: what an action cost.
+inline qsizetype charactersRead()
+{
+    return transcript::charactersRead();
+}
+
+// Adds the text as received bytes that read as it: through the ANSI table
+// where it has every character, else through a table made for the text
+// (textTable()) when the box is empty.
+inline void putText(ReceiveBox &box, QStringView text)
+{
+    CharTable table =
+        box.length() == 0 ? platform::codepage::ansiTable() : boxState(box).text.chars().table();
+    const QByteArray bytes = bytesReadingAs(text, table, box.length() == 0);
+    box.appendBytes(bytes, table);
+}
+
+// Empties the box and puts the text.
+inline void setBoxText(ReceiveBox &box, QStringView text)
+{
+    box.clear();
+    putText(box, text);
+}
