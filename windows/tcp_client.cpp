@@ -202,6 +202,15 @@ void tcp_client::showProxySettings()
     proxySettings().showModeless();
 }
 
+void tcp_client::setTarget(const QString &host, const std::optional<QString> &port)
+{
+    host_remoto->setEditText(host);
+    if (!port)
+        return;
+    puerto_remoto->setEditText(*port);
+    QMetaObject::invokeMethod(cmdConnect, &QAbstractButton::click, Qt::QueuedConnection);
+}
+
 void tcp_client::usar_proxy_Click()
 {
     if (usar_proxy->isChecked())

@@ -9,6 +9,7 @@
 #include <QMainWindow>
 
 #include <memory>
+#include <optional>
 
 class QAction;
 class QGroupBox;
@@ -28,6 +29,12 @@ public:
     Connection &connection() { return *m_connection; }
     // The proxy settings window, if it has been created.
     proxy_settings *proxySettingsWindow() const { return m_proxySettings; }
+
+    // Fills the host field, and the port field when a port is given, as if
+    // the user had typed them. With a port, "Conectar" is then pressed as by
+    // a click, with its checks and messages; the press is queued, so it comes
+    // from the event loop, after the caller has shown the window.
+    void setTarget(const QString &host, const std::optional<QString> &port);
 
     void usar_proxy_Click();
     void proxy_settings_menu_Click();
