@@ -4,6 +4,8 @@
 //
 //   QT_QPA_PLATFORM=offscreen build/bench/soak_session [MiB] [lines]
 
+#include "bench_support.h"
+
 #include "CodePage.h"
 #include "Connection.h"
 #include "ProcessExit.h"
@@ -20,9 +22,6 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -75,14 +74,6 @@ QByteArray makeBlock(std::mt19937 &random, qsizetype size)
     return block;
 }
 
-long peakRssMiB()
-{
-    struct rusage usage
-    {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -94,14 +85,9 @@ int main(int argc, char **argv)
     platform::setExitHandler([](int) {});
 
     // The peer: a listening socket, a thread that streams, one that reads.
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        ::listen(listener, 1) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+    quint16 port = 0;
+    const int listener = bench::listenOnLoopback(port);
+    if (listener < 0) {
         std::perror("listen");
         return 1;
     }
@@ -146,7 +132,7 @@ int main(int argc, char **argv)
     tcp_client window;
     window.show();
     window.host_remoto->setEditText(QStringLiteral("127.0.0.1"));
-    window.puerto_remoto->setEditText(QString::number(ntohs(address.sin_port)));
+    window.puerto_remoto->setEditText(QString::number(port));
     QElapsedTimer clock;
     clock.start();
     window.cmdConnect->click();
@@ -209,8 +195,9 @@ int main(int argc, char **argv)
         "soak: %lld MiB received as %lld characters in %.1f s (%.0f MiB/s), %d lines typed\n",
         static_cast<long long>(mebibytes), static_cast<long long>(shown), seconds,
         double(mebibytes) / seconds, typed);
-    std::printf("soak: peak RSS %ld MiB (%.2f bytes per received byte)\n", peakRssMiB(),
-                double(peakRssMiB()) * 1024 * 1024 / double(total));
+    const long long peakMiB = bench::peakResidentKiB() / 1024;
+    std::printf("soak: peak RSS %lld MiB (%.2f bytes per received byte)\n", peakMiB,
+                double(peakMiB) * 1024 * 1024 / double(total));
     std::printf("soak: received text %s, typed bytes %s (%lld of %lld)\n",
                 receivedOk ? "matches" : "DIFFERS", typedOk ? "match" : "DIFFER",
                 static_cast<long long>(typedOnWire.size()),
