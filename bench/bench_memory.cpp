@@ -10,11 +10,12 @@
 // received and checked against the pattern's bound; a pattern over its
 // bound prints FAIL and the program ends with a non-zero status.
 
+#include "bench_support.h"
+
 #include "platform/CodePage.h"
 #include "receivebox/ReceiveBox.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 
@@ -42,14 +43,8 @@ QByteArray repeated(const QByteArray &unit)
 
 QByteArray lines80()
 {
-    QByteArray bytes;
-    for (int n = 0; bytes.size() < kArrival; ++n) {
-        QByteArray line = QByteArray::number(n).rightJustified(8, '0') + ' ';
-        while (line.size() < 78)
-            line += "The quick brown fox jumps over the lazy dog. ";
-        bytes += line.left(78) + "\r\n";
-    }
-    return bytes.left(kArrival);
+    return QByteArray::fromStdString(
+        bench::linesText(bench::kArrivalLines, static_cast<std::size_t>(kArrival)));
 }
 
 const std::vector<Pattern> &patterns()
@@ -84,18 +79,6 @@ const std::vector<Pattern> &patterns()
     return all;
 }
 
-qint64 residentBytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
-    }
-    return -1;
-}
-
 int runPattern(const Pattern &pattern, qsizetype mib)
 {
     ReceiveBox box;
@@ -107,7 +90,7 @@ int runPattern(const Pattern &pattern, qsizetype mib)
     QByteArray arrival = pattern.arrival();
     box.appendBytes(arrival, table);
     QCoreApplication::processEvents();
-    const qint64 before = residentBytes();
+    const qint64 before = bench::residentKiB() * 1024;
     const qsizetype total = mib * kMiB;
     for (qsizetype received = 0; received < total; received += kArrival) {
         if (pattern.freshEachArrival)
@@ -118,7 +101,7 @@ int runPattern(const Pattern &pattern, qsizetype mib)
             QCoreApplication::processEvents();
     }
     QCoreApplication::processEvents();
-    const double perByte = double(residentBytes() - before) / double(total);
+    const double perByte = double(bench::residentKiB() * 1024 - before) / double(total);
     const bool within = perByte <= pattern.bound;
     std::printf("%-24s %6.3f bytes/byte  (bound %.2f)%s\n", pattern.name, perByte, pattern.bound,
                 within ? "" : "  FAIL");

@@ -8,6 +8,8 @@
 // peak resident size (ru_maxrss) is that case's alone, and the ratios are
 // printed at the end.
 
+#include "bench_support.h"
+
 #include "platform/CodePage.h"
 #include "receivebox/ReceiveBox.h"
 
@@ -17,8 +19,6 @@
 #include <QProcess>
 #include <QScrollBar>
 #include <QTextCursor>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -31,28 +31,17 @@ namespace {
 constexpr qsizetype kPiece = 64 * 1024;
 constexpr qsizetype kMiB = 1024 * 1024;
 
-qint64 peakRssKiB()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
 // Pieces of 80-column CR LF lines; a piece ends inside a line as arrivals do.
 QString linesPiece(bool wide)
 {
-    QString piece;
-    piece.reserve(kPiece + 100);
-    for (int n = 0; piece.size() < kPiece; ++n) {
-        QString line = QStringLiteral("%1 ").arg(n, 8, 10, QLatin1Char('0'));
-        while (line.size() < 78)
-            line += QStringLiteral("The quick brown fox jumps over the lazy dog. ");
-        line.truncate(78);
-        if (wide)
-            line[40] = QChar(0x20AC); // a euro sign: the chunk turns 16-bit
-        piece += line + QStringLiteral("\r\n");
+    QString piece = QString::fromStdString(
+        bench::linesText(bench::kArrivalLines, static_cast<std::size_t>(kPiece)));
+    if (wide) {
+        // A euro sign in every line of 80 bytes: the chunk turns 16-bit.
+        constexpr qsizetype kLine = bench::kArrivalLines.columns + 2;
+        for (qsizetype at = 40; at < piece.size(); at += kLine)
+            piece[at] = QChar(0x20AC);
     }
-    piece.truncate(kPiece);
     return piece;
 }
 
@@ -88,7 +77,7 @@ Result run(QWidget &view, QWidget *viewport, const QString &piece, qsizetype tot
     view.resize(900, 700);
     view.show();
     QCoreApplication::processEvents();
-    const qint64 rssBefore = peakRssKiB();
+    const qint64 rssBefore = bench::peakResidentKiB();
     std::vector<double> paints;
     QElapsedTimer all;
     all.start();
@@ -105,7 +94,7 @@ Result run(QWidget &view, QWidget *viewport, const QString &piece, qsizetype tot
     std::sort(paints.begin(), paints.end());
     result.medianPaintMs = paints[paints.size() / 2];
     result.maxPaintMs = paints.back();
-    result.peakRssKiB = peakRssKiB();
+    result.peakRssKiB = bench::peakResidentKiB();
     result.rssGrowthKiB = result.peakRssKiB - rssBefore;
     return result;
 }
@@ -239,8 +228,7 @@ int runAll(const QString &program)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::defaultToOffscreen();
     QApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() > 1)

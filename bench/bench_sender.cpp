@@ -29,9 +29,9 @@
 // the time-out, or a peer that sends anything, prints "FAIL: ..." and the
 // program exits with status 1.
 
-#include <arpa/inet.h>
+#include "bench_support.h"
+
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -43,11 +43,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,13 +56,6 @@ namespace {
 
 constexpr std::int64_t kMiB = 1024 * 1024;
 constexpr std::size_t kWrite = 256 * 1024;
-
-std::int64_t monotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return std::int64_t{now.tv_sec} * 1000000000 + std::int64_t{now.tv_nsec};
-}
 
 // The command the sender started, ended with the sender if it fails.
 pid_t g_child = -1;
@@ -85,7 +78,6 @@ pid_t g_child = -1;
 
 // One period of the stream, written twice over, so that any write of up to a
 // period's length is one contiguous piece of it, wherever the stream is.
-// Lines carry their own number, so that the text is not one line repeated.
 struct Pattern
 {
     std::vector<char> bytes;
@@ -94,32 +86,18 @@ struct Pattern
 
 Pattern makePattern(bool lineBreaks, bool word)
 {
+    Pattern pattern;
     if (word) {
-        Pattern pattern;
         pattern.period = 1 << 20;
         pattern.bytes.assign(2 * pattern.period, 'w');
         return pattern;
     }
-    static constexpr std::string_view filler =
-        "The quick brown fox jumps over the lazy dog; 0123456789 ABCDEFGHIJKLM";
-    static_assert(filler.size() == 69);
-    constexpr int lines = 12800;
-    const std::size_t length = lineBreaks ? 82 : 80;
-    Pattern pattern;
-    pattern.period = length * lines;
-    pattern.bytes.reserve(2 * pattern.period);
-    char number[16];
-    for (int copy = 0; copy < 2; ++copy) {
-        for (int line = 0; line < lines; ++line) {
-            std::snprintf(number, sizeof number, "%010d ", line);
-            pattern.bytes.insert(pattern.bytes.end(), number, number + 11);
-            pattern.bytes.insert(pattern.bytes.end(), filler.begin(), filler.end());
-            if (lineBreaks) {
-                pattern.bytes.push_back('\r');
-                pattern.bytes.push_back('\n');
-            }
-        }
-    }
+    bench::Lines lines(lineBreaks ? bench::kStreamLines : bench::kStreamFlat);
+    pattern.period = lines.lineLength() * 12800; // about 1 MiB
+    pattern.bytes.resize(2 * pattern.period);
+    lines.fill(pattern.bytes.data(), pattern.period);
+    std::copy_n(pattern.bytes.begin(), pattern.period,
+                pattern.bytes.begin() + static_cast<std::ptrdiff_t>(pattern.period));
     return pattern;
 }
 
@@ -197,26 +175,19 @@ int main(int argc, char **argv)
     }
     if (acceptTimeout == 0)
         acceptTimeout = timeout;
-    if ((shape != "lines" && shape != "flat" && shape != "word") || mib <= 0 || timeout <= 0 || acceptTimeout <= 0)
+    if ((shape != "lines" && shape != "flat" && shape != "word") || mib <= 0 || timeout <= 0 ||
+        acceptTimeout <= 0)
         fail(usage);
     const Pattern pattern = makePattern(shape == "lines", shape == "word");
     const std::int64_t total = mib * kMiB;
 
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    std::uint16_t port = 0;
+    const int listener = bench::listenOnLoopback(port);
     if (listener < 0)
-        failErrno("socket");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t addressLength = sizeof address;
-    if (bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        listen(listener, 1) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr *>(&address), &addressLength) != 0)
         failErrno("listening on 127.0.0.1");
-    std::printf("port %d\n", ntohs(address.sin_port));
+    std::printf("port %d\n", port);
     std::fflush(stdout);
-    const int exited = command.empty() ? -1 : startCommand(command, ntohs(address.sin_port));
+    const int exited = command.empty() ? -1 : startCommand(command, port);
 
     pollfd waiting[2] = {{listener, POLLIN, 0}, {exited, POLLIN, 0}};
     const int ready = poll(waiting, exited >= 0 ? 2 : 1, acceptTimeout * 1000);
@@ -227,7 +198,7 @@ int main(int argc, char **argv)
     if (!(waiting[0].revents & POLLIN))
         fail("the command exited before it connected");
     const int peer = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    const std::int64_t acceptNs = monotonicNs();
+    const std::int64_t acceptNs = bench::monotonicNs();
     if (peer < 0)
         failErrno("accept");
     close(listener);
@@ -279,7 +250,7 @@ int main(int argc, char **argv)
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
             fail("the command ended with status " + std::to_string(status));
     }
-    const std::int64_t closeNs = monotonicNs();
+    const std::int64_t closeNs = bench::monotonicNs();
     close(peer);
     std::printf("bytes %lld seconds %.6f accept_ns %lld close_ns %lld\n",
                 static_cast<long long>(written), static_cast<double>(closeNs - acceptNs) / 1e9,

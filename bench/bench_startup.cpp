@@ -1,10 +1,11 @@
 #include "bench_startup.h"
 
+#include "bench_support.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QWindow>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -20,10 +21,7 @@ protected:
     {
         if (event->type() == QEvent::Expose && watched->isWindowType() &&
             static_cast<QWindow *>(watched)->isExposed()) {
-            const long long now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                      std::chrono::steady_clock::now().time_since_epoch())
-                                      .count();
-            std::printf("startup_ms %.3f\n", double(now - m_startNs) / 1e6);
+            std::printf("startup_ms %.3f\n", double(bench::monotonicNs() - m_startNs) / 1e6);
             std::fflush(stdout);
             std::_Exit(0);
         }

@@ -21,6 +21,8 @@
 //   enter    Enter in the send box to the bytes at the loopback peer
 // and the start-up of bench_startup_brisol against bench_startup_plain.
 
+#include "bench_support.h"
+
 #include "platform/SendBox.h"
 #include "platform/SocketControl.h"
 #include "receivebox/ReceiveBox.h"
@@ -40,8 +42,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -50,7 +50,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -66,13 +65,6 @@ constexpr qint64 kKiB = 1024;
 constexpr qint64 kMiB = 1024 * 1024;
 constexpr qint64 kArrival = 64 * kKiB;
 
-qint64 nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 // CPU time of the calling thread (user and system), in nanoseconds.
 qint64 threadCpuNs()
 {
@@ -80,13 +72,6 @@ qint64 threadCpuNs()
     getrusage(RUSAGE_THREAD, &usage);
     return (qint64{usage.ru_utime.tv_sec} + qint64{usage.ru_stime.tv_sec}) * 1000000000 +
            (qint64{usage.ru_utime.tv_usec} + qint64{usage.ru_stime.tv_usec}) * 1000;
-}
-
-qint64 peakRssKiB()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
 }
 
 double median(std::vector<double> values)
@@ -103,43 +88,24 @@ double median(std::vector<double> values)
 enum class Shape { Lines, Flat, Nul };
 
 // The bytes of a stream, produced piece by piece; two generators of one shape
-// produce the same bytes. Every 80-character line carries its own number, so
-// that a piece lost, repeated or reordered changes what is received. All
-// bytes are ASCII (or NUL), whose ANSI characters are the same code points.
+// produce the same bytes, numbered lines (see bench::LineFormat), with one
+// byte in eight made NUL for Shape::Nul. All bytes are ASCII (or NUL), whose
+// ANSI characters are the same code points.
 class StreamGenerator final
 {
 public:
-    explicit StreamGenerator(Shape shape) : m_shape(shape)
-    {
-        static constexpr char filler[] =
-            "The quick brown fox jumps over the lazy dog; 0123456789 ABCDEFGHIJKLMNOPQRSTU";
-        std::memset(m_line.data(), '0', 10);
-        m_line[10] = ' ';
-        std::memcpy(m_line.data() + 11, filler, 69);
-        m_line[80] = '\r';
-        m_line[81] = '\n';
-        m_length = shape == Shape::Flat ? 80 : 82;
-        m_at = 0;
-    }
+    explicit StreamGenerator(Shape shape)
+        : m_shape(shape), m_lines(shape == Shape::Flat ? bench::kStreamFlat : bench::kStreamLines)
+    {}
 
     void fill(char *out, qint64 count)
     {
-        while (count > 0) {
-            if (m_at == m_length) {
-                nextLine();
-                m_at = 0;
-            }
-            const qint64 take = std::min<qint64>(count, m_length - m_at);
-            std::memcpy(out, m_line.data() + m_at, static_cast<std::size_t>(take));
-            if (m_shape == Shape::Nul) {
-                for (qint64 k = (7 - m_offset % 8 + 8) % 8; k < take; k += 8)
-                    out[k] = '\0';
-            }
-            m_at += static_cast<int>(take);
-            m_offset += take;
-            out += take;
-            count -= take;
+        m_lines.fill(out, static_cast<std::size_t>(count));
+        if (m_shape == Shape::Nul) {
+            for (qint64 k = (7 - m_offset % 8 + 8) % 8; k < count; k += 8)
+                out[k] = '\0';
         }
+        m_offset += count;
     }
 
     // The characters the receive box shows for those bytes.
@@ -163,41 +129,21 @@ public:
     }
 
 private:
-    void nextLine()
-    {
-        for (int i = 9; i >= 0; --i) {
-            if (m_line[static_cast<std::size_t>(i)] != '9') {
-                ++m_line[static_cast<std::size_t>(i)];
-                break;
-            }
-            m_line[static_cast<std::size_t>(i)] = '0';
-        }
-    }
-
     Shape m_shape;
-    std::array<char, 82> m_line{};
-    int m_length = 82;
-    int m_at = 0;
+    bench::Lines m_lines;
     qint64 m_offset = 0;
 };
 
 // --- the loopback peer ---
 
-int listenOnLoopback(quint16 &port)
+// A socket listening on 127.0.0.1; without one there is nothing to measure.
+int listenOrExit(quint16 &port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t size = sizeof address;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
-        ::listen(fd, 1) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0) {
+    const int fd = bench::listenOnLoopback(port);
+    if (fd < 0) {
         std::perror("bench_stream: listen");
         std::exit(2);
     }
-    port = ntohs(address.sin_port);
     return fd;
 }
 
@@ -217,7 +163,7 @@ class Sender final
 public:
     explicit Sender(Shape shape) : m_generator(shape)
     {
-        m_listener = listenOnLoopback(m_port);
+        m_listener = listenOrExit(m_port);
         m_thread = std::thread([this] { run(); });
     }
 
@@ -252,7 +198,7 @@ private:
     void run()
     {
         const int fd = acceptOne(m_listener);
-        m_accepted = nowNs();
+        m_accepted = bench::monotonicNs();
         std::vector<char> buffer(256 * kKiB);
         bool failed = fd < 0;
         for (;;) {
@@ -309,9 +255,9 @@ public:
         if (!m_timing || m_depth > 0)
             return QApplication::notify(receiver, event);
         ++m_depth;
-        const qint64 start = nowNs();
+        const qint64 start = bench::monotonicNs();
         const bool result = QApplication::notify(receiver, event);
-        m_longestNs = std::max(m_longestNs, nowNs() - start);
+        m_longestNs = std::max(m_longestNs, bench::monotonicNs() - start);
         --m_depth;
         return result;
     }
@@ -373,7 +319,7 @@ int runRaw(qint64 bytes)
         for (qint64 n; (n = socket.read(sink.data(), qint64(sink.size()))) > 0;)
             received += n;
         if (received >= bytes && end == 0) {
-            end = nowNs();
+            end = bench::monotonicNs();
             loop.quit();
         }
     });
@@ -460,16 +406,16 @@ int runStream(Shape shape, qint64 bytes, const char *name)
                          ++arrivals;
                          largest = std::max<qint64>(largest, total);
                          if (end == 0 && controls(window).txtRcv->length() >= chars)
-                             end = nowNs();
+                             end = bench::monotonicNs();
                      });
-    const qint64 rssBefore = peakRssKiB();
+    const qint64 rssBefore = bench::peakResidentKiB();
     const qint64 cpuBefore = threadCpuNs();
     app().startTiming();
     connectWindow(window, sender.port());
     const bool complete = runUntil([&] { return end != 0; });
     const double longest = app().stopTiming();
     const qint64 cpu = threadCpuNs() - cpuBefore;
-    const qint64 rssAfter = peakRssKiB();
+    const qint64 rssAfter = bench::peakResidentKiB();
     if (!complete) {
         std::printf("FAIL %s: %lld of %lld characters arrived\n", name,
                     static_cast<long long>(controls(window).txtRcv->length()),
@@ -515,9 +461,9 @@ bool timeArrivals(tcp_client &window, Sender &sender, int count, std::vector<dou
             if (!socket->waitForReadyRead(10000))
                 return false;
         }
-        const qint64 start = nowNs();
+        const qint64 start = bench::monotonicNs();
         QCoreApplication::sendPostedEvents(controls(window).tcpClient, QEvent::MetaCall);
-        micros.push_back(double(nowNs() - start) / 1e3);
+        micros.push_back(double(bench::monotonicNs() - start) / 1e3);
         if (controls(window).txtRcv->length() != before + kArrival)
             return false;
         // What the loop does after an arrival (the paint, the scroll bar) is
@@ -531,9 +477,9 @@ double timePaints(ReceiveBox &box, int count)
 {
     std::vector<double> millis;
     for (int i = 0; i < count; ++i) {
-        const qint64 start = nowNs();
+        const qint64 start = bench::monotonicNs();
         box.viewport()->repaint();
-        millis.push_back(double(nowNs() - start) / 1e6);
+        millis.push_back(double(bench::monotonicNs() - start) / 1e6);
     }
     return median(millis);
 }
@@ -549,33 +495,31 @@ int runLatency()
         Sender sender(Shape::Lines);
         connectWindow(window, sender.port());
         qint64 sent = 0;
-        if (!fillTo(window, sender, Shape::Lines, sent, kMiB)) {
-            std::printf("FAIL latency: the first MiB did not arrive\n");
-            return 1;
-        }
-        sent = kMiB;
+        // Fills the transcript up to `size` bytes, then times arrivals and
+        // paints at its end.
+        auto measureAt = [&](qint64 size, const char *what, std::vector<double> &arrivals,
+                             double &paint) {
+            if (!fillTo(window, sender, Shape::Lines, sent, size)) {
+                std::printf("FAIL latency: %s did not arrive\n", what);
+                return false;
+            }
+            sent = size;
+            if (!timeArrivals(window, sender, kSamples, arrivals)) {
+                std::printf("FAIL latency: a 64 KiB arrival went wrong\n");
+                return false;
+            }
+            sent += kSamples * kArrival;
+            controls(window).txtRcv->setSelStart(controls(window).txtRcv->length());
+            paint = timePaints(*controls(window).txtRcv, kPaints);
+            return true;
+        };
         std::vector<double> small;
-        if (!timeArrivals(window, sender, kSamples, small)) {
-            std::printf("FAIL latency: a 64 KiB arrival went wrong\n");
-            return 1;
-        }
-        sent += kSamples * kArrival;
-        controls(window).txtRcv->setSelStart(controls(window).txtRcv->length());
-        const double paintSmall = timePaints(*controls(window).txtRcv, kPaints);
-
-        if (!fillTo(window, sender, Shape::Lines, sent, 512 * kMiB)) {
-            std::printf("FAIL latency: 512 MiB did not arrive\n");
-            return 1;
-        }
-        sent = 512 * kMiB;
         std::vector<double> large;
-        if (!timeArrivals(window, sender, kSamples, large)) {
-            std::printf("FAIL latency: a 64 KiB arrival went wrong\n");
+        double paintSmall = 0;
+        double paintLarge = 0;
+        if (!measureAt(kMiB, "the first MiB", small, paintSmall) ||
+            !measureAt(512 * kMiB, "512 MiB", large, paintLarge))
             return 1;
-        }
-        sent += kSamples * kArrival;
-        controls(window).txtRcv->setSelStart(controls(window).txtRcv->length());
-        const double paintLarge = timePaints(*controls(window).txtRcv, kPaints);
         if (!sameAsSent(*controls(window).txtRcv, Shape::Lines, sent))
             return 1;
         print("arrival_us_small", median(small));
@@ -607,7 +551,7 @@ int runEnter()
     constexpr int kSamples = 200;
     constexpr qint64 kLine = 22; // 20 characters, CR, LF
     quint16 port = 0;
-    const int listener = listenOnLoopback(port);
+    const int listener = listenOrExit(port);
     std::atomic<qint64> wanted{0};
     std::atomic<qint64> arrivedNs{0};
     std::atomic<bool> stop{false};
@@ -623,7 +567,7 @@ int runEnter()
                 break;
             received += n;
             if (received >= wanted.load() && arrivedNs.load() == 0)
-                arrivedNs = nowNs();
+                arrivedNs = bench::monotonicNs();
         }
         ::close(fd);
     });
@@ -649,7 +593,7 @@ int runEnter()
         QCoreApplication::processEvents();
         arrivedNs = 0;
         wanted = (i + 1) * kLine;
-        const qint64 start = nowNs();
+        const qint64 start = bench::monotonicNs();
         QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
         QApplication::sendEvent(controls(window).txtSend, &press);
         QElapsedTimer timeout;
@@ -756,7 +700,8 @@ int runAll(qint64 mib, int repeats)
     for (int i = 0; i < 15; ++i) {
         for (const auto &[command, times] : launches) {
             const Outcome outcome =
-                runChild(command.first(), QStringList{QString::number(nowNs())} + command.mid(1));
+                runChild(command.first(),
+                         QStringList{QString::number(bench::monotonicNs())} + command.mid(1));
             failed = failed || outcome.failed;
             const auto it = outcome.values.find("startup_ms");
             if (it != outcome.values.end())
@@ -835,8 +780,7 @@ int runAll(qint64 mib, int repeats)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::defaultToOffscreen();
     TimedApplication application(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     qint64 mib = 256;

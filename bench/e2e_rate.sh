@@ -4,17 +4,18 @@
 # 127.0.0.1, the port, "Conectar"), against a loopback sender
 # (build/bench/bench_sender) that writes N MiB, shuts down its write side
 # and times from its accept to the binary's close. Next to it, the same
-# sender timed to the exit of `nc -N 127.0.0.1 PORT > /dev/null`, the limit.
+# sender timed to the exit of two reference clients, the limits:
+# `nc -N 127.0.0.1 PORT > /dev/null`, which keeps nothing, and
+# build/bench/keepall, which keeps every byte it receives as the binary does
+# and does nothing else with them (with a second thread making its memory
+# present ahead of the reader, and as keepall_one_thread without it); each
+# kept byte needs a byte of fresh memory, which nc never pays for.
 # Two shapes of stream: 80-column CR LF lines, and text with no line break.
 # Where python3-pyatspi and at-spi2-core are installed, the binary is also
 # measured with an accessibility client listening for inserted text as a
 # screen reader does (bench/e2e_rate_listener.py), on a private
 # accessibility bus; the listener's events and characters are reported,
 # and the rate at which it had been told of the end of the text.
-# Once per repeat, the rate at which one thread of this system makes N MiB
-# of fresh memory present (build/bench/bench_fresh_memory): the binary keeps
-# every byte it receives and pays that too, nc pays none of it, so beside the
-# ratios it tells how far the binary can get on this machine.
 #
 #   bench/e2e_rate.sh [--mib N] [--repeat R] [--accessibility auto|yes|no]
 #   bench/e2e_rate.sh --actions [--mib N]
@@ -28,9 +29,13 @@
 #
 # Defaults: 512 MiB, 3 repeats, accessibility where available. The runs are
 # interleaved (each repeat runs every case once), one at a time; one line per
-# figure is printed on standard output (name, median, unit), progress on
-# standard error. A run whose byte count is wrong, or whose listener was
-# never told of the end of the text, prints FAIL and the script exits 1.
+# figure is printed on standard output (name, median, unit), then the
+# binary's rates over each reference's (lines_vs_keepall: brisol over
+# keepall on lines; a11y_lines_vs_keepall: the same with the listener);
+# progress goes to standard error. A run whose byte count is wrong (keepall
+# also reports its own, and its peak resident size must hold them all), or
+# whose listener was never told of the end of the text, prints FAIL and the
+# script exits 1.
 # $BRISOL_BUILD_DIR names another build directory.
 set -euo pipefail
 
@@ -38,7 +43,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BRISOL_BUILD_DIR:-$top/build}
 binary=$build/app/brisol
 sender=$build/bench/bench_sender
-fresh_memory=$build/bench/bench_fresh_memory
+keepall=$build/bench/keepall
 listener_script=$top/bench/e2e_rate_listener.py
 launcher=/usr/libexec/at-spi-bus-launcher
 
@@ -82,7 +87,7 @@ progress() {
 
 [ -x "$binary" ] || die "$binary is missing: build it first (scripts/build)"
 [ -x "$sender" ] || die "$sender is missing: build it first (scripts/build)"
-[ -x "$fresh_memory" ] || die "$fresh_memory is missing: build it first (scripts/build)"
+[ -x "$keepall" ] || die "$keepall is missing: build it first (scripts/build)"
 for tool in nc xdotool wmctrl; do
   command -v "$tool" >/dev/null 2>&1 || die "$tool is missing: scripts/setup installs it"
 done
@@ -404,26 +409,50 @@ record() {
   echo "$1 $2" >>"$results"
 }
 
-measure_fresh_memory() {
-  local out rate
-  out=$("$fresh_memory" --mib "$mib") || die "bench_fresh_memory: $out"
-  rate=$(awk '{print $2}' <<<"$out")
-  record fresh_memory_mib_s "$rate"
-  progress "  fresh memory: $rate MiB/s on one thread"
+# The reference clients, each timed by the sender from its accept to the
+# client's exit; reference_command sets the command of one, with {port} for
+# the port.
+references=(nc keepall keepall_one_thread)
+reference_command=()
+set_reference_command() {
+  case $1 in
+    nc) reference_command=(nc -N 127.0.0.1 '{port}') ;;
+    keepall) reference_command=("$keepall" 127.0.0.1 '{port}') ;;
+    keepall_one_thread) reference_command=("$keepall" --one-thread 127.0.0.1 '{port}') ;;
+    *) die "no reference client $1" ;;
+  esac
 }
 
-measure_nc() {
-  local shape=$1
-  start_sender "$shape" -- nc -N 127.0.0.1 '{port}'
-  sender_result "nc, $shape"
-  record "nc_${shape}_mib_s" "$(rate "$sent_seconds")"
-  progress "  nc            $shape: $(rate "$sent_seconds") MiB/s"
+# keepall reports on its standard error, the sender's log: every byte
+# counted, and all of them resident at once.
+keepall_kept() {
+  local line
+  line=$(grep '^keepall bytes ' "$work/sender.log" || true)
+  if ! [[ $line =~ ^keepall\ bytes\ ([0-9]+)\ peak_rss_kib\ ([0-9]+)$ ]]; then
+    show_log "$work/sender.log"
+    die "$1: keepall did not report what it kept"
+  fi
+  [ "${BASH_REMATCH[1]}" -eq "$expected_bytes" ] ||
+    die "$1: keepall kept ${BASH_REMATCH[1]} bytes, not $expected_bytes"
+  [ $((BASH_REMATCH[2] * 1024)) -ge "$expected_bytes" ] ||
+    die "$1: keepall's peak resident size, ${BASH_REMATCH[2]} KiB, cannot hold $expected_bytes bytes"
 }
 
+measure_reference() {
+  local name=$1 shape=$2
+  set_reference_command "$name"
+  start_sender "$shape" -- "${reference_command[@]}"
+  sender_result "$name, $shape"
+  [[ $name != keepall* ]] || keepall_kept "$name, $shape"
+  record "${name}_${shape}_mib_s" "$(rate "$sent_seconds")"
+  progress "  $(printf '%-18s' "$name") $shape: $(rate "$sent_seconds") MiB/s"
+}
+
+# The binary's runs: brisol alone, and brisol_a11y with the listener.
 measure_binary() {
-  local shape=$1 with_listener=$2 name=brisol
-  if [ "$with_listener" = yes ]; then
-    name=brisol_a11y
+  local shape=$1 name=$2 with_listener=no
+  if [ "$name" = brisol_a11y ]; then
+    with_listener=yes
     start_listener
   fi
   start_sender "$shape"
@@ -432,7 +461,7 @@ measure_binary() {
   connect_binary "$port"
   sender_result "$name, $shape"
   record "${name}_${shape}_mib_s" "$(rate "$sent_seconds")"
-  progress "  $(printf '%-13s' "$name") $shape: $(rate "$sent_seconds") MiB/s"
+  progress "  $(printf '%-18s' "$name") $shape: $(rate "$sent_seconds") MiB/s"
   if [ "$with_listener" != yes ]; then
     close_binary
     return 0
@@ -466,13 +495,13 @@ measure_binary() {
   record "a11y_${shape}_heard_mib_s" "$(rate "$heard")"
   record "a11y_${shape}_events" "$heard_events"
   record "a11y_${shape}_chars" "$heard_chars"
-  progress "  listener      $shape: $heard_events events, $heard_chars characters, the end heard at $(rate "$heard") MiB/s"
+  progress "  listener           $shape: $heard_events events, $heard_chars characters, the end heard at $(rate "$heard") MiB/s"
 }
 
 # --- the user's actions on a long transcript ---
 
 figure() {
-  printf '%-28s %14s %s\n' "$1" "$2" "$3"
+  printf '%-32s %14s %s\n' "$1" "$2" "$3"
 }
 
 
@@ -556,16 +585,18 @@ if [ "$accessibility" = yes ]; then
 fi
 
 shapes=(lines flat)
+clients=(brisol)
+[ "$accessibility" = no ] || clients+=(brisol_a11y)
 progress "$mib MiB per run, $repeat repeats, accessibility listener: $accessibility; $(uptime | sed 's/.*load/load/')"
 for ((run = 1; run <= repeat; run++)); do
   progress "run $run of $repeat"
-  measure_fresh_memory
   for shape in "${shapes[@]}"; do
-    measure_nc "$shape"
-    measure_binary "$shape" no
-    if [ "$accessibility" = yes ]; then
-      measure_binary "$shape" yes
-    fi
+    for reference in "${references[@]}"; do
+      measure_reference "$reference" "$shape"
+    done
+    for client in "${clients[@]}"; do
+      measure_binary "$shape" "$client"
+    done
   done
 done
 
@@ -579,23 +610,38 @@ ratio() {
   awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4g", a / b }'
 }
 
+# A ratio's name: the shape, what the binary ran with (brisol_a11y gives
+# a11y_), and the reference it is measured against.
+ratio_name() {
+  local with=${1#brisol}
+  with=${with#_}
+  echo "${with:+${with}_}${2}_vs_$3"
+}
+
 for shape in "${shapes[@]}"; do
-  figure "nc_${shape}_mib_s" "$(median "nc_${shape}_mib_s")" MiB/s
-  figure "brisol_${shape}_mib_s" "$(median "brisol_${shape}_mib_s")" MiB/s
+  for reference in "${references[@]}"; do
+    figure "${reference}_${shape}_mib_s" "$(median "${reference}_${shape}_mib_s")" MiB/s
+  done
+  for client in "${clients[@]}"; do
+    figure "${client}_${shape}_mib_s" "$(median "${client}_${shape}_mib_s")" MiB/s
+  done
   if [ "$accessibility" = yes ]; then
-    figure "brisol_a11y_${shape}_mib_s" "$(median "brisol_a11y_${shape}_mib_s")" MiB/s
     figure "a11y_${shape}_heard_mib_s" "$(median "a11y_${shape}_heard_mib_s")" MiB/s
     figure "a11y_${shape}_events" "$(median "a11y_${shape}_events")" events
     figure "a11y_${shape}_chars" "$(median "a11y_${shape}_chars")" characters
   fi
 done
-figure fresh_memory_mib_s "$(median fresh_memory_mib_s)" MiB/s
 for shape in "${shapes[@]}"; do
   nc_rate=$(median "nc_${shape}_mib_s")
-  figure "fresh_memory_vs_nc_${shape}" "$(ratio "$(median fresh_memory_mib_s)" "$nc_rate")" x
-  figure "${shape}_vs_nc" "$(ratio "$(median "brisol_${shape}_mib_s")" "$nc_rate")" x
-  if [ "$accessibility" = yes ]; then
-    figure "a11y_${shape}_vs_nc" "$(ratio "$(median "brisol_a11y_${shape}_mib_s")" "$nc_rate")" x
-  fi
+  for reference in "${references[@]}"; do
+    [ "$reference" = nc ] ||
+      figure "${reference}_${shape}_vs_nc" "$(ratio "$(median "${reference}_${shape}_mib_s")" "$nc_rate")" x
+  done
+  for client in "${clients[@]}"; do
+    for reference in "${references[@]}"; do
+      figure "$(ratio_name "$client" "$shape" "$reference")" \
+        "$(ratio "$(median "${client}_${shape}_mib_s")" "$(median "${reference}_${shape}_mib_s")")" x
+    done
+  done
 done
 exit 0

@@ -4,6 +4,8 @@
 //
 //   QT_QPA_PLATFORM=offscreen build/bench/soak_session [MiB] [lines]
 
+#include "bench_support.h"
+
 #include "connection/Connection.h"
 #include "connection/Transcoding.h"
 #include "platform/CodePage.h"
@@ -21,9 +23,6 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -76,14 +75,6 @@ QByteArray makeBlock(std::mt19937 &random, qsizetype size)
     return block;
 }
 
-long peakRssMiB()
-{
-    struct rusage usage
-    {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -95,14 +86,9 @@ int main(int argc, char **argv)
     platform::setExitHandler([](int) {});
 
     // The peer: a listening socket, a thread that streams, one that reads.
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        ::listen(listener, 1) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+    quint16 port = 0;
+    const int listener = bench::listenOnLoopback(port);
+    if (listener < 0) {
         std::perror("listen");
         return 1;
     }
@@ -147,7 +133,7 @@ int main(int argc, char **argv)
     tcp_client window;
     window.show();
     controls(window).host_remoto->setEditText(QStringLiteral("127.0.0.1"));
-    controls(window).puerto_remoto->setEditText(QString::number(ntohs(address.sin_port)));
+    controls(window).puerto_remoto->setEditText(QString::number(port));
     QElapsedTimer clock;
     clock.start();
     controls(window).cmdConnect->click();
@@ -210,8 +196,9 @@ int main(int argc, char **argv)
         "soak: %lld MiB received as %lld characters in %.1f s (%.0f MiB/s), %d lines typed\n",
         static_cast<long long>(mebibytes), static_cast<long long>(shown), seconds,
         double(mebibytes) / seconds, typed);
-    std::printf("soak: peak RSS %ld MiB (%.2f bytes per received byte)\n", peakRssMiB(),
-                double(peakRssMiB()) * 1024 * 1024 / double(total));
+    const long long peakMiB = bench::peakResidentKiB() / 1024;
+    std::printf("soak: peak RSS %lld MiB (%.2f bytes per received byte)\n", peakMiB,
+                double(peakMiB) * 1024 * 1024 / double(total));
     std::printf("soak: received text %s, typed bytes %s (%lld of %lld)\n",
                 receivedOk ? "matches" : "DIFFERS", typedOk ? "match" : "DIFFER",
                 static_cast<long long>(typedOnWire.size()),
