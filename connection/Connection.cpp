@@ -111,7 +111,7 @@ void Connection::returnToIdle(const QString &caption)
     m_controls.tcpClient->Close();
     m_controls.cmdConnect->setEnabled(true);
     m_controls.cmdConnect->setFocus();
-    setStatus(status::idle, caption);
+    setStatus(status::kIdle, caption);
 }
 
 void Connection::connectedSequence()
@@ -119,7 +119,7 @@ void Connection::connectedSequence()
     buffer_str.clear();
     m_controls.txtSend->setReadOnly(false);
     m_controls.txtSend->setFocus();
-    setStatus(status::green, status::connected());
+    setStatus(status::kGreen, status::connected());
 }
 
 void Connection::cmdDisconnect_Click()
@@ -189,21 +189,21 @@ void Connection::cmdConnect_Click()
     }
 
     m_controls.cmdConnect->setEnabled(false);
-    setStatus(status::yellow, usando_proxy ? status::connectingViaProxy() : status::connecting());
+    setStatus(status::kYellow, usando_proxy ? status::connectingViaProxy() : status::connecting());
     m_controls.tcpClient->Connect();
     m_controls.cmdDisconnect->setEnabled(true);
     m_controls.cmdDisconnect->setFocus();
     m_controls.txtSend->setText(QString());
-    m_controls.txtSend->setTextColour(platform::colourFromWord(boxTextColour));
+    m_controls.txtSend->setTextColour(platform::colourFromWord(kBoxTextColour));
     m_controls.txtRcv->clear();
-    m_controls.txtRcv->setTextColour(platform::colourFromWord(boxTextColour));
+    m_controls.txtRcv->setTextColour(platform::colourFromWord(kBoxTextColour));
     m_proxyReply.reset();
 }
 
 void Connection::sendTunnelRequest()
 {
     m_controls.tcpClient->SendData(connectRequest(host_str, puerto_str));
-    setStatus(status::yellow, status::awaitingProxyReply());
+    setStatus(status::kYellow, status::awaitingProxyReply());
 }
 
 void Connection::tcpClient_DataArrival(std::int32_t bytesTotal)

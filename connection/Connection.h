@@ -4,11 +4,16 @@
 // every handler of the conversation (connect command, socket events, tunnel,
 // receive and send paths).
 //
-// It drives the controls it is handed and reaches the proxy settings window
-// through ProxySettingsAccess only; it knows no window class. The window
-// connects each control event to the handler of the same name.
+// This is the form's code-behind: it drives the widgets it is handed (raw
+// pointers the window owns), shows the message box, and reaches the proxy
+// settings window through ProxySettingsAccess only; it knows no window
+// class. The window connects each control event to the handler of the same
+// name. What only decides, and needs no widget, lives beside it: the status
+// texts and colours (StatusTexts.h), port text, history rule, the CONNECT
+// request and reply test, and the conversions of the conversation.
 
 #include "ProxyTunnel.h"
+#include "StatusTexts.h"
 
 #include <QObject>
 #include <QString>
@@ -49,35 +54,6 @@ public:
     // Shows the window modeless, in front of and owned by the main window.
     virtual void showProxySettings() = 0;
 };
-
-namespace status {
-// Colours of the status line, as 0x00BBGGRR words or system colours.
-constexpr std::uint32_t yellow = 0x0000FFFF;
-constexpr std::uint32_t green = 0x0000FF00;
-constexpr std::uint32_t idle = 0x80000005;
-
-QString ready();
-QString connecting();
-QString connectingViaProxy();
-QString awaitingProxyReply();
-QString connected();
-QString disconnected();
-QString closedByPeer();
-QString proxyRefused();
-// No memory left for what arrives: the connection is closed.
-QString outOfMemory();
-} // namespace status
-
-// Text colour of both boxes, light grey on their dark back colour: from the
-// start, and set again at every connect command.
-constexpr std::uint32_t boxTextColour = 0x00E0E0E0;
-
-// Texts of the message box.
-namespace messages {
-QString title();
-QString invalidProxy();
-QString invalidRemote();
-} // namespace messages
 
 class Connection final : public QObject
 {

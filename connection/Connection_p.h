@@ -3,7 +3,7 @@
 // The connection's fields as the handlers keep them between events, for
 // checks that drive the real window and then look at what was kept.
 
-#include "connection/Connection.h"
+#include "Connection.h"
 
 class ConnectionPrivate final
 {

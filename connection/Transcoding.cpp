@@ -10,7 +10,8 @@ QString renderReceived(QByteArrayView bytes)
     shown.reserve(bytes.size());
     for (const char byte : bytes) {
         if (byte == 0)
-            shown.append(QStringView(transcript::kNulText, transcript::kNulChars));
+            shown.append(
+                QStringView(platform::transcript::kNulText, platform::transcript::kNulChars));
         else
             shown.append(QChar(table[static_cast<unsigned char>(byte)]));
     }

@@ -60,8 +60,8 @@ QFont fontFittingWidth(const QFont &font, const QString &text, int width)
         if (fits(fitted))
             return fitted;
     }
-    constexpr qreal smallestPointSize = 6.0;
-    for (qreal size = font.pointSizeF() - 0.25; size >= smallestPointSize; size -= 0.25) {
+    constexpr qreal kSmallestPointSize = 6.0;
+    for (qreal size = font.pointSizeF() - 0.25; size >= kSmallestPointSize; size -= 0.25) {
         fitted.setPointSizeF(size);
         if (fits(fitted))
             return fitted;

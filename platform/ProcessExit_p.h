@@ -4,7 +4,7 @@
 // system, and a handler that a program driving the real window installs to
 // watch the exit instead of ending.
 
-#include "platform/ProcessExit.h"
+#include "ProcessExit.h"
 
 namespace platform {
 

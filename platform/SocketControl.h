@@ -29,7 +29,9 @@ class SocketControl final : public QObject
     Q_OBJECT
 
 public:
-    // The values State() reports.
+    // The values State() reports: the socket control's documented state
+    // numbers, which the program compares with, so they keep their values
+    // (the states between them, such as resolving a name, are not reported).
     enum : int {
         StateClosed = 0,
         StateConnecting = 6,

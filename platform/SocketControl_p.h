@@ -3,7 +3,7 @@
 // The target the socket control holds for its next Connect(), as it was set:
 // what a check of the connect command compares with what was typed.
 
-#include "platform/SocketControl.h"
+#include "SocketControl.h"
 
 class SocketControlPrivate final
 {

@@ -9,8 +9,8 @@
 
 namespace platform {
 
-constexpr std::uint32_t windowBackgroundColour = 0x80000005;
-constexpr std::uint32_t windowTextColour = 0x80000008;
+constexpr std::uint32_t kWindowBackgroundColour = 0x80000005;
+constexpr std::uint32_t kWindowTextColour = 0x80000008;
 
 QColor colourFromWord(std::uint32_t word, const QPalette &palette);
 // The same against the application's palette.

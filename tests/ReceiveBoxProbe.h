@@ -56,7 +56,7 @@ inline qsizetype memoryUsed(const ReceiveBox &box)
 // copying and every other reader: what an action cost.
 inline qsizetype charactersRead()
 {
-    return transcript::charactersRead();
+    return platform::transcript::charactersRead();
 }
 
 // Adds the text as received bytes that read as it: through the ANSI table

@@ -580,7 +580,7 @@ void TestConversation::tunnel()
     } else {
         QCOMPARE(controls(w).Estado->text(), status::proxyRefused());
         QCOMPARE(foreColour(controls(w).Estado),
-                 platform::colourFromWord(platform::windowBackgroundColour));
+                 platform::colourFromWord(platform::kWindowBackgroundColour));
         QVERIFY(controls(w).cmdConnect->isEnabled());
         QCOMPARE(controls(w).tcpClient->State(), int(SocketControl::StateClosed));
     }

@@ -171,7 +171,7 @@ void TestMainWindow::initialState()
     QCOMPARE(controls(w).Estado->text(), QStringLiteral("Listo"));
     QCOMPARE(controls(w).Estado->palette().color(QPalette::Window), QColor(0x80, 0x80, 0x80));
     QCOMPARE(foreColour(controls(w).Estado),
-             platform::colourFromWord(platform::windowBackgroundColour));
+             platform::colourFromWord(platform::kWindowBackgroundColour));
     QVERIFY(controls(w).Estado->autoFillBackground());
 
     QVERIFY(controls(w).cmdConnect->isEnabled());
@@ -186,14 +186,14 @@ void TestMainWindow::initialState()
     QCOMPARE(sendText(*controls(w).txtSend), QString());
     QCOMPARE(boxText(*controls(w).txtRcv), QString());
     QCOMPARE(controls(w).txtRcv->backColour(),
-             platform::colourFromWord(platform::windowTextColour));
+             platform::colourFromWord(platform::kWindowTextColour));
     // Light grey on the dark back colour from the start: what is typed before
     // the first connection shows.
     const QColor lightGrey(0xE0, 0xE0, 0xE0);
     QCOMPARE(controls(w).txtRcv->textColour(), lightGrey);
     QCOMPARE(controls(w).txtSend->palette().color(QPalette::Text), lightGrey);
     QCOMPARE(controls(w).txtSend->palette().color(QPalette::Base),
-             platform::colourFromWord(platform::windowTextColour));
+             platform::colourFromWord(platform::kWindowTextColour));
     QCOMPARE(controls(w).tcpClient->State(), int(SocketControl::StateClosed));
     QVERIFY(w.proxySettingsWindow() == nullptr);
 
@@ -335,7 +335,7 @@ void TestMainWindow::checkIdle(const QString &caption, const QString &received,
     tcp_client &w = *m_window;
     QCOMPARE(controls(w).Estado->text(), caption);
     QCOMPARE(foreColour(controls(w).Estado),
-             platform::colourFromWord(platform::windowBackgroundColour));
+             platform::colourFromWord(platform::kWindowBackgroundColour));
     QVERIFY(controls(w).cmdConnect->isEnabled());
     QVERIFY(controls(w).cmdConnect->hasFocus());
     QVERIFY(!controls(w).cmdDisconnect->isEnabled());

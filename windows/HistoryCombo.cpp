@@ -14,7 +14,7 @@ namespace {
 // The widest drop-down button of a history field, in logical pixels: about
 // that of a combo box on Windows. Wider buttons of other styles would leave
 // a port field, laid out for Windows, too little room for five digits.
-constexpr int widestArrow = 13;
+constexpr int kWidestArrow = 13;
 
 class HistoryComboStyle final : public QProxyStyle
 {
@@ -26,7 +26,7 @@ public:
         if (control != CC_ComboBox || (part != SC_ComboBoxArrow && part != SC_ComboBoxEditField))
             return rect;
         const QRect arrow = QProxyStyle::subControlRect(control, option, SC_ComboBoxArrow, widget);
-        const int spare = qMax(0, arrow.width() - widestArrow);
+        const int spare = qMax(0, arrow.width() - kWidestArrow);
         // The button gives its spare width to the field, on whichever side
         // it stands.
         const bool arrowOnRight = arrow.center().x() > option->rect.center().x();

@@ -5,11 +5,11 @@
 
 #include <QRect>
 
-constexpr int twipsPerPixel = 15;
+constexpr int kTwipsPerPixel = 15;
 
 constexpr int pixelsFromTwips(int twips)
 {
-    return (twips + twipsPerPixel / 2) / twipsPerPixel;
+    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
 }
 
 constexpr QRect rectFromTwips(int left, int top, int width, int height)

@@ -25,8 +25,8 @@
 
 namespace {
 
-constexpr std::uint32_t statusBackColour = 0x00808080;
-constexpr std::uint32_t boxBackColour = platform::windowTextColour;
+constexpr std::uint32_t kStatusBackColour = 0x00808080;
+constexpr std::uint32_t kBoxBackColour = platform::kWindowTextColour;
 
 QPushButton *commandButton(QWidget *parent, const char *name, const QString &caption)
 {
@@ -61,12 +61,9 @@ tcp_client::tcp_client(QWidget *parent)
     // defaults would clip the captions.
     setFont(platform::msSansSerifFont());
     buildControls();
-    m_connection = std::make_unique<Connection>(
-        ConnectionControls{host_remoto, puerto_remoto, usar_proxy, cmdConnect, cmdDisconnect,
-                           txtSend, send_button, txtRcv, Estado, tcpClient},
-        static_cast<ProxySettingsAccess &>(*this));
+    m_connection = std::make_unique<Connection>(m_form, static_cast<ProxySettingsAccess &>(*this));
     wireEvents();
-    host_remoto->setFocus(Qt::OtherFocusReason);
+    m_form.host_remoto->setFocus(Qt::OtherFocusReason);
 }
 
 tcp_client::~tcp_client() = default;
@@ -92,16 +89,16 @@ void tcp_client::buildControls()
     Label2->setGeometry(rectFromTwips(6480, 600, 615, 255));
     fitCaption(*Label2);
 
-    Estado = named(new StatusLine(QStringLiteral("Listo"), client), "Estado");
-    Estado->setGeometry(rectFromTwips(240, 7320, 11415, 375));
-    Estado->setFont(platform::msSansSerifFont(9.75));
-    Estado->setAutoFillBackground(true);
+    m_form.Estado = named(new StatusLine(QStringLiteral("Listo"), client), "Estado");
+    m_form.Estado->setGeometry(rectFromTwips(240, 7320, 11415, 375));
+    m_form.Estado->setFont(platform::msSansSerifFont(9.75));
+    m_form.Estado->setAutoFillBackground(true);
     {
-        QPalette palette = Estado->palette();
-        palette.setColor(QPalette::Window, platform::colourFromWord(statusBackColour));
+        QPalette palette = m_form.Estado->palette();
+        palette.setColor(QPalette::Window, platform::colourFromWord(kStatusBackColour));
         palette.setColor(QPalette::WindowText,
-                         platform::colourFromWord(platform::windowBackgroundColour));
-        Estado->setPalette(palette);
+                         platform::colourFromWord(platform::kWindowBackgroundColour));
+        m_form.Estado->setPalette(palette);
     }
 
     Frame2 = named(new QGroupBox(QStringLiteral("Ventana de Envío"), client), "Frame2");
@@ -109,53 +106,54 @@ void tcp_client::buildControls()
     Frame1 = named(new QGroupBox(QStringLiteral("Ventana de Recepción"), client), "Frame1");
     Frame1->setGeometry(rectFromTwips(240, 4080, 11415, 3015));
 
-    tcpClient = named(new SocketControl(this), "tcpClient");
+    m_form.tcpClient = named(new SocketControl(this), "tcpClient");
 
-    cmdConnect = commandButton(client, "cmdConnect", QStringLiteral("Conectar"));
-    cmdConnect->setGeometry(rectFromTwips(4560, 1200, 975, 375));
-    cmdDisconnect = commandButton(client, "cmdDisconnect", QStringLiteral("Desconectar"));
-    cmdDisconnect->setGeometry(rectFromTwips(6000, 1200, 1215, 375));
-    cmdDisconnect->setEnabled(false);
+    m_form.cmdConnect = commandButton(client, "cmdConnect", QStringLiteral("Conectar"));
+    m_form.cmdConnect->setGeometry(rectFromTwips(4560, 1200, 975, 375));
+    m_form.cmdDisconnect = commandButton(client, "cmdDisconnect", QStringLiteral("Desconectar"));
+    m_form.cmdDisconnect->setGeometry(rectFromTwips(6000, 1200, 1215, 375));
+    m_form.cmdDisconnect->setEnabled(false);
 
-    usar_proxy = named(new QCheckBox(QStringLiteral("Usar Proxy"), client), "usar_proxy");
-    usar_proxy->setGeometry(rectFromTwips(5160, 120, 1215, 255));
+    m_form.usar_proxy = named(new QCheckBox(QStringLiteral("Usar Proxy"), client), "usar_proxy");
+    m_form.usar_proxy->setGeometry(rectFromTwips(5160, 120, 1215, 255));
 
     const QFont boxFont = platform::fixedsysFont();
-    const QColor boxBack = platform::colourFromWord(boxBackColour);
+    const QColor boxBack = platform::colourFromWord(kBoxBackColour);
     // Typed text shows before the first connect command sets the colour again.
-    const QColor boxText = platform::colourFromWord(boxTextColour);
-    txtRcv = named(new ReceiveBox(client), "txtRcv");
-    txtRcv->setGeometry(rectFromTwips(480, 4440, 10935, 2415));
-    txtRcv->setFont(boxFont);
-    txtRcv->setBackColour(boxBack);
-    txtRcv->setTextColour(boxText);
-    txtRcv->setAccessibleName(Frame1->title());
+    const QColor boxText = platform::colourFromWord(kBoxTextColour);
+    m_form.txtRcv = named(new ReceiveBox(client), "txtRcv");
+    m_form.txtRcv->setGeometry(rectFromTwips(480, 4440, 10935, 2415));
+    m_form.txtRcv->setFont(boxFont);
+    m_form.txtRcv->setBackColour(boxBack);
+    m_form.txtRcv->setTextColour(boxText);
+    m_form.txtRcv->setAccessibleName(Frame1->title());
 
-    txtSend = named(new SendBox(client), "txtSend");
-    txtSend->setGeometry(rectFromTwips(480, 2160, 9975, 1455));
-    txtSend->setFont(boxFont);
-    txtSend->setBackColour(boxBack);
-    txtSend->setTextColour(boxText);
-    txtSend->setAccessibleName(Frame2->title());
+    m_form.txtSend = named(new SendBox(client), "txtSend");
+    m_form.txtSend->setGeometry(rectFromTwips(480, 2160, 9975, 1455));
+    m_form.txtSend->setFont(boxFont);
+    m_form.txtSend->setBackColour(boxBack);
+    m_form.txtSend->setTextColour(boxText);
+    m_form.txtSend->setAccessibleName(Frame2->title());
 
-    host_remoto = makeHistoryCombo(client, "host_remoto");
-    host_remoto->setGeometry(rectFromTwips(3960, 600, 2175, 315));
-    puerto_remoto = makeHistoryCombo(client, "puerto_remoto");
-    puerto_remoto->setGeometry(rectFromTwips(7080, 600, 855, 315));
-    fitLargestPort(*puerto_remoto);
+    m_form.host_remoto = makeHistoryCombo(client, "host_remoto");
+    m_form.host_remoto->setGeometry(rectFromTwips(3960, 600, 2175, 315));
+    m_form.puerto_remoto = makeHistoryCombo(client, "puerto_remoto");
+    m_form.puerto_remoto->setGeometry(rectFromTwips(7080, 600, 855, 315));
+    fitLargestPort(*m_form.puerto_remoto);
 
-    send_button = commandButton(client, "send_button", QStringLiteral("Enviar"));
-    send_button->setGeometry(rectFromTwips(10680, 2640, 735, 375));
-    send_button->setEnabled(false);
+    m_form.send_button = commandButton(client, "send_button", QStringLiteral("Enviar"));
+    m_form.send_button->setGeometry(rectFromTwips(10680, 2640, 735, 375));
+    m_form.send_button->setEnabled(false);
 
-    Label1->setBuddy(host_remoto);
-    Label2->setBuddy(puerto_remoto);
-    nameAfter(*host_remoto, *Label1);
-    nameAfter(*puerto_remoto, *Label2);
+    Label1->setBuddy(m_form.host_remoto);
+    Label2->setBuddy(m_form.puerto_remoto);
+    nameAfter(*m_form.host_remoto, *Label1);
+    nameAfter(*m_form.puerto_remoto, *Label2);
 
     // Tab order by tab index; labels and frames take no focus.
-    QWidget *const tabOrder[] = {host_remoto,   puerto_remoto, usar_proxy,  cmdConnect,
-                                 cmdDisconnect, txtSend,       send_button, txtRcv};
+    QWidget *const tabOrder[] = {m_form.host_remoto, m_form.puerto_remoto, m_form.usar_proxy,
+                                 m_form.cmdConnect,  m_form.cmdDisconnect, m_form.txtSend,
+                                 m_form.send_button, m_form.txtRcv};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -167,16 +165,19 @@ void tcp_client::buildControls()
 void tcp_client::wireEvents()
 {
     Connection *connection = m_connection.get();
-    connect(cmdConnect, &QPushButton::clicked, connection, &Connection::cmdConnect_Click);
-    connect(cmdDisconnect, &QPushButton::clicked, connection, &Connection::cmdDisconnect_Click);
-    connect(tcpClient, &SocketControl::connected, connection, &Connection::tcpClient_Connect);
-    connect(tcpClient, &SocketControl::dataArrival, connection, &Connection::tcpClient_DataArrival);
-    connect(tcpClient, &SocketControl::closed, connection, &Connection::tcpClient_Close);
-    connect(tcpClient, &SocketControl::error, connection, &Connection::tcpClient_Error);
-    connect(txtSend, &SendBox::keyPress, connection, &Connection::txtSend_KeyPress);
-    connect(send_button, &QPushButton::clicked, connection, &Connection::send_button_Click);
+    connect(m_form.cmdConnect, &QPushButton::clicked, connection, &Connection::cmdConnect_Click);
+    connect(m_form.cmdDisconnect, &QPushButton::clicked, connection,
+            &Connection::cmdDisconnect_Click);
+    connect(m_form.tcpClient, &SocketControl::connected, connection,
+            &Connection::tcpClient_Connect);
+    connect(m_form.tcpClient, &SocketControl::dataArrival, connection,
+            &Connection::tcpClient_DataArrival);
+    connect(m_form.tcpClient, &SocketControl::closed, connection, &Connection::tcpClient_Close);
+    connect(m_form.tcpClient, &SocketControl::error, connection, &Connection::tcpClient_Error);
+    connect(m_form.txtSend, &SendBox::keyPress, connection, &Connection::txtSend_KeyPress);
+    connect(m_form.send_button, &QPushButton::clicked, connection, &Connection::send_button_Click);
     // toggled, not clicked: the menu item's tick counts as a click of the box.
-    connect(usar_proxy, &QCheckBox::toggled, this, &tcp_client::usar_proxy_Click);
+    connect(m_form.usar_proxy, &QCheckBox::toggled, this, &tcp_client::usar_proxy_Click);
     connect(proxy_settings_menu, &QAction::triggered, this, &tcp_client::proxy_settings_menu_Click);
 }
 
@@ -204,22 +205,22 @@ void tcp_client::showProxySettings()
 
 void tcp_client::setTarget(const QString &host, const std::optional<QString> &port)
 {
-    host_remoto->setEditText(host);
+    m_form.host_remoto->setEditText(host);
     if (!port)
         return;
-    puerto_remoto->setEditText(*port);
-    QMetaObject::invokeMethod(cmdConnect, &QAbstractButton::click, Qt::QueuedConnection);
+    m_form.puerto_remoto->setEditText(*port);
+    QMetaObject::invokeMethod(m_form.cmdConnect, &QAbstractButton::click, Qt::QueuedConnection);
 }
 
 void tcp_client::usar_proxy_Click()
 {
-    if (usar_proxy->isChecked())
+    if (m_form.usar_proxy->isChecked())
         showProxySettings();
 }
 
 void tcp_client::proxy_settings_menu_Click()
 {
-    usar_proxy->setChecked(true);
+    m_form.usar_proxy->setChecked(true);
     showProxySettings();
 }
 

@@ -51,21 +51,13 @@ private:
     void buildControls();
     void wireEvents();
 
-    // The form's controls, by their own names; the window owns them.
-    QComboBox *host_remoto = nullptr;
-    QComboBox *puerto_remoto = nullptr;
-    QCheckBox *usar_proxy = nullptr;
-    QPushButton *cmdConnect = nullptr;
-    QPushButton *cmdDisconnect = nullptr;
-    SendBox *txtSend = nullptr;
-    QPushButton *send_button = nullptr;
-    ReceiveBox *txtRcv = nullptr;
-    QLabel *Estado = nullptr;
+    // The form's controls, by their own names; the window owns them. Those
+    // the connection drives are handed to it as they are.
+    ConnectionControls m_form;
     QGroupBox *Frame1 = nullptr;
     QGroupBox *Frame2 = nullptr;
     QLabel *Label1 = nullptr;
     QLabel *Label2 = nullptr;
-    SocketControl *tcpClient = nullptr;
     QMenu *options_menu = nullptr;
     QAction *proxy_settings_menu = nullptr;
 

@@ -7,7 +7,7 @@
 #include "platform/SendBox.h"
 #include "platform/SocketControl.h"
 #include "receivebox/ReceiveBox.h"
-#include "windows/tcp_client.h"
+#include "tcp_client.h"
 
 #include <QAction>
 #include <QCheckBox>

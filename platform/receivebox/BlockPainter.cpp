@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
-using transcript::ix;
+using platform::transcript::ix;
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <array>
 
-namespace caretnavigation {
+namespace platform::caretnavigation {
 
 namespace {
 
@@ -155,4 +155,4 @@ qsizetype positionAfterKey(const Transcript &text, qsizetype caret, int key, boo
     }
 }
 
-} // namespace caretnavigation
+} // namespace platform::caretnavigation

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-using transcript::ix;
+using platform::transcript::ix;
 
 namespace {
 

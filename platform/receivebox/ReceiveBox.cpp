@@ -86,7 +86,8 @@ void ReceiveBox::Private::ensureVisible(qsizetype position)
 
 qsizetype ReceiveBox::Private::hitTest(const QPoint &point, bool betweenCharacters) const
 {
-    return caretnavigation::positionAt(text, scroller.firstRow(), cell, point, betweenCharacters);
+    return platform::caretnavigation::positionAt(text, scroller.firstRow(), cell, point,
+                                                 betweenCharacters);
 }
 
 void ReceiveBox::Private::moveCaret(qsizetype position, bool extend)
@@ -150,7 +151,7 @@ void ReceiveBox::Private::autoScrollStep()
 
 ReceiveBox::ReceiveBox(QWidget *parent) : QAbstractScrollArea(parent), d(new Private(this))
 {
-    receiveboxaccessible::install();
+    platform::receiveboxaccessible::install();
     setFont(platform::fixedsysFont());
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -266,7 +267,8 @@ void ReceiveBox::copy() const
 
 std::pair<qsizetype, qsizetype> ReceiveBox::wordAt(qsizetype position) const
 {
-    return caretnavigation::wordAt(d->text, std::clamp<qsizetype>(position, 0, d->text.length()));
+    return platform::caretnavigation::wordAt(d->text,
+                                             std::clamp<qsizetype>(position, 0, d->text.length()));
 }
 
 std::pair<qsizetype, qsizetype> ReceiveBox::lineAt(qsizetype position) const

@@ -195,7 +195,7 @@ QAccessibleInterface *factory(const QString &className, QObject *object)
 
 } // namespace
 
-namespace receiveboxaccessible {
+namespace platform::receiveboxaccessible {
 
 void install()
 {
@@ -206,7 +206,7 @@ void install()
     Q_UNUSED(installed)
 }
 
-} // namespace receiveboxaccessible
+} // namespace platform::receiveboxaccessible
 
 ReceiveBoxAnnouncer::ReceiveBoxAnnouncer(ReceiveBox *box) : QObject(box), m_box(box)
 {

@@ -11,13 +11,13 @@
 
 class ReceiveBox;
 
-namespace receiveboxaccessible {
+namespace platform::receiveboxaccessible {
 
 // Makes the accessible interface the one assistive technology gets for every
 // receive box; once per process.
 void install();
 
-} // namespace receiveboxaccessible
+} // namespace platform::receiveboxaccessible
 
 // Tells assistive technology what changed in a box, no more than about ten
 // times a second, so that a screen reader keeps up with a flood: arrivals in

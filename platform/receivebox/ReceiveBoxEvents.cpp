@@ -50,7 +50,7 @@ void ReceiveBox::keyPressEvent(QKeyEvent *event)
     ViewScroller &scroller = d->scroller;
     const int page = scroller.visibleRows();
     const qsizetype position =
-        caretnavigation::positionAfterKey(d->text, d->caret, event->key(), control, page);
+        platform::caretnavigation::positionAfterKey(d->text, d->caret, event->key(), control, page);
     if (position < 0) {
         event->ignore();
         return;
@@ -110,7 +110,7 @@ void ReceiveBox::mouseDoubleClickEvent(QMouseEvent *event)
         return;
     }
     std::tie(d->anchor, d->caret) =
-        caretnavigation::wordAt(d->text, d->hitTest(event->position().toPoint(), false));
+        platform::caretnavigation::wordAt(d->text, d->hitTest(event->position().toPoint(), false));
     d->selectionMoved();
 }
 

@@ -7,7 +7,7 @@
 #include <emmintrin.h>
 #endif
 
-namespace bytescan {
+namespace platform::bytescan {
 
 namespace {
 
@@ -113,4 +113,4 @@ void translate(const quint8 *in, qsizetype count, const char16_t *table, bool as
         out[i] = table[in[i]];
 }
 
-} // namespace bytescan
+} // namespace platform::bytescan

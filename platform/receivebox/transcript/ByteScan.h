@@ -16,9 +16,9 @@
 #include <emmintrin.h>
 #endif
 
-namespace bytescan {
+namespace platform::bytescan {
 
-using transcript::ix;
+using platform::transcript::ix;
 
 // CR, LF and TAB are the characters (or bytes) that shape lines.
 template <typename Unit> constexpr bool shapesLine(Unit c)
@@ -65,4 +65,4 @@ qsizetype copyCountingNuls(const quint8 *bytes, qsizetype count, quint8 *out);
 void translate(const quint8 *in, qsizetype count, const char16_t *table, bool asciiKept,
                char16_t *out);
 
-} // namespace bytescan
+} // namespace platform::bytescan

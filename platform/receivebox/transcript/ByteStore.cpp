@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <cstring>
 
-using bytescan::ix;
-using transcript::kNulChars;
-using transcript::kNulText;
+using platform::bytescan::ix;
+using platform::transcript::kNulChars;
+using platform::transcript::kNulText;
 
 ByteStore::ByteStore(const CharTable &table)
 {
@@ -48,7 +48,8 @@ void ByteStore::setTable(const CharTable &table)
     for (int b = 1; b < 256; ++b) {
         const char16_t c = m_table[ix(b)];
         m_plainLineShaping =
-            m_plainLineShaping && (bytescan::shapesLine(c) ? c == b : !bytescan::shapesLine(b));
+            m_plainLineShaping &&
+            (platform::bytescan::shapesLine(c) ? c == b : !platform::bytescan::shapesLine(b));
     }
 }
 
@@ -69,7 +70,7 @@ qsizetype ByteStore::appendBytes(const quint8 *bytes, qsizetype count)
                 throw;
             }
         }
-        const qsizetype nuls = bytescan::copyCountingNuls(
+        const qsizetype nuls = platform::bytescan::copyCountingNuls(
             bytes, take, m_chunks.back() + (m_bytes & (ChunkSlabs::kChunkBytes - 1)));
         if (nuls > 0 && !m_hasNul) {
             // Until now every byte was one character.
@@ -81,7 +82,7 @@ qsizetype ByteStore::appendBytes(const quint8 *bytes, qsizetype count)
         if (inBlock == 0 && m_hasNul)
             m_blockStarts.push_back(m_chars);
         m_bytes += take;
-        m_chars += take + transcript::kNulExtraChars * nuls;
+        m_chars += take + platform::transcript::kNulExtraChars * nuls;
         allNuls += nuls;
         bytes += take;
         count -= take;
@@ -126,7 +127,7 @@ ByteStore::Place ByteStore::locate(qsizetype position) const
 
 char16_t ByteStore::at(qsizetype position) const
 {
-    transcript::countRead(1);
+    platform::transcript::countRead(1);
     const Place place = locate(position);
     const quint8 byte = *byteAt(place.byte);
     return byte == 0 ? kNulText[place.sub] : m_table[byte];
@@ -136,7 +137,7 @@ void ByteStore::copy(qsizetype from, qsizetype count, char16_t *out) const
 {
     if (count <= 0)
         return;
-    transcript::countRead(count);
+    platform::transcript::countRead(count);
     const Place place = locate(from);
     qsizetype byte = place.byte;
     if (place.sub > 0) {
@@ -151,8 +152,8 @@ void ByteStore::copy(qsizetype from, qsizetype count, char16_t *out) const
         const quint8 *at = byteAt(byte);
         const qsizetype room =
             std::min(count, ChunkSlabs::kChunkBytes - (byte & (ChunkSlabs::kChunkBytes - 1)));
-        const qsizetype run = m_hasNul ? bytescan::findNul(at, 0, room) : room;
-        bytescan::translate(at, run, m_table.data(), m_asciiKept, out);
+        const qsizetype run = m_hasNul ? platform::bytescan::findNul(at, 0, room) : room;
+        platform::bytescan::translate(at, run, m_table.data(), m_asciiKept, out);
         out += run;
         count -= run;
         byte += run;

@@ -6,11 +6,11 @@
 
 #include <cstddef>
 
-namespace transcript {
+namespace platform::transcript {
 
 template <typename T> constexpr std::size_t ix(T i)
 {
     return static_cast<std::size_t>(i);
 }
 
-} // namespace transcript
+} // namespace platform::transcript

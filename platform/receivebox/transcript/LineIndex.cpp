@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <array>
 
-using bytescan::ix;
+using platform::bytescan::ix;
 
 namespace {
 
@@ -29,7 +29,7 @@ quint32 saturated(qsizetype value)
 }
 
 // The bytes the index reads, with their table; a NUL is the characters of
-// transcript::kNulText.
+// platform::transcript::kNulText.
 struct ByteUnits
 {
     const quint8 *bytes;
@@ -42,19 +42,19 @@ struct ByteUnits
     qsizetype findLineShaping(qsizetype from) const
     {
         if (plainShaping)
-            return bytescan::findLineShaping(bytes, from, size);
+            return platform::bytescan::findLineShaping(bytes, from, size);
         for (qsizetype i = from; i < size; ++i) {
-            if (bytes[i] != 0 && bytescan::shapesLine(table[bytes[i]]))
+            if (bytes[i] != 0 && platform::bytescan::shapesLine(table[bytes[i]]))
                 return i;
         }
         return size;
     }
     qsizetype characters(qsizetype from, qsizetype to) const
     {
-        return hasNul
-                   ? to - from +
-                         transcript::kNulExtraChars * bytescan::countNuls(bytes + from, to - from)
-                   : to - from;
+        return hasNul ? to - from +
+                            platform::transcript::kNulExtraChars *
+                                platform::bytescan::countNuls(bytes + from, to - from)
+                      : to - from;
     }
 };
 

@@ -5,11 +5,11 @@
 // "\x00", so that it can be seen and typed back. Every other byte is one
 // character.
 
-namespace transcript {
+namespace platform::transcript {
 
 inline constexpr char16_t kNulText[] = u"\\x00";
 inline constexpr int kNulChars = 4;
 // Characters a NUL adds beyond the one its byte would give.
 inline constexpr int kNulExtraChars = kNulChars - 1;
 
-} // namespace transcript
+} // namespace platform::transcript

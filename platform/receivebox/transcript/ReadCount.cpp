@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-namespace transcript {
+namespace platform::transcript {
 
 namespace {
 // Readers on other threads (a save, a search) count too.
@@ -19,4 +19,4 @@ qsizetype charactersRead()
     return g_charactersRead.load(std::memory_order_relaxed);
 }
 
-} // namespace transcript
+} // namespace platform::transcript

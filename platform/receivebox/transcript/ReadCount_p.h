@@ -6,7 +6,7 @@
 
 #include <QtGlobal>
 
-namespace transcript {
+namespace platform::transcript {
 
 #ifdef BRISOL_COUNT_READS
 void countRead(qsizetype characters);
@@ -15,4 +15,4 @@ qsizetype charactersRead();
 inline void countRead(qsizetype) {}
 #endif
 
-} // namespace transcript
+} // namespace platform::transcript

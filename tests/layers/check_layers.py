@@ -1,0 +1,99 @@
+#!/usr/bin/env python3
+"""The layers as the folders draw them, checked on the sources.
+
+Each product folder is one target. A file includes the headers of its own
+folder by their bare name, and another target's public headers with that
+target's folder ("platform/SocketControl.h", "receivebox/ReceiveBox.h"); it
+never reaches a target above it, nor another target's implementation or
+private (_p.h) headers. Tests, benchmarks and fuzz targets may also include
+private headers, and the units they test. No product file speaks of tests.
+
+Usage: check_layers.py SOURCE_DIR; prints each fault and exits 1 if any.
+"""
+
+import os
+import re
+import sys
+
+# Folder, the prefix its public headers are included with, and the targets
+# it may include from, lowest first.
+TARGETS = {
+    "platform/receivebox/transcript": ("transcript", []),
+    "platform": ("platform", []),
+    "platform/receivebox": ("receivebox", ["transcript", "platform"]),
+    "connection": ("connection", ["receivebox", "transcript", "platform"]),
+    "windows": ("windows", ["connection", "receivebox", "platform"]),
+    "app": ("app", ["windows"]),
+}
+
+# What other targets may include: everything else in a folder is its own.
+PUBLIC = {
+    "transcript": {"ByteStore.h", "ChunkSlabs.h", "Indexing.h", "LineIndex.h",
+                   "LineRecords.h", "NulText.h", "Transcript.h"},
+    "platform": {"CodePage.h", "Fonts.h", "ProcessExit.h", "SendBox.h",
+                 "SizedMimeData.h", "SocketControl.h", "SystemColour.h",
+                 "Translations.h"},
+    "receivebox": {"ReceiveBox.h"},
+    "connection": {"Connection.h"},
+    "windows": {"Application.h", "tcp_client.h"},
+    "app": set(),
+}
+
+GENERATED = {"brisol_version.h"}
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
+
+
+def sources(top, folder):
+    directory = os.path.join(top, folder)
+    for name in sorted(os.listdir(directory)):
+        if name.endswith((".h", ".cpp")):
+            yield os.path.join(folder, name)
+
+
+def main():
+    top = sys.argv[1]
+    prefix_to_folder = {prefix: folder for folder, (prefix, _) in TARGETS.items()}
+    faults = []
+
+    for folder, (_, below) in TARGETS.items():
+        for path in sources(top, folder):
+            text = open(os.path.join(top, path), encoding="utf-8").read()
+            if re.search(r"for (the )?tests|tests only|test only", text, re.I):
+                faults.append(f"{path}: speaks of tests")
+            for included in INCLUDE.findall(text):
+                if included in GENERATED:
+                    continue
+                if "/" not in included:
+                    if not os.path.exists(os.path.join(top, folder, included)):
+                        faults.append(f"{path}: \"{included}\" is not in {folder}/")
+                    continue
+                prefix, header = included.split("/", 1)
+                if prefix not in prefix_to_folder:
+                    faults.append(f"{path}: \"{included}\" names no layer")
+                elif prefix_to_folder[prefix] == folder:
+                    faults.append(f"{path}: \"{included}\" is its own; include it bare")
+                elif prefix not in below:
+                    faults.append(f"{path}: \"{included}\" points up or across")
+                elif header not in PUBLIC[prefix]:
+                    faults.append(f"{path}: \"{included}\" is private to {prefix}")
+
+    for folder in ("tests", "tests/e2e", "bench", "fuzz"):
+        for path in sources(top, folder):
+            text = open(os.path.join(top, path), encoding="utf-8").read()
+            for included in INCLUDE.findall(text):
+                if "/" not in included:
+                    continue
+                prefix, header = included.split("/", 1)
+                if prefix not in prefix_to_folder:
+                    continue
+                if not os.path.exists(os.path.join(top, prefix_to_folder[prefix], header)):
+                    faults.append(f"{path}: \"{included}\" does not exist")
+
+    for fault in faults:
+        print(fault)
+    print(f"{len(faults)} faults" if faults else "layers: every include as the layers allow")
+    return 1 if faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
