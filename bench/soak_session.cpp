@@ -6,8 +6,8 @@
 
 #include "bench_support.h"
 
+#include "ByteStreams.h"
 #include "connection/Connection.h"
-#include "connection/Transcoding.h"
 #include "platform/CodePage.h"
 #include "platform/ProcessExit_p.h"
 #include "platform/SendBox.h"
@@ -104,7 +104,7 @@ int main(int argc, char **argv)
         qint64 left = total;
         while (left > 0) {
             const QByteArray block = makeBlock(random, qMin<qint64>(left, 1 << 20));
-            const QString rendered = renderReceived(block);
+            const QString rendered = translated(block, platform::codepage::ansiTable());
             sentHash.add(rendered);
             renderedLength += rendered.size();
             for (qsizetype at = 0; at < block.size();) {

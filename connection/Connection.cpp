@@ -209,16 +209,22 @@ void Connection::sendTunnelRequest()
 void Connection::tcpClient_DataArrival(std::int32_t bytesTotal)
 {
     try {
-        QByteArray data = m_controls.tcpClient->GetData();
-        data.truncate(qMax<std::int32_t>(bytesTotal, 0));
         // Appending gives the same text as rewriting the whole transcript
-        // with the chunk at its end, at the cost of the chunk alone. The box
-        // keeps the bytes as they came and reads them through the code page's
+        // with the arrival at its end, at the cost of the arrival alone. The
+        // socket puts the bytes straight into the box's memory, where they
+        // stay as they came; the box reads them through the code page's
         // table, a NUL as "\x00": no text is built here.
-        m_controls.txtRcv->appendBytes(data, platform::codepage::ansiTable());
-        m_controls.txtRcv->setSelStart(m_controls.txtRcv->length());
+        ReceiveBox &box = *m_controls.txtRcv;
+        SocketControl &socket = *m_controls.tcpClient;
+        const qsizetype from = box.length();
+        box.appendReceived(
+            qMax<std::int32_t>(bytesTotal, 0),
+            [&socket](quint8 *into, qsizetype room) { return socket.GetData(into, room); },
+            platform::codepage::ansiTable());
+        box.setSelStart(box.length());
+        // The reply test reads what arrived as the box shows it.
         if (usando_proxy && !tunel_listo)
-            testProxyReply(renderReceived(data));
+            testProxyReply(box.mid(from, box.length() - from));
     } catch (const std::bad_alloc &) {
         // The transcript grows for as long as the connection lasts, until
         // memory runs out. What arrived before stays readable; what cannot

@@ -4,8 +4,9 @@
 
 #include "FuzzInput.h"
 
+#include "ByteStreams.h"
 #include "connection/ProxyTunnel.h"
-#include "connection/Transcoding.h"
+#include "platform/CodePage.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FuzzInput input(data, size);
     const QList<qsizetype> sizes = input.takePieceSizes();
     const QByteArrayView bytes = input.rest();
-    const QString whole = renderReceived(bytes);
+    const QString whole = translated(bytes, platform::codepage::ansiTable());
     const ProxyVerdict expected = referenceVerdict(whole);
 
     ProxyReply reply;
@@ -42,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     ProxyVerdict verdict = ProxyVerdict::Incomplete;
     for (const QByteArrayView piece : splitInto(bytes, sizes)) {
         const QString before = shown;
-        shown += renderReceived(piece);
+        shown += translated(piece, platform::codepage::ansiTable());
         verdict = reply.feed(shown.mid(before.size()));
         if (verdict != ProxyVerdict::Incomplete) {
             // Made at the arrival that completes the blank line, not before.

@@ -4,7 +4,7 @@
 
 #include "FuzzInput.h"
 
-#include "connection/Transcoding.h"
+#include "ByteStreams.h"
 #include "platform/CodePage.h"
 #include "receivebox/ReceiveBox.h"
 
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     QString expected;
     int painted = 0;
     for (const QByteArrayView piece : splitInto(bytes, sizes)) {
-        expected += renderReceived(piece);
+        expected += translated(piece, platform::codepage::ansiTable());
         box.appendBytes(piece, platform::codepage::ansiTable());
         box.setSelStart(box.length());
         FUZZ_CHECK(box.length() == expected.size());

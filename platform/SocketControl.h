@@ -9,11 +9,23 @@
 //   synchronously inside connectToHost, abort and close: they are queued).
 // - After Close() no event of that connection arrives, queued ones included.
 //   Close() raises no event and never fails, in any state.
-// - A peer's orderly close or reset is the Close event, not Error, and every
-//   byte that arrived is offered as DataArrival before it.
-// - GetData() inside DataArrival hands over exactly the announced bytes.
+// - A peer's orderly close is the Close event. A reset, like every other
+//   failure of the connection, is the Error event with a readable
+//   description. Either comes after every byte that arrived has been offered
+//   as DataArrival.
+// - GetData() inside DataArrival hands over exactly the announced bytes, in
+//   order; its second form puts them straight into the caller's memory, so
+//   that a received byte is copied once, by the system.
 // - Text goes out through the ANSI code page, one byte per character.
+//
+// Qt makes the connection (name look-up, each address in turn, its Spanish
+// error texts). Once connected, the control reads and writes the connection's
+// descriptor itself (SocketDescriptor.h): Qt's sockets always read into a
+// buffer of their own first.
 
+#include "SocketDescriptor.h"
+
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringView>
@@ -22,6 +34,7 @@
 #include <deque>
 #include <utility>
 
+class QSocketNotifier;
 class QTcpSocket;
 
 class SocketControl final : public QObject
@@ -39,6 +52,8 @@ public:
         StateClosing = 8, // the peer has closed
         StateError = 9,
     };
+    // The number of the Error event of a reset by the peer.
+    static constexpr int kResetError = 10054;
 
     explicit SocketControl(QObject *parent = nullptr);
     ~SocketControl() override;
@@ -55,8 +70,11 @@ public:
     // Queues the text's ANSI bytes; the empty text sends nothing. Outside a
     // connection the text is dropped.
     void SendData(QStringView text);
-    // Inside DataArrival: the announced bytes. Elsewhere: whatever waits.
+    // Inside DataArrival: the announced bytes not taken yet. Elsewhere:
+    // whatever waits.
     QByteArray GetData();
+    // The same, at most max bytes, written at `into`; returns how many.
+    std::int64_t GetData(void *into, std::int64_t max);
     int State() const { return m_state; }
     // Ends the connection or attempt; no event of it arrives afterwards.
     void Close();
@@ -84,21 +102,35 @@ private:
     };
 
     void attach(QTcpSocket *socket);
+    void takeOver();
+    void onReadable();
+    void onWritable();
+    void flush();
+    void failed(int systemError);
     void queue(Event event);
-    void onSocketError(int number);
     void deliverNext();
     void deliver(const Event &event);
+    std::int64_t waiting() const;
 
     QString m_remoteHost;
     std::int32_t m_remotePort = 0;
+    // While connecting.
     QTcpSocket *m_socket = nullptr;
+    // Once connected.
+    platform::socketio::Descriptor m_descriptor = platform::socketio::kNoDescriptor;
+    QSocketNotifier *m_readable = nullptr;
+    QSocketNotifier *m_writable = nullptr;
+    // Bytes Qt had read before the descriptor was taken over; they come first.
+    QByteArray m_early;
+    QByteArray m_outgoing;
+
     int m_state = StateClosed;
     // Events of the current connection only: Close() clears them.
     std::deque<Event> m_events;
     bool m_deliveryPosted = false;
     bool m_dataQueued = false;
-    // The connection has ended (Close or Error queued): Qt's later signals
-    // about it are not events.
+    // The connection has ended (Close or Error queued): nothing more of it
+    // is an event.
     bool m_ended = false;
-    qint64 m_announced = 0;
+    std::int64_t m_announced = 0;
 };

@@ -4,6 +4,7 @@
 // how a stream is split into arrivals, and the text a table makes of it.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringView>
@@ -29,7 +30,7 @@ inline CharTable cp1252Table()
 
 // The text the receive box shows for the bytes: each byte the table's
 // character, a NUL the four characters "\x00".
-inline QString translated(const QByteArray &bytes, const CharTable &table)
+inline QString translated(QByteArrayView bytes, const CharTable &table)
 {
     QString text;
     for (const char byte : bytes) {

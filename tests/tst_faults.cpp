@@ -205,6 +205,7 @@ private Q_SLOTS:
     void peerEndsTheConnection_data();
     void peerEndsTheConnection();
     void proxyFloodsHeadersWithoutABlankLine();
+    void proxyResetsWhileItsReplyIsAwaited();
     void disconnectAtEveryMoment_data();
     void disconnectAtEveryMoment();
     void manyConnectionsInARow();
@@ -241,10 +242,16 @@ void TestFaults::peerEndsTheConnection_data()
     QTest::addColumn<int>("size");
     QTest::addColumn<bool>("reset");
     QTest::addColumn<bool>("waitForDelivery"); // reset only once everything is shown
-    QTest::newRow("sends 1 MiB and closes at once") << 1024 * 1024 << false << false;
-    QTest::newRow("closes right after accepting") << 0 << false << false;
-    QTest::newRow("resets after its data is in") << 256 * 1024 << true << true;
-    QTest::newRow("resets mid-stream") << 4 * 1024 * 1024 << true << false;
+    QTest::addColumn<QString>("caption");
+    const QString closed = status::closedByPeer();
+    const QString reset = QStringLiteral("Conexión restablecida por el equipo remoto");
+    QTest::newRow("sends 1 MiB and closes at once") << 1024 * 1024 << false << false << closed;
+    QTest::newRow("sends 5 MiB, across slabs, and closes at once")
+        << 5 * 1024 * 1024 + 7 << false << false << closed;
+    QTest::newRow("closes right after accepting") << 0 << false << false << closed;
+    QTest::newRow("resets right after accepting") << 0 << true << false << reset;
+    QTest::newRow("resets while idle, its data in") << 256 * 1024 << true << true << reset;
+    QTest::newRow("resets behind a backlog") << 4 * 1024 * 1024 << true << false << reset;
 }
 
 void TestFaults::peerEndsTheConnection()
@@ -252,6 +259,7 @@ void TestFaults::peerEndsTheConnection()
     QFETCH(int, size);
     QFETCH(bool, reset);
     QFETCH(bool, waitForDelivery);
+    QFETCH(QString, caption);
     QByteArray payload(size, Qt::Uninitialized);
     for (int i = 0; i < size; ++i)
         payload[i] = static_cast<char>('a' + i % 26);
@@ -274,7 +282,8 @@ void TestFaults::peerEndsTheConnection()
         peer.socket()->disconnectFromHost();
     }
     QTRY_VERIFY_WITH_TIMEOUT(controls(*m_window).cmdConnect->isEnabled(), 20000);
-    QCOMPARE(controls(*m_window).Estado->text(), status::closedByPeer());
+    QCOMPARE(controls(*m_window).Estado->text(), caption);
+    QCOMPARE(controls(*m_window).tcpClient->State(), int(SocketControl::StateClosed));
     const QString shown = boxText(*controls(*m_window).txtRcv);
     if (reset && !waitForDelivery) {
         // What the reset cut off never arrived; what arrived is all shown.
@@ -307,6 +316,31 @@ void TestFaults::proxyFloodsHeadersWithoutABlankLine()
     QTest::mouseClick(controls(w).cmdDisconnect, Qt::LeftButton);
     QCOMPARE(controls(w).Estado->text(), status::disconnected());
     QCOMPARE(controls(w).txtRcv->length(), headers.size());
+}
+
+// A proxy that answers part of its reply and then resets: the reset is said
+// as such, and the part stays shown.
+void TestFaults::proxyResetsWhileItsReplyIsAwaited()
+{
+    tcp_client &w = *m_window;
+    ScriptedProxy proxy;
+    w.connection().proxy_host_str = QStringLiteral("127.0.0.1");
+    w.connection().proxy_puerto_str = proxy.portText();
+    {
+        QSignalBlocker quiet(controls(w).usar_proxy);
+        controls(w).usar_proxy->setChecked(true);
+    }
+    start(QStringLiteral("remote"), QStringLiteral("22"));
+    QTRY_COMPARE_WITH_TIMEOUT(controls(w).Estado->text(), status::awaitingProxyReply(), 10000);
+    const QByteArray part = "HTTP/1.1 200 Connection esta";
+    proxy.send(part);
+    QTRY_COMPARE_WITH_TIMEOUT(controls(w).txtRcv->length(), part.size(), 10000);
+    resetConnection(proxy.socket());
+    QTRY_VERIFY_WITH_TIMEOUT(controls(w).cmdConnect->isEnabled(), 10000);
+    QCOMPARE(controls(w).Estado->text(),
+             QStringLiteral("Conexión restablecida por el equipo remoto"));
+    QCOMPARE(boxText(*controls(w).txtRcv), QString::fromLatin1(part));
+    QVERIFY(!ConnectionPrivate::tunel_listo(w.connection()));
 }
 
 void TestFaults::disconnectAtEveryMoment_data()

@@ -101,7 +101,7 @@ private Q_SLOTS:
     void failedAttempts();
     void peerSendsThenCloses_data();
     void peerSendsThenCloses();
-    void peerResetIsClose();
+    void peerResetIsAnError();
     void closeBeforeConnectEvent();
     void closeInsideTheEndEvent_data();
     void closeInsideTheEndEvent();
@@ -249,7 +249,7 @@ void TestSocketControl::peerSendsThenCloses()
     QCOMPARE(control.State(), int(SocketControl::StateClosing));
 }
 
-void TestSocketControl::peerResetIsClose()
+void TestSocketControl::peerResetIsAnError()
 {
     SocketControl control;
     Recorder recorder(control);
@@ -269,7 +269,10 @@ void TestSocketControl::peerResetIsClose()
              0);
     peer->abort();
     QTRY_COMPARE_WITH_TIMEOUT(
-        recorder.events, (QStringList{QStringLiteral("connect"), QStringLiteral("close")}), 10000);
+        recorder.events, (QStringList{QStringLiteral("connect"), QStringLiteral("error")}), 10000);
+    QCOMPARE(recorder.lastDescription,
+             QStringLiteral("Conexión restablecida por el equipo remoto"));
+    QCOMPARE(control.State(), int(SocketControl::StateError));
 }
 
 void TestSocketControl::closeBeforeConnectEvent()

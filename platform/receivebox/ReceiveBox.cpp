@@ -185,6 +185,15 @@ void ReceiveBox::appendBytes(QByteArrayView bytes, const std::array<char16_t, 25
     d->appended(from);
 }
 
+qsizetype ReceiveBox::appendReceived(qsizetype count, const Fill &fill,
+                                     const std::array<char16_t, 256> &charOf)
+{
+    const qsizetype from = d->text.length();
+    const qsizetype appended = d->text.appendFilled(count, fill, charOf);
+    d->appended(from);
+    return appended;
+}
+
 qsizetype ReceiveBox::length() const
 {
     return d->text.length();

@@ -34,6 +34,7 @@
 #include <QStringView>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -59,6 +60,12 @@ public:
     // once; the scroll bar catches up in the event loop, or right away when
     // the view moves (setSelStart(), keys, the wheel).
     void appendBytes(QByteArrayView bytes, const std::array<char16_t, 256> &charOf);
+    // The same for at most count bytes that fill(into, room) writes straight
+    // into the box's memory, as a socket's reading does, stretch by stretch
+    // until it returns 0 or less; returns how many bytes were appended.
+    using Fill = std::function<qsizetype(quint8 *into, qsizetype room)>;
+    qsizetype appendReceived(qsizetype count, const Fill &fill,
+                             const std::array<char16_t, 256> &charOf);
     // Number of characters of the text.
     qsizetype length() const;
     // Characters [from, from + count) of the text, clipped to it.

@@ -53,26 +53,37 @@ void ByteStore::setTable(const CharTable &table)
     }
 }
 
-qsizetype ByteStore::appendBytes(const quint8 *bytes, qsizetype count)
+quint8 *ByteStore::chunkFor(qsizetype byte)
 {
-    qsizetype allNuls = 0;
+    // Chunks taken by an append that was then rolled back stay, in order,
+    // for the next.
+    const auto index = static_cast<std::size_t>(byte >> ChunkSlabs::kChunkBits);
+    while (m_chunks.size() <= index) {
+        // The place first, so that a chunk taken is never dropped.
+        m_chunks.push_back(nullptr);
+        try {
+            m_chunks.back() = m_slabs->take();
+        } catch (...) {
+            m_chunks.pop_back();
+            throw;
+        }
+    }
+    return m_chunks[index];
+}
+
+void ByteStore::account(const quint8 *bytes, qsizetype count, qsizetype nuls)
+{
+    if (nuls == 0 && !m_hasNul) {
+        // Every byte one character: the block starts are not kept yet.
+        m_bytes += count;
+        m_chars += count;
+        return;
+    }
     while (count > 0) {
-        // A piece never crosses a block, so it never crosses a chunk either.
         const qsizetype inBlock = m_bytes & (kBlockBytes - 1);
         const qsizetype take = std::min(count, kBlockBytes - inBlock);
-        if ((m_bytes >> ChunkSlabs::kChunkBits) == static_cast<qsizetype>(m_chunks.size())) {
-            // The place first, so that a chunk taken is never dropped.
-            m_chunks.push_back(nullptr);
-            try {
-                m_chunks.back() = m_slabs->take();
-            } catch (...) {
-                m_chunks.pop_back();
-                throw;
-            }
-        }
-        const qsizetype nuls = platform::bytescan::copyCountingNuls(
-            bytes, take, m_chunks.back() + (m_bytes & (ChunkSlabs::kChunkBytes - 1)));
-        if (nuls > 0 && !m_hasNul) {
+        const qsizetype blockNuls = platform::bytescan::countNuls(bytes, take);
+        if (blockNuls > 0 && !m_hasNul) {
             // Until now every byte was one character.
             m_hasNul = true;
             const qsizetype begun = (m_bytes + kBlockBytes - 1) >> kBlockBits;
@@ -82,12 +93,49 @@ qsizetype ByteStore::appendBytes(const quint8 *bytes, qsizetype count)
         if (inBlock == 0 && m_hasNul)
             m_blockStarts.push_back(m_chars);
         m_bytes += take;
-        m_chars += take + platform::transcript::kNulExtraChars * nuls;
+        m_chars += take + platform::transcript::kNulExtraChars * blockNuls;
+        bytes += take;
+        count -= take;
+    }
+}
+
+qsizetype ByteStore::appendBytes(const quint8 *bytes, qsizetype count)
+{
+    qsizetype allNuls = 0;
+    while (count > 0) {
+        // A piece never crosses a chunk.
+        const qsizetype inChunk = m_bytes & (ChunkSlabs::kChunkBytes - 1);
+        const qsizetype take = std::min(count, ChunkSlabs::kChunkBytes - inChunk);
+        quint8 *at = chunkFor(m_bytes) + inChunk;
+        const qsizetype nuls = platform::bytescan::copyCountingNuls(bytes, take, at);
+        account(at, take, nuls);
         allNuls += nuls;
         bytes += take;
         count -= take;
     }
     return allNuls;
+}
+
+qsizetype ByteStore::appendFilled(qsizetype count, const Fill &fill, const Written &written)
+{
+    qsizetype done = 0;
+    while (done < count) {
+        const qsizetype inChunk = m_bytes & (ChunkSlabs::kChunkBytes - 1);
+        quint8 *at = chunkFor(m_bytes) + inChunk;
+        // The chunks that follow in memory make one stretch with it: fewer,
+        // larger writes.
+        qsizetype room = std::min(count - done, ChunkSlabs::kChunkBytes - inChunk);
+        while (room < count - done && chunkFor(m_bytes + room) == at + room)
+            room += std::min(count - done - room, ChunkSlabs::kChunkBytes);
+        const qsizetype got = fill(at, room);
+        if (got <= 0)
+            break;
+        const qsizetype nuls = platform::bytescan::countNuls(at, got);
+        account(at, got, nuls);
+        written(at, got, nuls > 0);
+        done += got;
+    }
+    return done;
 }
 
 ByteStore::Mark ByteStore::mark() const

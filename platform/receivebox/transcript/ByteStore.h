@@ -14,6 +14,7 @@
 #include <QtGlobal>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -45,6 +46,15 @@ public:
     // The bytes as they came; their characters are the store's table's.
     // Returns how many of them are NUL.
     qsizetype appendBytes(const quint8 *bytes, qsizetype count);
+
+    // Writes bytes into the store's own memory, where they stay: at most
+    // count, in stretches that fill(into, room) writes at `into` (at most
+    // room bytes; it returns how many, 0 or less when it has no more).
+    // Each stretch is handed to written(bytes, size, hasNul) before the next
+    // is asked for. Returns how many bytes were appended.
+    using Fill = std::function<qsizetype(quint8 *into, qsizetype room)>;
+    using Written = std::function<void(const quint8 *bytes, qsizetype size, bool hasNul)>;
+    qsizetype appendFilled(qsizetype count, const Fill &fill, const Written &written);
 
     // The text at a moment, to go back to when memory runs out in the middle
     // of an append (std::bad_alloc): appends only add, so the counts are all
@@ -83,6 +93,10 @@ private:
         int sub = 0;
     };
     Place locate(qsizetype position) const;
+    // The chunk that holds byte position `byte`, taken now if need be.
+    quint8 *chunkFor(qsizetype byte);
+    // Counts bytes just written at the end of the text.
+    void account(const quint8 *bytes, qsizetype count, qsizetype nuls);
 
     const quint8 *byteAt(qsizetype byte) const
     {

@@ -24,6 +24,25 @@ void Transcript::appendBytes(QByteArrayView bytes, const CharTable &table)
     });
 }
 
+qsizetype Transcript::appendFilled(qsizetype count, const ByteStore::Fill &fill,
+                                   const CharTable &table)
+{
+    if (count <= 0)
+        return 0;
+    if (m_chars.byteCount() == 0 && !m_chars.readsAs(table))
+        m_chars.setTable(table);
+    qsizetype appended = 0;
+    wholly([&] {
+        // Each stretch is indexed as soon as it is written, while its bytes
+        // are still in the cache.
+        appended = m_chars.appendFilled(count, fill,
+                                        [this](const quint8 *bytes, qsizetype size, bool hasNul) {
+                                            m_lines.appendBytes(bytes, size, hasNul);
+                                        });
+    });
+    return appended;
+}
+
 template <typename Append> void Transcript::wholly(const Append &append)
 {
     const ByteStore::Mark chars = m_chars.mark();

@@ -41,6 +41,9 @@ public:
     // takes the whole piece, or, when memory runs out (std::bad_alloc),
     // leaves the text as it was and throws.
     void appendBytes(QByteArrayView bytes, const CharTable &table);
+    // The same for at most count bytes that fill writes straight into the
+    // store's memory (ByteStore::appendFilled); returns how many it wrote.
+    qsizetype appendFilled(qsizetype count, const ByteStore::Fill &fill, const CharTable &table);
     // Characters [from, from + count), clipped to the text, in one allocation.
     QString mid(qsizetype from, qsizetype count) const;
 
