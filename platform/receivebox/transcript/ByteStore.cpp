@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 using platform::bytescan::ix;
 using platform::transcript::kNulChars;
@@ -23,7 +24,7 @@ void ByteStore::clear()
     m_chunks.clear();
     m_chunks.shrink_to_fit();
     // The slabs are given back once no shared copy holds them either.
-    m_slabs = std::make_shared<ChunkSlabs>();
+    ChunkSlabs::release(std::exchange(m_slabs, std::make_shared<ChunkSlabs>()));
     m_bytes = 0;
     m_chars = 0;
     m_blockStarts.clear();

@@ -123,6 +123,19 @@ void ChunkSlabs::prepareAhead()
     }
 }
 
+void ChunkSlabs::release(std::shared_ptr<ChunkSlabs> slabs)
+{
+    // Below this, unmapping costs less than starting a thread.
+    constexpr qsizetype kReleasedElsewhere = 64 * kSlabBytes;
+    if (!slabs || slabs.use_count() > 1 || slabs->bytes() < kReleasedElsewhere)
+        return;
+    try {
+        std::thread([owned = std::move(slabs)]() mutable { owned.reset(); }).detach();
+    } catch (const std::system_error &) {
+        // No thread to be had: they go here, when `slabs` does.
+    }
+}
+
 qsizetype ChunkSlabs::bytes() const
 {
     // Slabs made ready ahead are not counted: they are the same few whatever

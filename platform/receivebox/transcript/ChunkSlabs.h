@@ -19,6 +19,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -38,6 +39,12 @@ public:
     quint8 *take();
     // Chunks handed out so far, in bytes.
     qsizetype bytes() const;
+
+    // Lets go of slabs that are no longer needed. Giving gigabytes back to
+    // the system takes a noticeable time, so when these are the last owner
+    // of many slabs that is done on a thread of its own; the caller goes on
+    // at once.
+    static void release(std::shared_ptr<ChunkSlabs> slabs);
 
 private:
     static constexpr qsizetype kSlabChunks = 32;
