@@ -28,6 +28,11 @@ QString hostToResolve(const QString &host)
     return host;
 }
 
+// The most one Data event announces. What waits beyond it is the next
+// event's, in the next turn: the loopback's buffer can hold several
+// megabytes, and taking them in one turn would hold the window as long.
+constexpr std::int64_t kMostPerArrival = std::int64_t{1} << 20;
+
 QString resetDescription()
 {
     return QStringLiteral("Conexión restablecida por el equipo remoto");
@@ -244,7 +249,7 @@ void SocketControl::deliver(const Event &event)
         break;
     case EventKind::Data: {
         m_dataQueued = false;
-        const std::int64_t available = waiting();
+        const std::int64_t available = std::min(waiting(), kMostPerArrival);
         if (available > 0) {
             m_announced = available;
             Q_EMIT dataArrival(
