@@ -2,6 +2,18 @@
 
 #include <algorithm>
 
+namespace {
+
+#if defined(BRISOL_RECEIVE_DIRECT)
+constexpr bool kReceiveDirect = true;
+#else
+constexpr bool kReceiveDirect = false;
+#endif
+// Small enough to stay in the processor's cache from one arrival to the next.
+constexpr std::size_t kLandingBytes = std::size_t{256} << 10;
+
+} // namespace
+
 Transcript::Transcript(const CharTable &table) : m_chars(table), m_lines(m_chars) {}
 
 void Transcript::clear(quint32 colour)
@@ -32,14 +44,31 @@ qsizetype Transcript::appendFilled(qsizetype count, const ByteStore::Fill &fill,
     if (m_chars.byteCount() == 0 && !m_chars.readsAs(table))
         m_chars.setTable(table);
     qsizetype appended = 0;
-    wholly([&] {
-        // Each stretch is indexed as soon as it is written, while its bytes
-        // are still in the cache.
-        appended = m_chars.appendFilled(count, fill,
-                                        [this](const quint8 *bytes, qsizetype size, bool hasNul) {
-                                            m_lines.appendBytes(bytes, size, hasNul);
-                                        });
-    });
+    if constexpr (kReceiveDirect) {
+        wholly([&] {
+            // Each stretch is indexed as soon as it is written, while its
+            // bytes are still in the cache.
+            appended = m_chars.appendFilled(
+                count, fill, [this](const quint8 *bytes, qsizetype size, bool hasNul) {
+                    m_lines.appendBytes(bytes, size, hasNul);
+                });
+        });
+        return appended;
+    }
+    if (m_landing.empty())
+        m_landing.resize(kLandingBytes);
+    while (appended < count) {
+        const qsizetype got =
+            fill(m_landing.data(), std::min(count - appended, qsizetype{kLandingBytes}));
+        if (got <= 0)
+            break;
+        const auto *bytes = m_landing.data();
+        wholly([&] {
+            const qsizetype nuls = m_chars.appendBytes(bytes, got);
+            m_lines.appendBytes(bytes, got, nuls > 0);
+        });
+        appended += got;
+    }
     return appended;
 }
 
@@ -88,5 +117,6 @@ qsizetype Transcript::runIndexAt(qsizetype position) const
 qsizetype Transcript::memoryUsed() const
 {
     return m_chars.memoryUsed() + m_lines.memoryUsed() +
+           static_cast<qsizetype>(m_landing.capacity()) +
            static_cast<qsizetype>(m_runs.capacity() * sizeof(ColourRun));
 }

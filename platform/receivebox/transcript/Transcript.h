@@ -41,8 +41,12 @@ public:
     // takes the whole piece, or, when memory runs out (std::bad_alloc),
     // leaves the text as it was and throws.
     void appendBytes(QByteArrayView bytes, const CharTable &table);
-    // The same for at most count bytes that fill writes straight into the
-    // store's memory (ByteStore::appendFilled); returns how many it wrote.
+    // The same for at most count bytes that fill(into, room) writes, as a
+    // socket's reading does, until it returns 0 or less; returns how many
+    // were appended. Where the system's copy into fresh memory costs more
+    // than ours (docs/performance.md), fill writes into a small buffer that
+    // stays in the cache, and the bytes are copied on from there; built with
+    // BRISOL_RECEIVE_DIRECT, it writes straight into the store's memory.
     qsizetype appendFilled(qsizetype count, const ByteStore::Fill &fill, const CharTable &table);
     // Characters [from, from + count), clipped to the text, in one allocation.
     QString mid(qsizetype from, qsizetype count) const;
@@ -60,6 +64,8 @@ public:
 private:
     template <typename Append> void wholly(const Append &append);
 
+    // Where received bytes land before the store, reused for every arrival.
+    std::vector<quint8> m_landing;
     ByteStore m_chars;
     LineIndex m_lines;
     std::vector<ColourRun> m_runs{ColourRun{}};
