@@ -111,6 +111,10 @@ public:
     void returnToIdle(const QString &caption);
     void connectedSequence();
 
+Q_SIGNALS:
+    // The status line shows a new caption; an unchanged one is not told again.
+    void statusChanged(const QString &caption);
+
 private:
     void setStatus(std::uint32_t colour, const QString &caption);
     void showError(const QString &message);

@@ -173,6 +173,9 @@ void tcp_client::wireEvents()
     connect(tcpClient, &SocketControl::dataArrival, connection, &Connection::tcpClient_DataArrival);
     connect(tcpClient, &SocketControl::closed, connection, &Connection::tcpClient_Close);
     connect(tcpClient, &SocketControl::error, connection, &Connection::tcpClient_Error);
+    // Each new caption is told to assistive technology by the line itself.
+    connect(connection, &Connection::statusChanged, static_cast<StatusLine *>(Estado),
+            &StatusLine::announce);
     connect(txtSend, &SendBox::keyPress, connection, &Connection::txtSend_KeyPress);
     connect(send_button, &QPushButton::clicked, connection, &Connection::send_button_Click);
     // toggled, not clicked: the menu item's tick counts as a click of the box.
