@@ -91,9 +91,10 @@ void Connection::setStatus(std::uint32_t colour, const QString &caption)
     QPalette palette = estado.palette();
     palette.setColor(QPalette::WindowText, platform::colourFromWord(colour));
     estado.setPalette(palette);
-    // A changed caption is announced to assistive technology by the label
-    // itself (QAccessible::NameChanged); an unchanged one is not repeated.
+    if (estado.text() == caption)
+        return;
     estado.setText(caption);
+    Q_EMIT statusChanged(caption);
 }
 
 void Connection::showError(const QString &message)

@@ -78,6 +78,10 @@ public:
     void txtSend_KeyPress(int keyAscii);
     void send_button_Click();
 
+Q_SIGNALS:
+    // The status line shows a new caption; an unchanged one is not told again.
+    void statusChanged(const QString &caption);
+
 private:
     friend class ConnectionPrivate;
 

@@ -1,8 +1,9 @@
 // Both windows as assistive technology meets them, through QAccessible's
 // interfaces: every control has a name (its label, its frame or its own
 // caption), the status line is the window's status bar, and each change of
-// the status line is announced once, with the new caption as the name. The
-// receive box reads as text, in pieces, and announces what arrives.
+// the status line is announced once, with the new caption as the name, and
+// shown once as a notice. The receive box reads as a terminal's text, in
+// pieces, and announces what arrives.
 
 #include "ReceiveBoxProbe.h"
 #include "WindowTestSupport.h"
@@ -22,6 +23,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTest>
 
 // Qt delivers accessibility events only while its platform accessibility is
@@ -38,6 +40,7 @@ void ignoreExit(int) {}
 struct Announcement
 {
     QAccessible::Event type;
+    QAccessible::Role role;
     QString name;
     QString text;            // what a text event says, in words
     qsizetype position = -1; // of an insertion
@@ -75,15 +78,26 @@ QString describeTextEvent(QAccessibleEvent *event)
 }
 
 QObject *g_watched = nullptr;
+// A scroll bar whose moves are counted, as each is told as a value change.
+QObject *g_bar = nullptr;
+int g_barMoves = 0;
 QList<Announcement> g_announcements;
 
 void recordAnnouncement(QAccessibleEvent *event)
 {
-    if (!g_watched || event->object() != g_watched)
+    if (g_bar && event->object() == g_bar && event->type() == QAccessible::ValueChanged)
+        ++g_barMoves;
+    // The watched object, and the objects it owns (the status line's notices).
+    if (!g_watched || !event->object() ||
+        (event->object() != g_watched && event->object()->parent() != g_watched))
         return;
     QAccessibleInterface *iface = event->accessibleInterface();
-    Announcement announcement{event->type(), iface ? iface->text(QAccessible::Name) : QString(),
-                              describeTextEvent(event), -1, QString()};
+    Announcement announcement{event->type(),
+                              iface ? iface->role() : QAccessible::NoRole,
+                              iface ? iface->text(QAccessible::Name) : QString(),
+                              describeTextEvent(event),
+                              -1,
+                              QString()};
     if (event->type() == QAccessible::TextInserted) {
         auto *inserted = static_cast<QAccessibleTextInsertEvent *>(event);
         announcement.position = inserted->changePosition();
@@ -150,6 +164,7 @@ private Q_SLOTS:
     void receiveBoxReadsLongLinesInStretches();
     void receiveBoxAnnouncesChanges();
     void receiveBoxFloodIsCoalesced();
+    void receiveBoxTellsWhatWaitsBeforeFocusLeaves();
     void receiveBoxGeometry();
 
 private:
@@ -178,6 +193,8 @@ void TestAccessibility::init()
 void TestAccessibility::cleanup()
 {
     g_watched = nullptr;
+    g_bar = nullptr;
+    g_barMoves = 0;
     g_announcements.clear();
     m_window.reset();
 }
@@ -306,13 +323,22 @@ void TestAccessibility::statusChangesAreAnnounced()
     QTRY_COMPARE_WITH_TIMEOUT(controls(w).Estado->text(), announced.last(), 10000);
 
     // One name change per caption, the name already the new caption when it
-    // is announced; nothing else about the status line.
+    // is announced; and one notice shown per caption, named with it, which
+    // screen readers speak wherever the focus is. Nothing else about the
+    // status line.
     QStringList names;
+    QStringList notices;
     for (const Announcement &announcement : g_announcements) {
+        if (announcement.type == QAccessible::ObjectShow) {
+            QCOMPARE(announcement.role, QAccessible::Notification);
+            notices << announcement.name;
+            continue;
+        }
         QCOMPARE(announcement.type, QAccessible::NameChanged);
         names << announcement.name;
     }
     QCOMPARE(names, announced);
+    QCOMPARE(notices, announced);
 }
 
 void TestAccessibility::receiveBoxReadsAsText()
@@ -321,7 +347,9 @@ void TestAccessibility::receiveBoxReadsAsText()
     putText(box, QStringLiteral("hola mundo\r\nsegunda\nfin"));
     QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&box);
     QVERIFY(iface);
-    QCOMPARE(iface->role(), QAccessible::EditableText);
+    // A terminal: screen readers speak what arrives in it while it has the
+    // focus.
+    QCOMPARE(iface->role(), QAccessible::Terminal);
     QVERIFY(iface->state().readOnly);
     QVERIFY(iface->state().multiLine);
     QCOMPARE(iface->text(QAccessible::Name), controls(*m_window).Frame1->title());
@@ -374,11 +402,15 @@ void TestAccessibility::receiveBoxPieces_data()
     row("inside the CR LF", "at", 11, QAccessible::LineBoundary, QStringLiteral("hola mundo\r\n"),
         0, 12);
     row("the last, open line", "at", 21, QAccessible::LineBoundary, QStringLiteral("fin"), 20, 23);
+    row("the open line at its end, where the caret follows arrivals", "at", 23,
+        QAccessible::LineBoundary, QStringLiteral("fin"), 20, 23);
     row("past the end", "at", 23, QAccessible::CharBoundary, QString(), 23, 23);
     row("everything", "at", 7, QAccessible::NoBoundary,
         QStringLiteral("hola mundo\r\nsegunda\nfin"), 0, 23);
     row("the line before", "before", 14, QAccessible::LineBoundary,
         QStringLiteral("hola mundo\r\n"), 0, 12);
+    row("the line before, from the end", "before", 23, QAccessible::LineBoundary,
+        QStringLiteral("segunda\n"), 12, 20);
     row("nothing before the first line", "before", 2, QAccessible::LineBoundary, QString(), -1, -1);
     row("the word before", "before", 6, QAccessible::WordBoundary, QStringLiteral(" "), 4, 5);
     row("the line after", "after", 2, QAccessible::LineBoundary, QStringLiteral("segunda\n"), 12,
@@ -468,14 +500,16 @@ void TestAccessibility::receiveBoxAnnouncesChanges()
 
 void TestAccessibility::receiveBoxFloodIsCoalesced()
 {
-    // A stream arriving as fast as it can is told a few times a second, each
-    // time the newest few thousand characters at their place in the text,
-    // and the caret where it ends up.
+    // A stream of lines arriving as fast as it can is told a few times a
+    // second, each time the newest few thousand characters at their place in
+    // the text, from a line's start, and the caret where it ends up. The
+    // scroll bar, whose every move is told too, follows as seldom.
     ReceiveBox &box = *controls(*m_window).txtRcv;
     g_watched = &box;
+    g_bar = box.verticalScrollBar();
     QElapsedTimer elapsed;
     elapsed.start();
-    const QByteArray arrival = QByteArray("0123456789abcdef").repeated(64);
+    const QByteArray arrival = QByteArray("0123456789abcdef").repeated(64) + "\r\n";
     const int arrivals = 4000;
     for (int n = 0; n < arrivals; ++n) {
         box.appendBytes(arrival, platform::codepage::ansiTable());
@@ -501,9 +535,35 @@ void TestAccessibility::receiveBoxFloodIsCoalesced()
         QVERIFY(announcement.inserted.size() <= 4096);
         QCOMPARE(box.mid(announcement.position, announcement.inserted.size()),
                  announcement.inserted);
+        QVERIFY(announcement.position == 0 ||
+                box.mid(announcement.position - 1, 1) == QLatin1String("\n"));
     }
     QVERIFY2(inserts <= 2 + floodMs / 100 + 1,
              qPrintable(QStringLiteral("%1 insertions in %2 ms").arg(inserts).arg(floodMs)));
+    QTRY_COMPARE(box.verticalScrollBar()->value(), box.verticalScrollBar()->maximum());
+    QVERIFY(g_barMoves > 0);
+    QVERIFY2(g_barMoves <= 2 + floodMs / 100 + 1,
+             qPrintable(QStringLiteral("%1 bar moves in %2 ms").arg(g_barMoves).arg(floodMs)));
+}
+
+void TestAccessibility::receiveBoxTellsWhatWaitsBeforeFocusLeaves()
+{
+    // A screen reader speaks what arrives in a terminal only while it has
+    // the focus: an arrival still waiting to be told when the focus leaves
+    // (a stream's end, right before its close moves the focus) is told then,
+    // before the focus has gone.
+    ReceiveBox &box = *controls(*m_window).txtRcv;
+    box.setFocus();
+    QTRY_VERIFY(box.hasFocus());
+    g_watched = &box;
+    putText(box, QStringLiteral("primera\r\n"));
+    putText(box, QStringLiteral("segunda\r\n"));
+    controls(*m_window).cmdConnect->setFocus();
+    QStringList inserted;
+    for (const Announcement &announcement : g_announcements)
+        if (announcement.type == QAccessible::TextInserted)
+            inserted << announcement.inserted;
+    QCOMPARE(inserted.join(QString()), boxText(box));
 }
 
 void TestAccessibility::receiveBoxGeometry()

@@ -1,6 +1,7 @@
 #include "StatusLine.h"
 
 #include <QAccessible>
+#include <QAccessibleObject>
 #include <QAccessibleWidget>
 #include <QHelpEvent>
 #include <QPainter>
@@ -9,11 +10,47 @@
 
 namespace {
 
+constexpr auto kNoticeName = "Estado_notice";
+
+// One of the line's notices: a child of the line named with the caption it
+// last told, with no place of its own on the screen, so that a screen reader
+// reading the status bar does not read the caption twice.
+class StatusNoticeAccessible final : public QAccessibleObject
+{
+public:
+    StatusNoticeAccessible(QObject *notice, StatusLine *line, const QString &caption)
+        : QAccessibleObject(notice), m_line(line), m_caption(caption)
+    {}
+
+    void setCaption(const QString &caption) { m_caption = caption; }
+
+    QAccessible::Role role() const override { return QAccessible::Notification; }
+    QAccessible::State state() const override { return {}; }
+    QString text(QAccessible::Text kind) const override
+    {
+        return kind == QAccessible::Name ? m_caption : QString();
+    }
+    QRect rect() const override { return {}; }
+    QAccessibleInterface *parent() const override
+    {
+        return QAccessible::queryAccessibleInterface(m_line);
+    }
+    int childCount() const override { return 0; }
+    QAccessibleInterface *child(int /*index*/) const override { return nullptr; }
+    int indexOfChild(const QAccessibleInterface * /*child*/) const override { return -1; }
+
+private:
+    StatusLine *m_line;
+    QString m_caption;
+};
+
 class StatusLineAccessible final : public QAccessibleWidget
 {
 public:
     explicit StatusLineAccessible(StatusLine *line)
-        : QAccessibleWidget(line, QAccessible::StatusBar)
+        : QAccessibleWidget(line, QAccessible::StatusBar),
+          m_notices(
+              line->findChildren<QObject *>(QLatin1String(kNoticeName), Qt::FindDirectChildrenOnly))
     {}
 
     QString text(QAccessible::Text kind) const override
@@ -22,6 +59,21 @@ public:
             return static_cast<const QLabel *>(widget())->text();
         return QAccessibleWidget::text(kind);
     }
+
+    int childCount() const override { return static_cast<int>(m_notices.size()); }
+    QAccessibleInterface *child(int index) const override
+    {
+        return index >= 0 && index < childCount()
+                   ? QAccessible::queryAccessibleInterface(m_notices.at(index))
+                   : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        return child ? static_cast<int>(m_notices.indexOf(child->object())) : -1;
+    }
+
+private:
+    QList<QObject *> m_notices;
 };
 
 QAccessibleInterface *statusLineAccessible(const QString &className, QObject *object)
@@ -44,9 +96,26 @@ StatusLine::StatusLine(const QString &caption, QWidget *parent) : QLabel(parent)
         return true;
     }();
     Q_UNUSED(factoryInstalled)
+    for (QObject *&notice : m_notices) {
+        notice = new QObject(this);
+        notice->setObjectName(QLatin1String(kNoticeName));
+        // A plain object has no interface of its own: it is given one, which
+        // Qt keeps and deletes with the object.
+        QAccessible::registerAccessibleInterface(new StatusNoticeAccessible(notice, this, caption));
+    }
     // A description from the system is text, never markup.
     setTextFormat(Qt::PlainText);
     setText(caption);
+}
+
+void StatusLine::announce()
+{
+    QObject *notice = m_notices.at(m_nextNotice);
+    m_nextNotice = (m_nextNotice + 1) % m_notices.size();
+    static_cast<StatusNoticeAccessible *>(QAccessible::queryAccessibleInterface(notice))
+        ->setCaption(text());
+    QAccessibleEvent shown(notice, QAccessible::ObjectShow);
+    QAccessible::updateAccessibility(&shown);
 }
 
 QRect StatusLine::textRect() const

@@ -174,6 +174,9 @@ void tcp_client::wireEvents()
             &Connection::tcpClient_DataArrival);
     connect(m_form.tcpClient, &SocketControl::closed, connection, &Connection::tcpClient_Close);
     connect(m_form.tcpClient, &SocketControl::error, connection, &Connection::tcpClient_Error);
+    // Each new caption is told to assistive technology by the line itself.
+    connect(connection, &Connection::statusChanged, static_cast<StatusLine *>(m_form.Estado),
+            &StatusLine::announce);
     connect(m_form.txtSend, &SendBox::keyPress, connection, &Connection::txtSend_KeyPress);
     connect(m_form.send_button, &QPushButton::clicked, connection, &Connection::send_button_Click);
     // toggled, not clicked: the menu item's tick counts as a click of the box.

@@ -24,11 +24,14 @@ int accessibleOffset(qsizetype position)
 constexpr qsizetype kMaxRead = qsizetype{1} << 20;
 constexpr qsizetype kReach = qsizetype{1} << 16;
 
+// A terminal, for assistive technology: read-only text to which a program's
+// output is added at the end. Screen readers speak what arrives in a
+// terminal that has the focus, and read the line at the caret on arriving
+// there; text that merely arrives in an ordinary text box is not spoken.
 class ReceiveBoxAccessible final : public QAccessibleWidget, public QAccessibleTextInterface
 {
 public:
-    explicit ReceiveBoxAccessible(ReceiveBox *box)
-        : QAccessibleWidget(box, QAccessible::EditableText)
+    explicit ReceiveBoxAccessible(ReceiveBox *box) : QAccessibleWidget(box, QAccessible::Terminal)
     {}
 
     void *interface_cast(QAccessible::InterfaceType type) override
@@ -154,6 +157,12 @@ private:
         const qsizetype count = characterCount();
         if (boundary == QAccessible::NoBoundary)
             return {0, count};
+        // The caret after the last character stands on the last line: a
+        // screen reader reads it there (a prompt), and finds it empty after
+        // a line end.
+        if (offset == count && boundary != QAccessible::CharBoundary &&
+            boundary != QAccessible::WordBoundary)
+            return {std::max(box()->lineAt(count).first, offset - kReach), count};
         if (offset < 0 || offset >= count)
             return {count, count};
         switch (boundary) {
@@ -248,6 +257,12 @@ void ReceiveBoxAnnouncer::selectionMoved(qsizetype anchor, qsizetype caret)
     schedule();
 }
 
+void ReceiveBoxAnnouncer::focusLeaving()
+{
+    if (m_timer.isActive())
+        flush();
+}
+
 void ReceiveBoxAnnouncer::schedule()
 {
     if (!m_sinceFlush.isValid() || m_sinceFlush.elapsed() >= kIntervalMs)
@@ -263,7 +278,16 @@ void ReceiveBoxAnnouncer::flush()
     const qsizetype length = m_box->length();
     if (m_insertedFrom >= 0 && m_insertedFrom < length &&
         m_insertedFrom < std::numeric_limits<int>::max()) {
-        const qsizetype from = std::max(m_insertedFrom, length - kAnnouncedChars);
+        qsizetype from = m_insertedFrom;
+        if (from < length - kAnnouncedChars) {
+            // Only the newest characters, from the first line that starts
+            // among them where one does: a screen reader reads them out, and
+            // had better not start in the middle of a word.
+            from = length - kAnnouncedChars;
+            const auto [lineStart, nextLine] = m_box->lineAt(from);
+            if (lineStart < from && nextLine < length)
+                from = nextLine;
+        }
         const qsizetype to = std::min<qsizetype>(length, std::numeric_limits<int>::max());
         QAccessibleTextInsertEvent event(m_box, accessibleOffset(from),
                                          m_box->mid(from, to - from));

@@ -1,9 +1,9 @@
 #pragma once
 
-// What assistive technology sees of the receive box: read-only multi-line
-// text, read in the ranges it asks for and never more than a bounded stretch
-// at a time, through the box's public interface; and the announcements the
-// box makes of its changes.
+// What assistive technology sees of the receive box: a terminal, read-only
+// multi-line text, read in the ranges it asks for and never more than a
+// bounded stretch at a time, through the box's public interface; and the
+// announcements the box makes of its changes.
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -22,8 +22,9 @@ void install();
 // Tells assistive technology what changed in a box, no more than about ten
 // times a second, so that a screen reader keeps up with a flood: arrivals in
 // between are told as one insertion of at most kAnnouncedChars of the newest
-// text, at its place in the text, and the caret and selection as they stand
-// afterwards. A change after a quiet spell is told at once.
+// text (from a line's start where one lies among them), at its place in the
+// text, and the caret and selection as they stand afterwards. A change after
+// a quiet spell is told at once.
 class ReceiveBoxAnnouncer final : public QObject
 {
 public:
@@ -41,6 +42,10 @@ public:
     // The caret or the selection may have moved; told only where they differ
     // from what was told last.
     void selectionMoved(qsizetype anchor, qsizetype caret);
+    // The focus leaves the box: what waits is told now, while the box still
+    // has the focus, as a screen reader speaks what arrives in a terminal
+    // only then (the end of a stream, right before its close moves the focus).
+    void focusLeaving();
 
 private:
     void schedule();

@@ -155,6 +155,7 @@ void ReceiveBox::focusInEvent(QFocusEvent *event)
 
 void ReceiveBox::focusOutEvent(QFocusEvent *event)
 {
+    d->announcer.focusLeaving();
     QAbstractScrollArea::focusOutEvent(event);
     viewport()->update();
 }

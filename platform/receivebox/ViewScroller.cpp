@@ -3,6 +3,7 @@
 #include "transcript/LineIndex.h"
 
 #include <QAbstractScrollArea>
+#include <QAccessible>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -148,6 +149,10 @@ void ViewScroller::ensureVisible(qsizetype row)
         m_firstRow = row;
     else if (row >= m_firstRow + m_visibleRows)
         m_firstRow = row - m_visibleRows + 1;
+    // Rows arriving while assistive technology listens: the bar follows
+    // with them (rowsAdded).
+    if (m_syncPending && QAccessible::isActive())
+        return;
     sync();
 }
 
@@ -156,7 +161,14 @@ void ViewScroller::rowsAdded()
     if (m_syncPending)
         return;
     m_syncPending = true;
-    QTimer::singleShot(0, this, [this] {
+    // Each move of the bar is told to assistive technology as a change of
+    // its value. While it listens, arrivals move the bar at most about ten
+    // times a second: a screen reader buried under such changes drops the
+    // rest of what the program tells it, the status line's notices too.
+    qint64 wait = 0;
+    if (QAccessible::isActive() && m_sinceSync.isValid())
+        wait = std::max<qint64>(0, kArrivalSyncMs - m_sinceSync.elapsed());
+    QTimer::singleShot(static_cast<int>(wait), this, [this] {
         if (m_syncPending)
             sync();
     });
@@ -165,6 +177,7 @@ void ViewScroller::rowsAdded()
 void ViewScroller::sync()
 {
     m_syncPending = false;
+    m_sinceSync.start();
     const qsizetype maxRow = maxFirstRow();
     m_firstRow = std::clamp<qsizetype>(m_firstRow, 0, maxRow);
     const RowScale::Bar bar = RowScale::barFor(m_firstRow, maxRow, m_visibleRows);

@@ -9,6 +9,7 @@
 // actions are taken from the bar and applied to the row itself; only a drag
 // of the thumb goes through the scaled value.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QtGlobal>
 
@@ -62,8 +63,11 @@ public:
 
     // Rows were added below: the bar follows once control is back in the
     // event loop, or at once when the view moves (usually right after, to
-    // show the end), so a burst of arrivals costs one bar update.
+    // show the end), so a burst of arrivals costs one bar update. While
+    // assistive technology listens, it follows at most every kArrivalSyncMs,
+    // the view's moves included.
     void rowsAdded();
+    static constexpr int kArrivalSyncMs = 100;
     // The bar's value changed (QAbstractScrollArea::scrollContentsBy).
     void barMoved(int value);
     void sync();
@@ -78,4 +82,5 @@ private:
     int m_visibleRows = 1;
     bool m_syncPending = false;
     bool m_syncing = false;
+    QElapsedTimer m_sinceSync;
 };
