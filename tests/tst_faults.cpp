@@ -214,6 +214,7 @@ private Q_SLOTS:
 
 private:
     void start(const QString &host, const QString &port);
+    void awaitProxyReply(const ScriptedProxy &proxy);
     std::unique_ptr<tcp_client> m_window;
 };
 
@@ -294,10 +295,11 @@ void TestFaults::peerEndsTheConnection()
     }
 }
 
-void TestFaults::proxyFloodsHeadersWithoutABlankLine()
+// Connects through the proxy, with "Usar Proxy" ticked as the program
+// would, and waits until its reply is awaited.
+void TestFaults::awaitProxyReply(const ScriptedProxy &proxy)
 {
     tcp_client &w = *m_window;
-    ScriptedProxy proxy;
     w.connection().proxy_host_str = QStringLiteral("127.0.0.1");
     w.connection().proxy_puerto_str = proxy.portText();
     {
@@ -306,6 +308,13 @@ void TestFaults::proxyFloodsHeadersWithoutABlankLine()
     }
     start(QStringLiteral("remote"), QStringLiteral("22"));
     QTRY_COMPARE_WITH_TIMEOUT(controls(w).Estado->text(), status::awaitingProxyReply(), 10000);
+}
+
+void TestFaults::proxyFloodsHeadersWithoutABlankLine()
+{
+    tcp_client &w = *m_window;
+    ScriptedProxy proxy;
+    awaitProxyReply(proxy);
     QByteArray headers = "HTTP/1.1 200 OK\r\n";
     while (headers.size() < 1024 * 1024)
         headers += "X-Filler: " + QByteArray(60, 'v') + "\r\n";
@@ -324,14 +333,7 @@ void TestFaults::proxyResetsWhileItsReplyIsAwaited()
 {
     tcp_client &w = *m_window;
     ScriptedProxy proxy;
-    w.connection().proxy_host_str = QStringLiteral("127.0.0.1");
-    w.connection().proxy_puerto_str = proxy.portText();
-    {
-        QSignalBlocker quiet(controls(w).usar_proxy);
-        controls(w).usar_proxy->setChecked(true);
-    }
-    start(QStringLiteral("remote"), QStringLiteral("22"));
-    QTRY_COMPARE_WITH_TIMEOUT(controls(w).Estado->text(), status::awaitingProxyReply(), 10000);
+    awaitProxyReply(proxy);
     const QByteArray part = "HTTP/1.1 200 Connection esta";
     proxy.send(part);
     QTRY_COMPARE_WITH_TIMEOUT(controls(w).txtRcv->length(), part.size(), 10000);
