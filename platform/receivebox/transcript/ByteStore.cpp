@@ -117,7 +117,7 @@ ByteStore::Place ByteStore::locate(qsizetype position) const
     const qsizetype nextStart = it != m_blockStarts.end() ? *it : m_chars;
     if (nextStart - chars == blockBytes) // no NUL in this block
         return {byte + position - chars, 0};
-    for (const quint8 *at = byteAt(byte);; ++at, ++byte) {
+    for (const quint8 *at = bytePointer(byte);; ++at, ++byte) {
         const qsizetype width = *at == 0 ? kNulChars : 1;
         if (position < chars + width)
             return {byte, static_cast<int>(position - chars)};
@@ -125,11 +125,34 @@ ByteStore::Place ByteStore::locate(qsizetype position) const
     }
 }
 
+qsizetype ByteStore::positionOfByte(qsizetype byte) const
+{
+    if (byte >= m_bytes)
+        return m_chars;
+    if (!m_hasNul)
+        return byte;
+    // A block never crosses a chunk.
+    const qsizetype block = byte >> kBlockBits;
+    const qsizetype from = block << kBlockBits;
+    return m_blockStarts[ix(block)] + (byte - from) +
+           platform::transcript::kNulExtraChars *
+               platform::bytescan::countNuls(bytePointer(from), byte - from);
+}
+
+std::span<const quint8> ByteStore::bytesFrom(qsizetype byte) const
+{
+    if (byte >= m_bytes)
+        return {};
+    const qsizetype inChunk = byte & (ChunkSlabs::kChunkBytes - 1);
+    const qsizetype count = std::min(ChunkSlabs::kChunkBytes - inChunk, m_bytes - byte);
+    return {bytePointer(byte), static_cast<std::size_t>(count)};
+}
+
 char16_t ByteStore::at(qsizetype position) const
 {
     platform::transcript::countRead(1);
     const Place place = locate(position);
-    const quint8 byte = *byteAt(place.byte);
+    const quint8 byte = *bytePointer(place.byte);
     return byte == 0 ? kNulText[place.sub] : m_table[byte];
 }
 
@@ -149,7 +172,7 @@ void ByteStore::copy(qsizetype from, qsizetype count, char16_t *out) const
     }
     while (count > 0) {
         // Each byte gives at least one character: count bytes at most.
-        const quint8 *at = byteAt(byte);
+        const quint8 *at = bytePointer(byte);
         const qsizetype room =
             std::min(count, ChunkSlabs::kChunkBytes - (byte & (ChunkSlabs::kChunkBytes - 1)));
         const qsizetype run = m_hasNul ? platform::bytescan::findNul(at, 0, room) : room;

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <memory>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -61,6 +62,26 @@ public:
     // the next append.
     void rollBack(const Mark &mark);
 
+    // A byte and, inside the expansion of a NUL, which of its characters.
+    struct Place
+    {
+        qsizetype byte = 0;
+        int sub = 0;
+    };
+    // The place of a character position; byteCount() at the end or past it.
+    Place locate(qsizetype position) const;
+    // The character position where a byte's characters start; size() at the
+    // end or past it.
+    qsizetype positionOfByte(qsizetype byte) const;
+    bool hasNul() const { return m_hasNul; }
+
+    // The bytes from that one to the end of its chunk or of the text, as
+    // they lie in memory; empty at the end. Readers of a shared store on
+    // another thread take them from here: they never change below
+    // byteCount().
+    std::span<const quint8> bytesFrom(qsizetype byte) const;
+    quint8 byteAt(qsizetype byte) const { return *bytePointer(byte); }
+
     char16_t at(qsizetype position) const;
     // Characters [from, from + count) into out; the range must lie in the text.
     void copy(qsizetype from, qsizetype count, char16_t *out) const;
@@ -76,15 +97,7 @@ private:
     static constexpr int kBlockBits = 12;
     static constexpr qsizetype kBlockBytes = qsizetype{1} << kBlockBits;
 
-    // A byte and, inside the expansion of a NUL, which of its characters.
-    struct Place
-    {
-        qsizetype byte = 0;
-        int sub = 0;
-    };
-    Place locate(qsizetype position) const;
-
-    const quint8 *byteAt(qsizetype byte) const
+    const quint8 *bytePointer(qsizetype byte) const
     {
         return m_chunks[static_cast<std::size_t>(byte >> ChunkSlabs::kChunkBits)] +
                (byte & (ChunkSlabs::kChunkBytes - 1));
