@@ -8,9 +8,13 @@
 #include "transcript/ReadCount_p.h"
 #include "transcript/Search.h"
 #include "transcript/Transcript.h"
+#include "transcript/TranscriptFile.h"
 
+#include <QDir>
+#include <QFile>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <array>
@@ -216,6 +220,8 @@ private Q_SLOTS:
     void searchAgreesWithTheShownText();
     void searchReadsWhatItPasses_data();
     void searchReadsWhatItPasses();
+    void cancelledSaveLeavesNoFile_data();
+    void cancelledSaveLeavesNoFile();
 };
 
 void TestTranscript::bytesEqualText_data()
@@ -613,6 +619,45 @@ void TestTranscript::searchReadsWhatItPasses()
     QVERIFY2(read >= passed - 2 * ChunkSlabs::kChunkBytes &&
                  read <= passed + 2 * ChunkSlabs::kChunkBytes,
              qPrintable(QString::number(read)));
+}
+
+void TestTranscript::cancelledSaveLeavesNoFile_data()
+{
+    QTest::addColumn<bool>("fileBefore");
+    QTest::newRow("no file before") << false;
+    QTest::newRow("a file before") << true;
+}
+
+// Cancelled after the first piece written: the path holds what it held, and
+// nothing is left beside it.
+void TestTranscript::cancelledSaveLeavesNoFile()
+{
+    using platform::transcript::SaveResult;
+    QFETCH(bool, fileBefore);
+    const QByteArray bytes = linesWithHighBytes(12 << 20, 4);
+    const auto stored = storeOf(bytes, ansi(), bytes.size());
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("cancelado.txt"));
+    if (fileBefore) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("before");
+    }
+    std::atomic<bool> stop{false};
+    qsizetype pieces = 0;
+    const auto outcome = platform::transcript::saveBytes(*stored, path, stop, [&](qsizetype) {
+        ++pieces;
+        stop = true;
+    });
+    QCOMPARE(outcome.result, SaveResult::Cancelled);
+    QCOMPARE(pieces, 1);
+    QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             fileBefore ? QStringList{QStringLiteral("cancelado.txt")} : QStringList{});
+    if (fileBefore) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("before"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTranscript)

@@ -1,0 +1,113 @@
+#include "TranscriptSaver.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QWidget>
+
+#include <system_error>
+#include <utility>
+
+using Outcome = platform::transcript::SaveOutcome;
+using Result = platform::transcript::SaveResult;
+
+namespace {
+
+// The progress is told to the user-interface thread no more often than this.
+constexpr qsizetype kProgressStep = qsizetype{16} << 20;
+constexpr int kProgressSteps = 1000;
+
+} // namespace
+
+TranscriptSaver::TranscriptSaver(std::shared_ptr<const ByteStore> store, const QString &path,
+                                 QWidget *widget)
+    : QObject(widget), m_widget(widget), m_path(path), m_total(store->byteCount())
+{
+    m_progressDelay.setSingleShot(true);
+    m_progressDelay.setInterval(kProgressAfterMs);
+    connect(&m_progressDelay, &QTimer::timeout, this, &TranscriptSaver::showProgress);
+    m_progressDelay.start();
+    const auto work = [this, store = std::move(store), path] {
+        qsizetype told = 0;
+        const Outcome outcome =
+            platform::transcript::saveBytes(*store, path, m_stop, [this, &told](qsizetype bytes) {
+                if (bytes - told < kProgressStep)
+                    return;
+                told = bytes;
+                QMetaObject::invokeMethod(
+                    this, [this, bytes] { written(bytes); }, Qt::QueuedConnection);
+            });
+        QMetaObject::invokeMethod(
+            this, [this, outcome] { done(outcome); }, Qt::QueuedConnection);
+    };
+    try {
+        m_worker = std::thread(work);
+    } catch (const std::system_error &error) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, message = QString::fromLocal8Bit(error.what())] {
+                done({Result::Failed, message});
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+TranscriptSaver::~TranscriptSaver()
+{
+    m_stop = true;
+    if (m_worker.joinable())
+        m_worker.join();
+    delete m_progress;
+}
+
+void TranscriptSaver::cancel()
+{
+    m_stop = true;
+}
+
+void TranscriptSaver::showProgress()
+{
+    QWidget *window = m_widget->window();
+    auto *dialog =
+        new QProgressDialog(QStringLiteral("Guardando %1\u2026").arg(QFileInfo(m_path).fileName()),
+                            QStringLiteral("Cancelar"), 0, kProgressSteps, window);
+    dialog->setWindowTitle(window->windowTitle());
+    // The window stays usable: typing goes on reaching the box it was meant
+    // for, not the dialog.
+    dialog->setWindowModality(Qt::NonModal);
+    dialog->setAttribute(Qt::WA_ShowWithoutActivating);
+    dialog->setAutoClose(false);
+    dialog->setAutoReset(false);
+    dialog->setMinimumDuration(0);
+    connect(dialog, &QProgressDialog::canceled, this, &TranscriptSaver::cancel);
+    m_progress = dialog;
+    written(m_written);
+    dialog->show();
+}
+
+void TranscriptSaver::written(qsizetype bytes)
+{
+    m_written = bytes;
+    if (m_progress && m_total > 0)
+        m_progress->setValue(static_cast<int>(bytes * kProgressSteps / m_total));
+}
+
+void TranscriptSaver::done(const Outcome &outcome)
+{
+    if (m_worker.joinable())
+        m_worker.join();
+    m_progressDelay.stop();
+    delete m_progress;
+    if (outcome.result == Result::Failed) {
+        QWidget *window = m_widget->window();
+        auto *message = new QMessageBox(QMessageBox::Critical, window->windowTitle(),
+                                        QStringLiteral("No se pudo guardar %1.\n%2")
+                                            .arg(QDir::toNativeSeparators(m_path), outcome.error),
+                                        QMessageBox::Ok, window);
+        message->setAttribute(Qt::WA_DeleteOnClose);
+        message->open();
+    }
+    Q_EMIT finished(outcome.result);
+    deleteLater();
+}
