@@ -10,7 +10,8 @@
 // LC_ALL=C.UTF-8, and under LC_ALL=C), TextSearch over a share of the store
 // from the start, matching case and not, and the find bar: Ctrl+F, the word,
 // Enter, until the match is selected, with the longest turn of the event
-// loop meanwhile (on the clock, and in the thread's processor time). Printed: rates in MiB/s of the
+// loop meanwhile (on the clock, and in the thread's processor time; and,
+// for comparison, in a second of doing nothing). Printed: rates in MiB/s of the
 // medians, and the ratios of the search's rate to grep's.
 
 #include "bench_support.h"
@@ -155,6 +156,15 @@ int main(int argc, char **argv)
                     times["bar_i"].back());
     }
     QFile::remove(file);
+    // A second with nothing to do: what the machine alone makes of a turn.
+    bench::TurnWatch idle;
+    {
+        QEventLoop loop;
+        QTimer::singleShot(1000, &loop, &QEventLoop::quit);
+        idle.start();
+        loop.exec();
+        idle.stop();
+    }
 
     std::printf("%-30s %10.0f MiB\n", "received", megabytes);
     for (const auto &[name, values] : times)
@@ -172,5 +182,7 @@ int main(int argc, char **argv)
     std::printf("%-30s %10.3f x\n", "bar_i_vs_grep_i", ratio("bar_i", "grep_i_C.UTF-8"));
     std::printf("%-30s %10.2f ms\n", "longest_turn_finding", longestTurnMs);
     std::printf("%-30s %10.2f ms\n", "longest_turn_cpu_finding", longestTurnCpuMs);
+    std::printf("%-30s %10.2f ms\n", "longest_turn_idle", idle.longestMs());
+    std::printf("%-30s %10.2f ms\n", "longest_turn_cpu_idle", idle.longestCpuMs());
     return 0;
 }

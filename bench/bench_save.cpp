@@ -13,8 +13,8 @@
 // Printed: each time, the ratio of the median save to the median cp (and to
 // cp followed by a sync of the copy, which QSaveFile's commit does), the
 // longest turn of the event loop while saving (on the clock, and in the
-// thread's processor time), and the resident size before, at its largest
-// during and after the save.
+// thread's processor time; and, for comparison, while idle as long), and
+// the resident size before, at its largest during and after the save.
 
 #include "bench_support.h"
 #include "bench_transcript.h"
@@ -64,7 +64,8 @@ int main(int argc, char **argv)
     }
     const QString tag =
         QStringLiteral("brisol-bench-save-%1").arg(QCoreApplication::applicationPid());
-    if (folder.isEmpty()) {
+    const bool ownFolder = folder.isEmpty();
+    if (ownFolder) {
         folder = QDir::temp().filePath(tag);
         QDir().mkpath(folder);
     }
@@ -81,6 +82,7 @@ int main(int argc, char **argv)
     std::vector<double> saveTimes;
     double longestTurnMs = 0;
     double longestTurnCpuMs = 0;
+    double longestTurnCpuAt = 0;
     long long rssDuring = 0;
     long long rssAfter = 0;
     // Saves the box's transcript; with `watched`, the event loop's turns and
@@ -115,6 +117,7 @@ int main(int argc, char **argv)
             sampler.stop();
             longestTurnMs = turns.longestMs();
             longestTurnCpuMs = turns.longestCpuMs();
+            longestTurnCpuAt = turns.longestCpuAtS();
             rssDuring = largest;
         }
         QCoreApplication::processEvents(); // the saver goes
@@ -140,11 +143,22 @@ int main(int argc, char **argv)
                     seconds);
     }
     const double watchedSeconds = saveOnce(true);
+    // The same time with nothing to do: what the machine alone makes of a
+    // turn.
+    bench::TurnWatch idle;
+    {
+        QEventLoop loop;
+        QTimer::singleShot(static_cast<int>(watchedSeconds * 1000), &loop, &QEventLoop::quit);
+        idle.start();
+        loop.exec();
+        idle.stop();
+    }
     QFile::remove(saved);
     rssAfter = bench::residentKiB();
     std::printf("watched save: %.3f s\n", watchedSeconds);
     QFile::remove(source);
-    QDir(folder).rmdir(folder);
+    if (ownFolder)
+        QDir().rmdir(folder);
 
     const double cp = median(cpTimes);
     const double save = median(saveTimes);
@@ -156,7 +170,10 @@ int main(int argc, char **argv)
     std::printf("%-28s %10.3f x (target <= 1.5)\n", "save_vs_cp", save / cp);
     std::printf("%-28s %10.3f x\n", "save_vs_cp_sync", save / median(cpSyncTimes));
     std::printf("%-28s %10.2f ms\n", "longest_turn_saving", longestTurnMs);
-    std::printf("%-28s %10.2f ms\n", "longest_turn_cpu_saving", longestTurnCpuMs);
+    std::printf("%-28s %10.2f ms (ending %.3f s into the save)\n", "longest_turn_cpu_saving",
+                longestTurnCpuMs, longestTurnCpuAt);
+    std::printf("%-28s %10.2f ms\n", "longest_turn_idle", idle.longestMs());
+    std::printf("%-28s %10.2f ms\n", "longest_turn_cpu_idle", idle.longestCpuMs());
     std::printf("%-28s %10lld MiB\n", "rss_before_save", rssBefore / 1024);
     std::printf("%-28s %10lld MiB\n", "rss_largest_during_save", rssDuring / 1024);
     std::printf("%-28s %10lld MiB\n", "rss_after_save", rssAfter / 1024);

@@ -78,7 +78,10 @@ void TurnWatch::tick()
     const qint64 now = m_clock.nsecsElapsed();
     const qint64 cpu = threadCpuNs();
     m_longestNs = std::max(m_longestNs, now - m_last);
-    m_longestCpuNs = std::max(m_longestCpuNs, cpu - m_lastCpu);
+    if (cpu - m_lastCpu > m_longestCpuNs) {
+        m_longestCpuNs = cpu - m_lastCpu;
+        m_longestCpuAt = now;
+    }
     m_last = now;
     m_lastCpu = cpu;
 }

@@ -33,6 +33,8 @@ public:
     void stop();
     double longestMs() const { return double(m_longestNs) / 1e6; }
     double longestCpuMs() const { return double(m_longestCpuNs) / 1e6; }
+    // When the turn of most processor time ended, from the start.
+    double longestCpuAtS() const { return double(m_longestCpuAt) / 1e9; }
 
 private:
     void tick();
@@ -43,6 +45,7 @@ private:
     qint64 m_lastCpu = 0;
     qint64 m_longestNs = 0;
     qint64 m_longestCpuNs = 0;
+    qint64 m_longestCpuAt = 0;
 };
 
 // Runs a program and waits for it; wall-clock seconds, its output in

@@ -17,6 +17,7 @@ namespace {
 // The progress is told to the user-interface thread no more often than this.
 constexpr qsizetype kProgressStep = qsizetype{16} << 20;
 constexpr int kProgressSteps = 1000;
+constexpr int kStepsPerPercent = kProgressSteps / 100;
 
 } // namespace
 
@@ -35,8 +36,18 @@ TranscriptSaver::TranscriptSaver(std::shared_ptr<const ByteStore> store, const Q
                 if (bytes - told < kProgressStep)
                     return;
                 told = bytes;
-                QMetaObject::invokeMethod(
-                    this, [this, bytes] { written(bytes); }, Qt::QueuedConnection);
+                // One call waits in the queue at most, with the newest count:
+                // a busy interface thread takes them one turn at a time,
+                // never as a pile.
+                m_written.store(bytes, std::memory_order_relaxed);
+                if (!m_progressQueued.exchange(true))
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this] {
+                            m_progressQueued = false;
+                            showWritten();
+                        },
+                        Qt::QueuedConnection);
             });
         QMetaObject::invokeMethod(
             this, [this, outcome] { done(outcome); }, Qt::QueuedConnection);
@@ -82,15 +93,20 @@ void TranscriptSaver::showProgress()
     dialog->setMinimumDuration(0);
     connect(dialog, &QProgressDialog::canceled, this, &TranscriptSaver::cancel);
     m_progress = dialog;
-    written(m_written);
+    showWritten();
     dialog->show();
 }
 
-void TranscriptSaver::written(qsizetype bytes)
+void TranscriptSaver::showWritten()
 {
-    m_written = bytes;
-    if (m_progress && m_total > 0)
-        m_progress->setValue(static_cast<int>(bytes * kProgressSteps / m_total));
+    if (!m_progress || m_total <= 0)
+        return;
+    // The bar is painted at once when its value changes: once a percent.
+    const auto steps =
+        static_cast<int>(m_written.load(std::memory_order_relaxed) * kProgressSteps / m_total);
+    if (m_progress->value() < 0 ||
+        steps / kStepsPerPercent != m_progress->value() / kStepsPerPercent)
+        m_progress->setValue(steps);
 }
 
 void TranscriptSaver::done(const Outcome &outcome)

@@ -46,7 +46,7 @@ Q_SIGNALS:
 
 private:
     void showProgress();
-    void written(qsizetype bytes);
+    void showWritten();
     void done(const platform::transcript::SaveOutcome &outcome);
 
     QWidget *m_widget;
@@ -56,5 +56,7 @@ private:
     std::thread m_worker;
     QTimer m_progressDelay;
     QPointer<QProgressDialog> m_progress;
-    qsizetype m_written = 0;
+    // Bytes written so far, and whether a call to show them is queued.
+    std::atomic<qsizetype> m_written{0};
+    std::atomic<bool> m_progressQueued{false};
 };
