@@ -175,6 +175,7 @@ void FindBar::find(bool forward)
 {
     const QString text = m_field->text();
     if (text.isEmpty()) {
+        stopSearch();
         say({});
         return;
     }
