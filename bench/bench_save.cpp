@@ -13,8 +13,9 @@
 // Printed: each time, the ratio of the median save to the median cp (and to
 // cp followed by a sync of the copy, which QSaveFile's commit does), the
 // longest turn of the event loop while saving (on the clock, and in the
-// thread's processor time; and, for comparison, while idle as long), and
-// the resident size before, at its largest during and after the save.
+// thread's processor time; and, for comparison, while idle as long), the
+// longest single event handled meanwhile, and the resident size before, at
+// its largest during and after the save.
 
 #include "bench_support.h"
 #include "bench_transcript.h"
@@ -50,7 +51,7 @@ double median(std::vector<double> values)
 int main(int argc, char **argv)
 {
     bench::defaultToOffscreen();
-    QApplication app(argc, argv);
+    bench::TimedApplication app(argc, argv);
     qsizetype mib = 1024;
     int repeats = 3;
     QString folder;
@@ -84,6 +85,9 @@ int main(int argc, char **argv)
     double longestTurnMs = 0;
     double longestTurnCpuMs = 0;
     double longestTurnCpuAt = 0;
+    double longestEventMs = 0;
+    double longestOwnEventMs = 0;
+    QByteArray longestEvent;
     long long rssDuring = 0;
     long long rssAfter = 0;
     // Saves the box's transcript; with `watched`, the event loop's turns and
@@ -92,6 +96,7 @@ int main(int argc, char **argv)
     const auto saveOnce = [&](bool watched) {
         bench::TurnWatch turns;
         QTimer sampler;
+        sampler.setObjectName(QStringLiteral("bench: resident size"));
         sampler.setInterval(5);
         long long largest = bench::residentKiB();
         QObject::connect(&sampler, &QTimer::timeout, &sampler,
@@ -102,6 +107,7 @@ int main(int argc, char **argv)
         if (watched) {
             turns.start();
             sampler.start();
+            app.watch(true);
         }
         TranscriptSaver *saver = ReceiveBox::Private::of(box).saveTo(
             ReceiveBox::Private::of(box).text.chars().share(), saved);
@@ -114,8 +120,12 @@ int main(int argc, char **argv)
         loop.exec();
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
         if (watched) {
+            app.watch(false);
             turns.stop();
             sampler.stop();
+            longestEventMs = app.longestEventMs();
+            longestEvent = app.longestEvent();
+            longestOwnEventMs = app.longestOwnEventMs();
             longestTurnMs = turns.longestMs();
             longestTurnCpuMs = turns.longestCpuMs();
             longestTurnCpuAt = turns.longestCpuAtS();
@@ -173,6 +183,9 @@ int main(int argc, char **argv)
     std::printf("%-28s %10.2f ms\n", "longest_turn_saving", longestTurnMs);
     std::printf("%-28s %10.2f ms (ending %.3f s into the save)\n", "longest_turn_cpu_saving",
                 longestTurnCpuMs, longestTurnCpuAt);
+    std::printf("%-28s %10.2f ms (%s)\n", "longest_event_saving", longestEventMs,
+                longestEvent.constData());
+    std::printf("%-28s %10.2f ms\n", "longest_bench_timer_event", longestOwnEventMs);
     std::printf("%-28s %10.2f ms\n", "longest_turn_idle", idle.longestMs());
     std::printf("%-28s %10.2f ms\n", "longest_turn_cpu_idle", idle.longestCpuMs());
     std::printf("%-28s %10lld MiB\n", "rss_before_save", rssBefore / 1024);

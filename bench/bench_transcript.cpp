@@ -53,6 +53,7 @@ void fillBox(ReceiveBox &box, qsizetype bytes, const QByteArray &tail, const QSt
 
 TurnWatch::TurnWatch()
 {
+    m_timer.setObjectName(QStringLiteral("bench: turn watch"));
     m_timer.setInterval(0);
     QObject::connect(&m_timer, &QTimer::timeout, this, [this] { tick(); });
 }
@@ -84,6 +85,40 @@ void TurnWatch::tick()
     }
     m_last = now;
     m_lastCpu = cpu;
+}
+
+void TimedApplication::watch(bool on)
+{
+    m_watching = on;
+    if (on) {
+        m_longestNs = 0;
+        m_longestOwnNs = 0;
+        m_longestWhat.clear();
+    }
+}
+
+bool TimedApplication::notify(QObject *receiver, QEvent *event)
+{
+    if (!m_watching || m_depth > 0)
+        return QApplication::notify(receiver, event);
+    const int type = event->type();
+    const QByteArray receiverName =
+        QByteArray(receiver->metaObject()->className()) +
+        (receiver->objectName().isEmpty() ? QByteArray() : " " + receiver->objectName().toUtf8());
+    // Read before: the receiver may be gone once the event is handled.
+    const bool own = receiver->objectName().startsWith(QStringLiteral("bench: "));
+    QElapsedTimer clock;
+    clock.start();
+    ++m_depth;
+    const bool handled = QApplication::notify(receiver, event);
+    --m_depth;
+    if (own) {
+        m_longestOwnNs = std::max(m_longestOwnNs, clock.nsecsElapsed());
+    } else if (clock.nsecsElapsed() > m_longestNs) {
+        m_longestNs = clock.nsecsElapsed();
+        m_longestWhat = "event " + QByteArray::number(type) + " to " + receiverName;
+    }
+    return handled;
 }
 
 double timedRun(const QString &program, const QStringList &arguments, QByteArray *output,

@@ -6,6 +6,8 @@
 // the longest turn of the event loop while an action runs, and an external
 // command timed.
 
+#include <QApplication>
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -46,6 +48,32 @@ private:
     qint64 m_longestNs = 0;
     qint64 m_longestCpuNs = 0;
     qint64 m_longestCpuAt = 0;
+};
+
+// The application, timing each event it delivers from the event loop while
+// watching: the longest, and to whom it went. An event sent while another
+// is handled counts within that one. Events to the benchmark's own timers
+// (named "bench: …") are timed apart: as they do next to nothing, their
+// longest is what the machine alone adds to an event (a core taken away).
+class TimedApplication final : public QApplication
+{
+public:
+    using QApplication::QApplication;
+
+    void watch(bool on);
+    double longestEventMs() const { return double(m_longestNs) / 1e6; }
+    // The longest event's type and receiver's class.
+    QByteArray longestEvent() const { return m_longestWhat; }
+    double longestOwnEventMs() const { return double(m_longestOwnNs) / 1e6; }
+
+    bool notify(QObject *receiver, QEvent *event) override;
+
+private:
+    bool m_watching = false;
+    int m_depth = 0;
+    qint64 m_longestNs = 0;
+    qint64 m_longestOwnNs = 0;
+    QByteArray m_longestWhat;
 };
 
 // Runs a program and waits for it; wall-clock seconds, its output in
