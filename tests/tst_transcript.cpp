@@ -222,6 +222,8 @@ private Q_SLOTS:
     void searchReadsWhatItPasses();
     void cancelledSaveLeavesNoFile_data();
     void cancelledSaveLeavesNoFile();
+    void shareKeepsItsText_data();
+    void shareKeepsItsText();
 };
 
 void TestTranscript::bytesEqualText_data()
@@ -657,6 +659,55 @@ void TestTranscript::cancelledSaveLeavesNoFile()
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("before"));
+    }
+}
+
+void TestTranscript::shareKeepsItsText_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<bool>("cleared"); // the store emptied after the share
+
+    QByteArray nulEvery100(300000, 'n');
+    for (qsizetype at = 99; at < nulEvery100.size(); at += 100)
+        nulEvery100[at] = '\0';
+    QTest::newRow("the first NUL after the share")
+        << linesWithHighBytes(200000, 7) << QByteArray(5, '\0') + nulEvery100 << false;
+    QTest::newRow("NULs before, and so many after that the index grows")
+        << nulEvery100 << nulEvery100.repeated(20) << false;
+    QTest::newRow("emptied, then other bytes")
+        << nulEvery100 << QByteArray("x\0y", 3).repeated(100000) << true;
+}
+
+// A share reads as the store did when it was made, characters and places,
+// while the store goes on appending, or is emptied and filled again.
+void TestTranscript::shareKeepsItsText()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    QFETCH(bool, cleared);
+    const CharTable table = ansi();
+    ByteStore store(table);
+    store.appendBytes(reinterpret_cast<const quint8 *>(before.constData()), before.size());
+    const std::shared_ptr<const ByteStore> shared = store.share();
+    const QString text = translated(before, table);
+    if (cleared)
+        store.clear();
+    for (const QByteArray &piece : split(after, {4093}))
+        store.appendBytes(reinterpret_cast<const quint8 *>(piece.constData()), piece.size());
+    QCOMPARE(shared->size(), text.size());
+    QCOMPARE(shared->byteCount(), before.size());
+    QString read(text.size(), Qt::Uninitialized);
+    shared->copy(0, text.size(), reinterpret_cast<char16_t *>(read.data()));
+    QCOMPARE(read, text);
+    qsizetype position = 0;
+    for (qsizetype byte = 0; byte < before.size(); ++byte) {
+        if (byte % 997 == 0) {
+            QCOMPARE(shared->positionOfByte(byte), position);
+            QCOMPARE(shared->locate(position).byte, byte);
+            QCOMPARE(shared->at(position), text[position].unicode());
+        }
+        position += before[byte] == '\0' ? 4 : 1;
     }
 }
 

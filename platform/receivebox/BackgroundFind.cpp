@@ -52,24 +52,31 @@ void BackgroundFind::join()
 void BackgroundFind::run(std::shared_ptr<const ByteStore> store, qsizetype from, qsizetype to)
 {
     join();
-    auto search = [this, serial = m_serial, store = std::move(store), text = m_text,
-                   matchCase = m_matchCase, forward = m_forward, from, to] {
-        const TextSearch textSearch(text, matchCase, store->table());
-        const qsizetype at = forward ? textSearch.first(*store, from, to, &m_stop)
-                                     : textSearch.last(*store, from, to, &m_stop);
-        QMetaObject::invokeMethod(
-            this,
-            [this, serial, at, length = textSearch.length(), size = store->size()] {
-                ran(serial, at, length, size);
-            },
-            Qt::QueuedConnection);
-    };
+    const Job job{m_serial, m_text, m_matchCase, m_forward, from, to};
     try {
-        m_worker = std::thread(search);
+        // The share goes to the thread alone, which lets it go there: the
+        // last holder of a store already emptied gives its memory back.
+        m_worker = std::thread(
+            [this, job, store = std::move(store)]() mutable { search(job, std::move(store)); });
     } catch (const std::system_error &) {
         // No thread to be had: the answer is worth the wait.
-        search();
+        search(job, m_share());
     }
+}
+
+void BackgroundFind::search(const Job &job, std::shared_ptr<const ByteStore> store)
+{
+    const TextSearch textSearch(job.text, job.matchCase, store->table());
+    const qsizetype at = job.forward ? textSearch.first(*store, job.from, job.to, &m_stop)
+                                     : textSearch.last(*store, job.from, job.to, &m_stop);
+    const qsizetype size = store->size();
+    store.reset();
+    QMetaObject::invokeMethod(
+        this,
+        [this, serial = job.serial, at, length = textSearch.length(), size] {
+            ran(serial, at, length, size);
+        },
+        Qt::QueuedConnection);
 }
 
 void BackgroundFind::ran(quint64 serial, qsizetype at, qsizetype length, qsizetype searchedSize)

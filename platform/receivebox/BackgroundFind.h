@@ -50,7 +50,20 @@ Q_SIGNALS:
 private:
     enum class Phase { Ahead, Wrapped };
 
+    // What a thread is to look for.
+    struct Job
+    {
+        quint64 serial = 0;
+        QString text;
+        bool matchCase = true;
+        bool forward = true;
+        qsizetype from = 0;
+        qsizetype to = 0;
+    };
+
     void run(std::shared_ptr<const ByteStore> store, qsizetype from, qsizetype to);
+    // On the thread: the search, then its result queued.
+    void search(const Job &job, std::shared_ptr<const ByteStore> store);
     void ran(quint64 serial, qsizetype at, qsizetype length, qsizetype searchedSize);
     void join();
 

@@ -29,7 +29,9 @@ TranscriptSaver::TranscriptSaver(std::shared_ptr<const ByteStore> store, const Q
     m_progressDelay.setInterval(kProgressAfterMs);
     connect(&m_progressDelay, &QTimer::timeout, this, &TranscriptSaver::showProgress);
     m_progressDelay.start();
-    const auto work = [this, store = std::move(store), path] {
+    // The share goes to the thread alone, which lets it go there: the last
+    // holder of a store already emptied gives its memory back.
+    auto work = [this, store = std::move(store), path]() mutable {
         qsizetype told = 0;
         const Outcome outcome =
             platform::transcript::saveBytes(*store, path, m_stop, [this, &told](qsizetype bytes) {
@@ -49,11 +51,12 @@ TranscriptSaver::TranscriptSaver(std::shared_ptr<const ByteStore> store, const Q
                         },
                         Qt::QueuedConnection);
             });
+        store.reset();
         QMetaObject::invokeMethod(
             this, [this, outcome] { done(outcome); }, Qt::QueuedConnection);
     };
     try {
-        m_worker = std::thread(work);
+        m_worker = std::thread(std::move(work));
     } catch (const std::system_error &error) {
         QMetaObject::invokeMethod(
             this,

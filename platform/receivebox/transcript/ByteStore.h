@@ -87,8 +87,9 @@ public:
     void copy(qsizetype from, qsizetype count, char16_t *out) const;
 
     // The text as it stands now, readable for as long as it is held, even
-    // after this store is cleared: the bytes are shared, not copied (what
-    // it copies is the position index, a few bytes per 4 KiB).
+    // after this store is cleared, and on another thread while this store
+    // goes on appending: the bytes and the position index are shared, not
+    // copied (what it copies is a pointer per 64 KiB chunk).
     std::shared_ptr<const ByteStore> share() const;
 
     qsizetype memoryUsed() const;
@@ -112,7 +113,13 @@ private:
     qsizetype m_bytes = 0;
     qsizetype m_chars = 0;
     // Character position of each block's first byte; filled in only once a
-    // NUL has arrived (until then it equals the byte position).
-    std::vector<qsizetype> m_blockStarts;
+    // NUL has arrived (until then it equals the byte position). The array is
+    // shared with the stores share() makes, which read only the entries there
+    // when they were made: it grows into a new array, never in place, so
+    // those entries never move or change, and a share costs no copy of them.
+    std::shared_ptr<qsizetype[]> m_blockStarts;
+    qsizetype m_blockCapacity = 0;
+    qsizetype m_blockCount = 0;
+    void addBlockStart(qsizetype start);
     bool m_hasNul = false;
 };
