@@ -13,6 +13,8 @@
 #include <QStyle>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace {
 
 const QString &notFoundText()
