@@ -2,6 +2,7 @@
 
 #include "History.h"
 #include "PortText.h"
+#include "SessionName.h"
 #include "Transcoding.h"
 #include "brisol_version.h"
 
@@ -13,6 +14,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -198,6 +200,8 @@ void Connection::cmdConnect_Click()
     m_controls.txtSend->setTextColour(platform::colourFromWord(kBoxTextColour));
     m_controls.txtRcv->clear();
     m_controls.txtRcv->setTextColour(platform::colourFromWord(kBoxTextColour));
+    m_controls.txtRcv->setSaveName(sessionFileName(host_str, portFromText(puerto_str).value_or(0),
+                                                   QDateTime::currentDateTime()));
     m_proxyReply.reset();
 }
 

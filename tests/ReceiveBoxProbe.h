@@ -18,6 +18,12 @@ inline const ReceiveBox::Private &boxState(const ReceiveBox &box)
     return ReceiveBox::Private::of(box);
 }
 
+// The same, to start what the box's commands start (a save to a path).
+inline ReceiveBox::Private &boxControl(ReceiveBox &box)
+{
+    return ReceiveBox::Private::of(box);
+}
+
 // The whole text, character for character.
 inline QString boxText(const ReceiveBox &box)
 {

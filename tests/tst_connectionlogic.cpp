@@ -4,6 +4,7 @@
 
 #include "connection/PortText.h"
 #include "connection/ProxyTunnel.h"
+#include "connection/SessionName.h"
 #include "connection/Transcoding.h"
 #include "transcript/Transcript.h"
 
@@ -33,6 +34,8 @@ private Q_SLOTS:
     void rendering();
     void oemText_data();
     void oemText();
+    void sessionFileNames_data();
+    void sessionFileNames();
 };
 
 void TestConnectionLogic::portTexts_data()
@@ -267,6 +270,32 @@ void TestConnectionLogic::oemText()
     const QString converted = toOemText(typed);
     QCOMPARE(converted.size(), typed.size());
     QCOMPARE(platform::codepage::stringToAnsi(converted), wire);
+}
+
+void TestConnectionLogic::sessionFileNames_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("IPv4 address") << QStringLiteral("127.0.0.1") << 7
+                                  << QStringLiteral("127.0.0.1-7-20240305-090807.txt");
+    QTest::newRow("IPv6 address: no colons")
+        << QStringLiteral("::1") << 443 << QStringLiteral("__1-443-20240305-090807.txt");
+    QTest::newRow("name with letters beyond ASCII, blanks trimmed")
+        << QStringLiteral(" espa\u00F1a.example ") << 80
+        << QStringLiteral("espa\u00F1a.example-80-20240305-090807.txt");
+    QTest::newRow("separators and wildcards")
+        << QStringLiteral("a/b\\c*d?e") << 1 << QStringLiteral("a_b_c_d_e-1-20240305-090807.txt");
+}
+
+void TestConnectionLogic::sessionFileNames()
+{
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    QFETCH(QString, name);
+    const QDateTime when(QDate(2024, 3, 5), QTime(9, 8, 7));
+    QCOMPARE(sessionFileName(host, port, when), name);
 }
 
 QTEST_GUILESS_MAIN(TestConnectionLogic)

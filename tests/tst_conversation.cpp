@@ -22,6 +22,7 @@
 #include "windows/tcp_client.h"
 
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -83,6 +84,7 @@ private Q_SLOTS:
     void send_data();
     void send();
     void keysBeforeTheConnectionAreNotSent();
+    void receiveBoxKeysSendFromTheSendBox();
 
     void tunnel_data();
     void tunnel();
@@ -512,6 +514,26 @@ void TestConversation::keysBeforeTheConnectionAreNotSent()
     connectDirect(peer);
     typeKeys(controls(w).txtSend, QStringLiteral("\r"));
     QTRY_COMPARE(peer.received, QByteArray("\r\n"));
+}
+
+// Ctrl+F and Ctrl+S find and save in the receive box; typed in the send box
+// they are control codes, sent with the line, and neither the find bar nor
+// the save dialog shows.
+void TestConversation::receiveBoxKeysSendFromTheSendBox()
+{
+    tcp_client &w = *m_window;
+    LoopbackPeer peer;
+    connectDirect(peer);
+    controls(w).txtSend->setFocus();
+    QTest::sendKeyEvent(QTest::Click, controls(w).txtSend, Qt::Key_F, QStringLiteral("\u0006"),
+                        Qt::ControlModifier);
+    QTest::sendKeyEvent(QTest::Click, controls(w).txtSend, Qt::Key_S, QStringLiteral("\u0013"),
+                        Qt::ControlModifier);
+    typeKeys(controls(w).txtSend, QStringLiteral("\r"));
+    QTRY_COMPARE(peer.received, QByteArray("\x06\x13\r\n"));
+    QVERIFY(!w.findChild<QFileDialog *>());
+    QVERIFY(!controls(w).txtRcv->findChild<QLineEdit *>());
+    QVERIFY(controls(w).txtSend->hasFocus());
 }
 
 void TestConversation::tunnel_data()

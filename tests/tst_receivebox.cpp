@@ -1,23 +1,41 @@
 #include "ByteStreams.h"
 #include "ReceiveBoxProbe.h"
 #include "platform/CodePage.h"
+#include "receivebox/BackgroundFind.h"
+#include "receivebox/FindBar.h"
 #include "receivebox/ReceiveBox.h"
+#include "receivebox/TranscriptSaver.h"
 #include "receivebox/ViewScroller.h"
 
 #include <cmath>
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+
+#if defined(Q_OS_UNIX)
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
 
 namespace {
 
@@ -145,6 +163,44 @@ QString lines80(qsizetype totalChars)
     return text;
 }
 
+using Result = platform::transcript::SaveResult;
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArrayLiteral("<no file>");
+    return file.readAll();
+}
+
+QStringList folderEntries(const QTemporaryDir &folder)
+{
+    return QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+}
+
+void appendArrivals(ReceiveBox &box, const QByteArray &bytes, const QList<qsizetype> &pieces)
+{
+    for (const QByteArray &piece : split(bytes, pieces))
+        box.appendBytes(piece, platform::codepage::ansiTable());
+}
+
+// Ctrl+S in the box, the path put into the save dialog and the dialog
+// accepted: the saver it starts, or none.
+TranscriptSaver *saveThroughTheDialog(ReceiveBox &box, const QString &path,
+                                      const std::function<void()> &whileAsked = {})
+{
+    box.setFocus();
+    QTest::keyClick(&box, Qt::Key_S, Qt::ControlModifier);
+    auto *dialog = box.findChild<QFileDialog *>();
+    if (!dialog || !dialog->isVisible() || dialog->windowTitle() != QStringLiteral("Guardar como"))
+        return nullptr;
+    if (whileAsked)
+        whileAsked();
+    dialog->selectFile(path);
+    static_cast<QDialog *>(dialog)->accept();
+    return box.findChild<TranscriptSaver *>();
+}
+
 } // namespace
 
 #define SHOW(box, width, height)                                                                   \
@@ -198,6 +254,15 @@ private Q_SLOTS:
     void controlCharacterIsDrawn();
     void textColourRuns();
     void paintsAgreeOnEveryDevice();
+    void saveHoldsTheBytesReceived_data();
+    void saveHoldsTheBytesReceived();
+    void saveHoldsWhatCameBeforeTheCommand();
+    void saveFailureIsReported_data();
+    void saveFailureIsReported();
+    void findBarFindsInTurn_data();
+    void findBarFindsInTurn();
+    void findBarInTheBox();
+    void findSearchesWhatArrivesMeanwhile();
 };
 
 void TestReceiveBox::roundTrip_data()
@@ -769,12 +834,25 @@ void TestReceiveBox::contextMenu()
     {
         std::unique_ptr<QMenu> menu(box.createContextMenu(nullptr));
         const QList<QAction *> actions = menu->actions();
-        QCOMPARE(actions.size(), 2);
+        QCOMPARE(actions.size(), 5);
         QCOMPARE(actions[0]->text(), QStringLiteral("Copiar"));
         QVERIFY(!actions[0]->isEnabled());
         QCOMPARE(actions[1]->text(), QStringLiteral("Seleccionar todo"));
+        QVERIFY(actions[2]->isSeparator());
+        QCOMPARE(actions[3]->text(), QStringLiteral("Buscar\u2026"));
+        QCOMPARE(actions[3]->shortcut(), QKeySequence(QStringLiteral("Ctrl+F")));
+        QCOMPARE(actions[4]->text(), QStringLiteral("Guardar como\u2026"));
+        QCOMPARE(actions[4]->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
         actions[1]->trigger();
         QCOMPARE(box.selectedText(), boxText(box));
+        // "Buscar…" opens the find bar, "Guardar como…" the save dialog.
+        actions[3]->trigger();
+        QVERIFY(box.findChild<FindBar *>() && box.findChild<FindBar *>()->isVisible());
+        actions[4]->trigger();
+        auto *dialog = box.findChild<QFileDialog *>();
+        QVERIFY(dialog && dialog->isVisible());
+        dialog->reject();
+        box.findChild<FindBar *>()->dismiss();
     }
     {
         box.setSelection(1, 6);
@@ -1076,6 +1154,327 @@ void TestReceiveBox::paintsAgreeOnEveryDevice()
         const QImage framed = render(QImage::Format_RGB888, region);
         QCOMPARE(direct, framed);
     }
+}
+
+void TestReceiveBox::saveHoldsTheBytesReceived_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QList<qsizetype>>("pieces");
+
+    const QList<qsizetype> whole;
+    QTest::newRow("all 256 byte values") << allBytes() << whole;
+    QTest::newRow("every byte twice, one at a time")
+        << allBytes() + allBytes() << QList<qsizetype>{1};
+    QTest::newRow("NULs") << QByteArray("\0a\0\0b\0", 6) << QList<qsizetype>{2};
+    QTest::newRow("CR LF split across arrivals")
+        << QByteArray("one\r\ntwo\r\n\r\nthree\r") << QList<qsizetype>{4, 1, 5};
+    QTest::newRow("more than two slabs, in arrivals of 64 KiB and a byte")
+        << linesWithHighBytes(5 << 20, 7) + allBytes() << QList<qsizetype>{65537};
+    QTest::newRow("nothing received") << QByteArray() << whole;
+}
+
+// What was received, byte for byte, through Ctrl+S and the save dialog: no
+// conversion, a NUL a zero byte, CR LF as it came.
+void TestReceiveBox::saveHoldsTheBytesReceived()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QList<qsizetype>, pieces);
+    ReceiveBox box;
+    SHOW(box, 400, 300);
+    appendArrivals(box, bytes, pieces);
+    box.setSaveName(QStringLiteral("host-7-20240305-090807.txt"));
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("sesi\u00F3n.txt"));
+    QString proposed;
+    TranscriptSaver *saver = saveThroughTheDialog(box, path, [&] {
+        proposed = QFileInfo(box.findChild<QFileDialog *>()->selectedFiles().value(0)).fileName();
+    });
+    QVERIFY(saver);
+    QCOMPARE(proposed, QStringLiteral("host-7-20240305-090807.txt"));
+    QSignalSpy finished(saver, &TranscriptSaver::finished);
+    QVERIFY(finished.wait(60000));
+    QCOMPARE(finished.at(0).at(0).value<Result>(), Result::Saved);
+    QCOMPARE(fileBytes(path), bytes);
+    QCOMPARE(folderEntries(folder), QStringList{QFileInfo(path).fileName()});
+}
+
+// A save holds what was received up to the command, exactly: not what
+// arrives while the dialog asks, nor while the file is written, and the
+// next "Conectar" takes nothing from it.
+void TestReceiveBox::saveHoldsWhatCameBeforeTheCommand()
+{
+    ReceiveBox box;
+    SHOW(box, 400, 300);
+    const QByteArray before = linesWithHighBytes(3 << 20, 5) + QByteArray("\0end\r", 5);
+    appendArrivals(box, before, {65536});
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("prefijo.bin"));
+    TranscriptSaver *saver = saveThroughTheDialog(box, path, [&] {
+        box.appendBytes(QByteArrayLiteral("\nwhile asked"), platform::codepage::ansiTable());
+    });
+    QVERIFY(saver);
+    QSignalSpy finished(saver, &TranscriptSaver::finished);
+    const QByteArray stream = linesWithHighBytes(1 << 20, 3);
+    for (int n = 0; finished.isEmpty(); ++n) {
+        box.appendBytes(stream, platform::codepage::ansiTable());
+        if (n == 2) {
+            box.clear();
+            box.appendBytes(QByteArrayLiteral("next session"), platform::codepage::ansiTable());
+        }
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(finished.at(0).at(0).value<Result>(), Result::Saved);
+    QCOMPARE(fileBytes(path), before);
+}
+
+void TestReceiveBox::saveFailureIsReported_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<qsizetype>("received");
+    QTest::addColumn<qsizetype>("limit");  // the largest file the system lets grow; 0: any
+    QTest::addColumn<QStringList>("left"); // in the folder afterwards
+
+    QTest::newRow("a folder that is not there")
+        << QStringLiteral("gone/sesion.txt") << qsizetype{1000} << qsizetype{0} << QStringList{};
+    QTest::newRow("a folder where the file would go")
+        << QStringLiteral("carpeta") << qsizetype{1000} << qsizetype{0}
+        << QStringList{QStringLiteral("carpeta")};
+#if defined(Q_OS_UNIX)
+    // As a full disk does: the system takes part of the bytes, then none.
+    QTest::newRow("more than the system lets a file grow")
+        << QStringLiteral("sesion.txt") << qsizetype{3 << 20} << qsizetype{1 << 20}
+        << QStringList{QStringLiteral("sesion.txt")};
+    QTest::newRow("a few bytes more than the system lets a file grow")
+        << QStringLiteral("sesion.txt") << qsizetype{5000} << qsizetype{4096}
+        << QStringList{QStringLiteral("sesion.txt")};
+#endif
+}
+
+// The message box gives the system's description; what was at the path
+// stays, and nothing half-written is left beside it.
+void TestReceiveBox::saveFailureIsReported()
+{
+    QFETCH(QString, where);
+    QFETCH(qsizetype, received);
+    QFETCH(qsizetype, limit);
+    QFETCH(QStringList, left);
+    ReceiveBox box;
+    SHOW(box, 400, 300);
+    appendArrivals(box, linesWithHighBytes(received, 9), {1 << 20});
+    QTemporaryDir folder;
+    const QString path = folder.filePath(where);
+    const QByteArray previous("what was there before\r\n");
+    if (where == QStringLiteral("carpeta"))
+        QVERIFY(QDir(folder.path()).mkdir(where));
+    if (limit > 0) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(previous);
+    }
+#if defined(Q_OS_UNIX)
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    if (limit > 0) {
+        const rlimit small{static_cast<rlim_t>(limit), saved.rlim_max};
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    }
+#endif
+    TranscriptSaver *saver = boxControl(box).saveTo(boxState(box).text.chars().share(), path);
+    QSignalSpy finished(saver, &TranscriptSaver::finished);
+    const bool ended = finished.wait(60000);
+#if defined(Q_OS_UNIX)
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+#endif
+    QVERIFY(ended);
+    QCOMPARE(finished.at(0).at(0).value<Result>(), Result::Failed);
+    QMessageBox *message = nullptr;
+    QTRY_VERIFY((message = box.findChild<QMessageBox *>()) && message->isVisible());
+    const QStringList said = message->text().split(u'\n');
+    QCOMPARE(said.size(), 2);
+    QCOMPARE(said[0], QStringLiteral("No se pudo guardar %1.").arg(QDir::toNativeSeparators(path)));
+    QVERIFY(!said[1].isEmpty());
+    message->close();
+    QCOMPARE(folderEntries(folder), left);
+    if (limit > 0)
+        QCOMPARE(fileBytes(path), previous);
+}
+
+void TestReceiveBox::findBarFindsInTurn_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("needle");
+    QTest::addColumn<bool>("matchCase");
+    QTest::addColumn<qsizetype>("caret");
+    // n: Enter, p: Shift+Enter, N: F3, P: Shift+F3, s: "Siguiente", a: "Anterior".
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QList<qsizetype>>("selected"); // the match's start after each; -1: none
+    QTest::addColumn<QStringList>("said");
+
+    const QString fromStart = QStringLiteral("Desde el principio");
+    const QString fromEnd = QStringLiteral("Desde el final");
+    const QString none = QStringLiteral("Sin coincidencias");
+    constexpr qsizetype kSlab = 2 << 20;
+    const QByteArray hola("Hola hola\r\nHOLA");
+    QTest::newRow("case matters") << hola << QStringLiteral("hola") << true << qsizetype{0}
+                                  << QStringLiteral("nn") << QList<qsizetype>{5, 5}
+                                  << QStringList{QString(), fromStart};
+    QTest::newRow("case folded: on, round past the end, back round past the start")
+        << hola << QStringLiteral("HOLA") << false << qsizetype{0} << QStringLiteral("nnnnpp")
+        << QList<qsizetype>{0, 5, 11, 0, 11, 5}
+        << QStringList{QString(), QString(), QString(), fromStart, fromEnd, QString()};
+    QTest::newRow("F3 from the caret, then Shift+F3")
+        << QByteArray("ab ab ab") << QStringLiteral("ab") << false << qsizetype{4}
+        << QStringLiteral("NPP") << QList<qsizetype>{6, 3, 0}
+        << QStringList{QString(), QString(), QString()};
+    QTest::newRow("the buttons") << QByteArray("x1 x2") << QStringLiteral("x") << true
+                                 << qsizetype{0} << QStringLiteral("ssa")
+                                 << QList<qsizetype>{0, 3, 0}
+                                 << QStringList{QString(), QString(), QString()};
+    QTest::newRow("a NUL as \\x00, and the text \\x00")
+        << QByteArray("a\0b\r\na\\x00b", 11) << QStringLiteral("a\\x00b") << true << qsizetype{0}
+        << QStringLiteral("nnn") << QList<qsizetype>{0, 8, 0}
+        << QStringList{QString(), QString(), fromStart};
+    QTest::newRow("across a 2 MiB slab boundary, from the end")
+        << linesWithHighBytes(kSlab - 3, 0) + "needle\r\n"
+        << QStringLiteral("needle") << true << (qsizetype{1} << 40) << QStringLiteral("pn")
+        << QList<qsizetype>{kSlab - 3, kSlab - 3} << QStringList{QString(), fromStart};
+    QTest::newRow("no match across a line end")
+        << QByteArray("ab\r\ncd\ref") << QStringLiteral("bc") << false << qsizetype{0}
+        << QStringLiteral("nP") << QList<qsizetype>{-1, -1} << QStringList{none, none};
+}
+
+// Typed into the bar key by key: each match in turn is the box's selection,
+// in view, and the bar says when the search went round or found nothing.
+void TestReceiveBox::findBarFindsInTurn()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, needle);
+    QFETCH(bool, matchCase);
+    QFETCH(qsizetype, caret);
+    QFETCH(QString, keys);
+    QFETCH(QList<qsizetype>, selected);
+    QFETCH(QStringList, said);
+    ReceiveBox box;
+    SHOW(box, 400, 300);
+    appendArrivals(box, bytes, {1 << 20});
+    box.setSelStart(caret);
+    box.setFocus();
+    QTest::keyClick(&box, Qt::Key_F, Qt::ControlModifier);
+    auto *bar = box.findChild<FindBar *>();
+    QVERIFY(bar && bar->isVisible());
+    auto *field = bar->findChild<QLineEdit *>(QStringLiteral("findText"));
+    QVERIFY(field->hasFocus());
+    QTest::keyClicks(field, needle);
+    if (matchCase)
+        QTest::keyClick(bar->findChild<QCheckBox *>(QStringLiteral("findMatchCase")),
+                        Qt::Key_Space);
+    QVERIFY(bar->findChild<QCheckBox *>(QStringLiteral("findMatchCase"))->isChecked() == matchCase);
+    auto *search = bar->findChild<BackgroundFind *>();
+    auto *status = bar->findChild<QLabel *>(QStringLiteral("findStatus"));
+    QVERIFY(search && status);
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        const QChar key = keys[i];
+        if (key == u'n' || key == u'p')
+            QTest::keyClick(field, Qt::Key_Return,
+                            key == u'p' ? Qt::ShiftModifier : Qt::NoModifier);
+        else if (key == u'N' || key == u'P')
+            QTest::keyClick(field, Qt::Key_F3, key == u'P' ? Qt::ShiftModifier : Qt::NoModifier);
+        else
+            QTest::mouseClick(bar->findChild<QPushButton *>(key == u's'
+                                                                ? QStringLiteral("findNext")
+                                                                : QStringLiteral("findPrevious")),
+                              Qt::LeftButton);
+        QTRY_VERIFY(!search->isRunning());
+        const QString step = QStringLiteral("step %1").arg(i);
+        if (selected[i] < 0) {
+            QVERIFY2(box.selectionStart() == box.selectionEnd(), qPrintable(step));
+        } else {
+            QVERIFY2(box.selectionStart() == selected[i], qPrintable(step));
+            QVERIFY2(box.selectionEnd() == selected[i] + needle.size(), qPrintable(step));
+            QVERIFY2(box.viewport()->rect().contains(box.characterRect(selected[i])),
+                     qPrintable(step));
+        }
+        QVERIFY2(status->text() == said[i],
+                 qPrintable(step + QStringLiteral(": ") + status->text()));
+    }
+}
+
+// The bar lies in the box, over its bottom edge; its controls are named for
+// a screen reader; Escape gives the focus back to the box with the match
+// selected, which Ctrl+C then copies; F3 goes on from the box.
+void TestReceiveBox::findBarInTheBox()
+{
+    QWidget window;
+    auto *box = new ReceiveBox(&window);
+    box->setGeometry(10, 20, 500, 160);
+    window.resize(520, 200);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    setBoxText(*box, QStringLiteral("uno dos\r\ntres dos cuatro"));
+    const int rowsBefore = visibleRowCount(*box);
+    box->setSelection(4, 7);
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_F, Qt::ControlModifier);
+    auto *bar = box->findChild<FindBar *>();
+    QVERIFY(bar && bar->isVisible());
+    QCOMPARE(box->geometry(), QRect(10, 20, 500, 160));
+    QVERIFY(box->rect().contains(bar->geometry()));
+    QVERIFY(bar->geometry().bottom() >= box->rect().bottom() - 2 * box->frameWidth());
+    QCOMPARE(box->viewport()->geometry().bottom() + 1, bar->geometry().top());
+    QVERIFY(visibleRowCount(*box) < rowsBefore);
+    auto *field = bar->findChild<QLineEdit *>(QStringLiteral("findText"));
+    // The selection, a word of one line, is what the field holds.
+    QCOMPARE(field->text(), QStringLiteral("dos"));
+    QCOMPARE(field->accessibleName(), QStringLiteral("Buscar"));
+    QCOMPARE(bar->findChild<QPushButton *>(QStringLiteral("findPrevious"))->text(),
+             QStringLiteral("Anterior"));
+    QCOMPARE(bar->findChild<QPushButton *>(QStringLiteral("findNext"))->text(),
+             QStringLiteral("Siguiente"));
+    QCOMPARE(bar->findChild<QCheckBox *>(QStringLiteral("findMatchCase"))->text(),
+             QStringLiteral("Coincidir may\u00FAsculas y min\u00FAsculas"));
+    auto *search = bar->findChild<BackgroundFind *>();
+    QTest::keyClick(field, Qt::Key_Return);
+    QTRY_VERIFY(!search->isRunning());
+    QCOMPARE(box->selectionStart(), 14);
+    QTest::keyClick(field, Qt::Key_Escape);
+    QVERIFY(bar->isHidden());
+    QVERIFY(box->hasFocus());
+    QCOMPARE(visibleRowCount(*box), rowsBefore);
+    QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("dos"));
+    QTest::keyClick(box, Qt::Key_F3);
+    QTRY_VERIFY(!search->isRunning());
+    QCOMPARE(box->selectionStart(), 4);
+    // A selection over a line end is not taken into the field.
+    box->setSelection(2, 12);
+    QTest::keyClick(box, Qt::Key_F, Qt::ControlModifier);
+    QCOMPARE(field->text(), QStringLiteral("dos"));
+    QVERIFY(field->hasFocus());
+}
+
+// Text that arrives while a search runs is searched too: the match it
+// brings is found ahead, not past the end.
+void TestReceiveBox::findSearchesWhatArrivesMeanwhile()
+{
+    ReceiveBox box;
+    SHOW(box, 400, 300);
+    appendArrivals(box, linesWithHighBytes(32 << 20, 0), {1 << 20});
+    box.setSelStart(0);
+    box.setFocus();
+    QTest::keyClick(&box, Qt::Key_F, Qt::ControlModifier);
+    auto *bar = box.findChild<FindBar *>();
+    auto *field = bar->findChild<QLineEdit *>(QStringLiteral("findText"));
+    QTest::keyClicks(field, QStringLiteral("tarde"));
+    QTest::keyClick(field, Qt::Key_Return);
+    // The search has its share of the store; these bytes come after it.
+    const qsizetype at = box.length() + 2;
+    box.appendBytes(QByteArrayLiteral("\r\nllega tarde"), platform::codepage::ansiTable());
+    auto *search = bar->findChild<BackgroundFind *>();
+    QTRY_VERIFY_WITH_TIMEOUT(!search->isRunning(), 30000);
+    QCOMPARE(box.selectionStart(), at + 6);
+    QCOMPARE(bar->findChild<QLabel *>(QStringLiteral("findStatus"))->text(), QString());
 }
 
 QTEST_MAIN(TestReceiveBox)

@@ -1,17 +1,25 @@
 // The transcript apart from any widget: the store keeps the bytes and gives
 // the characters the table gives for them (a NUL as "\x00"); its line index
 // agrees with the same text put as characters, however the bytes are split;
-// and an append that runs out of memory leaves no trace.
+// and an append that runs out of memory leaves no trace. A search finds
+// what the text shows, reading no more of the store than it passes over.
 
 #include "ByteStreams.h"
+#include "transcript/ReadCount_p.h"
+#include "transcript/Search.h"
 #include "transcript/Transcript.h"
+#include "transcript/TranscriptFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <array>
 #include <cstdlib>
+#include <memory>
 #include <new>
 
 Q_DECLARE_METATYPE(CharTable)
@@ -137,6 +145,53 @@ void compareLines(const Transcript &a, const Transcript &b)
     }
 }
 
+// Where the text shows the needle, character by character: the model the
+// search is held to.
+QList<qsizetype> shownMatches(const QString &shown, const QString &needle, bool matchCase)
+{
+    QList<qsizetype> found;
+    if (needle.isEmpty() || needle.contains(u'\r') || needle.contains(u'\n'))
+        return found;
+    const auto fold = [matchCase](QChar c) {
+        return matchCase ? c : c.toCaseFolded();
+    };
+    for (qsizetype at = 0; at + needle.size() <= shown.size(); ++at) {
+        qsizetype i = 0;
+        while (i < needle.size() && fold(shown[at + i]) == fold(needle[i]))
+            ++i;
+        if (i == needle.size())
+            found.append(at);
+    }
+    return found;
+}
+
+std::unique_ptr<ByteStore> storeOf(const QByteArray &bytes, const CharTable &table, qsizetype piece)
+{
+    auto store = std::make_unique<ByteStore>(table);
+    for (const QByteArray &part : split(bytes, {piece}))
+        store->appendBytes(reinterpret_cast<const quint8 *>(part.constData()), part.size());
+    return store;
+}
+
+// Every match, found one after the other forwards, and backwards.
+QList<qsizetype> forwardMatches(const ByteStore &store, const TextSearch &search)
+{
+    QList<qsizetype> found;
+    for (qsizetype at = search.first(store, 0, store.size()); at >= 0;
+         at = search.first(store, at + 1, store.size()))
+        found.append(at);
+    return found;
+}
+
+QList<qsizetype> backwardMatches(const ByteStore &store, const TextSearch &search)
+{
+    QList<qsizetype> found;
+    for (qsizetype at = search.last(store, 0, store.size()); at >= 0;
+         at = search.last(store, 0, at))
+        found.prepend(at);
+    return found;
+}
+
 QByteArray randomBytes(qsizetype size)
 {
     QByteArray bytes(size, Qt::Uninitialized);
@@ -161,6 +216,15 @@ private Q_SLOTS:
     void memoryPerByte();
     void failedAppendLeavesNoTrace_data();
     void failedAppendLeavesNoTrace();
+    void searchFindsWhatIsShown_data();
+    void searchFindsWhatIsShown();
+    void searchAgreesWithTheShownText();
+    void searchReadsWhatItPasses_data();
+    void searchReadsWhatItPasses();
+    void cancelledSaveLeavesNoFile_data();
+    void cancelledSaveLeavesNoFile();
+    void shareKeepsItsText_data();
+    void shareKeepsItsText();
 };
 
 void TestTranscript::bytesEqualText_data()
@@ -390,6 +454,262 @@ void TestTranscript::failedAppendLeavesNoTrace()
     }
     compareLines(reference, failing);
     QVERIFY(failures > 0);
+}
+
+void TestTranscript::searchFindsWhatIsShown_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<CharTable>("table");
+    QTest::addColumn<QString>("needle");
+    QTest::addColumn<bool>("matchCase");
+    QTest::addColumn<QList<qsizetype>>("starts");
+
+    constexpr qsizetype kSlab = 2 << 20;
+    const QByteArray hola("Hola hola HOLA");
+    QTest::newRow("case matters") << hola << ansi() << QStringLiteral("hola") << true
+                                  << QList<qsizetype>{5};
+    QTest::newRow("case folded") << hola << ansi() << QStringLiteral("hola") << false
+                                 << QList<qsizetype>{0, 5, 10};
+    QTest::newRow("letters of the upper half fold through the table")
+        << QByteArray("\xC1rbol \xE1rbol \xC1RBOL") << ansi() << QStringLiteral("\u00E1rbol")
+        << false << QList<qsizetype>{0, 6, 12};
+    QTest::newRow("the table's character, not the byte's Latin-1 one")
+        << QByteArray("\x80 \xA4") << ansi() << QStringLiteral("\u20AC") << true
+        << QList<qsizetype>{0};
+    QTest::newRow("a NUL as \\x00, and the four characters themselves")
+        << QByteArray("a\0b a\\x00b", 11) << ansi() << QStringLiteral("a\\x00b") << true
+        << QList<qsizetype>{0, 7};
+    QTest::newRow("part of a NUL's characters, across two NULs")
+        << QByteArray("\0\0", 2) << ansi() << QStringLiteral("00\\x") << true
+        << QList<qsizetype>{2};
+    QTest::newRow("a NUL's x folded") << QByteArray("-\0-", 3) << ansi() << QStringLiteral("\\X0")
+                                      << false << QList<qsizetype>{1};
+    QTest::newRow("a NUL's x when case matters")
+        << QByteArray("-\0-", 3) << ansi() << QStringLiteral("\\X0") << true << QList<qsizetype>{};
+    QTest::newRow("a match across a 2 MiB slab boundary")
+        << QByteArray(kSlab - 3, 'a') + "needle" + QByteArray(9, 'a') << ansi()
+        << QStringLiteral("needle") << true << QList<qsizetype>{kSlab - 3};
+    QTest::newRow("a NUL at a slab's last byte")
+        << QByteArray(kSlab - 1, 'b') + QByteArray("\0z", 2) << ansi() << QStringLiteral("b\\x00z")
+        << true << QList<qsizetype>{kSlab - 2};
+    QTest::newRow("no match across a line end")
+        << QByteArray("ab\r\ncd\nef\rgh") << ansi() << QStringLiteral("bc") << true
+        << QList<qsizetype>{};
+    QTest::newRow("a needle holding a line end matches nothing")
+        << QByteArray("ab\r\ncd") << ansi() << QStringLiteral("b\r\nc") << true
+        << QList<qsizetype>{};
+    QTest::newRow("matches overlap, in order")
+        << QByteArray("xaaaax") << ansi() << QStringLiteral("aa") << true
+        << QList<qsizetype>{1, 2, 3};
+    QTest::newRow("one character")
+        << QByteArray("xyx") << ansi() << QStringLiteral("X") << false << QList<qsizetype>{0, 2};
+    QTest::newRow("a character no byte shows")
+        << QByteArray("abc") << ansi() << QStringLiteral("b\u4E2D") << true << QList<qsizetype>{};
+    QTest::newRow("longer than the text")
+        << QByteArray("abc") << ansi() << QStringLiteral("abcd") << true << QList<qsizetype>{};
+    QTest::newRow("five bytes show as one character")
+        << QByteArray("\x80x\x84.\x82x\x83")
+        << latin1With({{0x80, u'*'}, {0x81, u'*'}, {0x82, u'*'}, {0x83, u'*'}, {0x84, u'*'}})
+        << QStringLiteral("*x*") << true << QList<qsizetype>{0, 4};
+    QTest::newRow("longer than a chunk, across three of them")
+        << "p" + QByteArray(140000, 'q') + "r" << ansi()
+        << QString(69999, u'q') + QStringLiteral("r") << true << QList<qsizetype>{70002};
+    QTest::newRow("at the very end, after NULs")
+        << QByteArray(70000, '\0') + "end" << ansi() << QStringLiteral("0end") << true
+        << QList<qsizetype>{4 * 70000 - 1};
+}
+
+void TestTranscript::searchFindsWhatIsShown()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(CharTable, table);
+    QFETCH(QString, needle);
+    QFETCH(bool, matchCase);
+    QFETCH(QList<qsizetype>, starts);
+    for (const qsizetype piece : {qsizetype{7}, bytes.size()}) {
+        if (piece == 7 && bytes.size() > 1000)
+            continue;
+        const auto stored = storeOf(bytes, table, piece);
+        const ByteStore &store = *stored;
+        const TextSearch search(needle, matchCase, table);
+        QCOMPARE(forwardMatches(store, search), starts);
+        QCOMPARE(backwardMatches(store, search), starts);
+        for (const qsizetype start : starts) {
+            // Bounds are the starts': a match may run past the end of the range.
+            QCOMPARE(search.first(store, start, start + 1), start);
+            QCOMPARE(search.last(store, start, start + 1), start);
+        }
+    }
+}
+
+// Bytes of a few kinds, NULs and line ends among them, and needles made of
+// the same: every match the text shows is found, in both directions,
+// however the bytes arrived.
+void TestTranscript::searchAgreesWithTheShownText()
+{
+    QRandomGenerator random(20);
+    const char alphabet[] = {'a', 'A', '\0', '\\', 'x', 'X', '0', '\r', '\n', '\xE1', '\xC1'};
+    const QString needleAlphabet = QStringLiteral("aA\\xX0\u00E1\u00C1");
+    const CharTable table = ansi();
+    for (int round = 0; round < 300; ++round) {
+        QByteArray bytes;
+        const int size = random.bounded(1, 200);
+        for (int i = 0; i < size; ++i)
+            bytes.append(alphabet[random.bounded(int(sizeof alphabet))]);
+        const QString shown = translated(bytes, table);
+        QString needle;
+        if (random.bounded(2) == 0) {
+            // A piece of what is shown, often holding part of a NUL.
+            const auto at = random.bounded(shown.size());
+            needle = shown.mid(at, random.bounded(1, 9));
+            if (needle.contains(u'\r') || needle.contains(u'\n'))
+                needle = needle.left(needle.indexOf(QRegularExpression(QStringLiteral("[\r\n]"))));
+        }
+        if (needle.isEmpty()) {
+            for (int i = random.bounded(1, 6); i > 0; --i)
+                needle.append(needleAlphabet[random.bounded(needleAlphabet.size())]);
+        }
+        const bool matchCase = random.bounded(2) == 0;
+        const auto stored = storeOf(bytes, table, random.bounded(1, 50));
+        const ByteStore &store = *stored;
+        const TextSearch search(needle, matchCase, table);
+        const QList<qsizetype> expected = shownMatches(shown, needle, matchCase);
+        const auto context = [&] {
+            return qPrintable(QStringLiteral("bytes %1, needle \"%2\", case %3")
+                                  .arg(QString::fromLatin1(bytes.toHex()), needle)
+                                  .arg(matchCase));
+        };
+        QVERIFY2(forwardMatches(store, search) == expected, context());
+        QVERIFY2(backwardMatches(store, search) == expected, context());
+    }
+}
+
+void TestTranscript::searchReadsWhatItPasses_data()
+{
+    QTest::addColumn<bool>("forward");
+    QTest::addColumn<qsizetype>("from"); // the range ends at the end
+    QTest::addColumn<qsizetype>("found");
+    QTest::addColumn<qsizetype>("passed"); // bytes between the start and the match
+
+    // 16 MiB with the needle at 1 MiB and at 15 MiB.
+    constexpr qsizetype kMiB = 1 << 20;
+    QTest::newRow("the first, near the start") << true << qsizetype{0} << kMiB << kMiB;
+    QTest::newRow("the next, far on") << true << kMiB + 1 << 15 * kMiB << 14 * kMiB;
+    QTest::newRow("the last, from the end") << false << qsizetype{0} << 15 * kMiB << kMiB;
+    QTest::newRow("none after the last") << true << 15 * kMiB + 1 << qsizetype{-1} << kMiB;
+}
+
+// Bounded work, counted in reads: a search reads the bytes between where it
+// starts and the match, give or take a chunk, not the whole store.
+void TestTranscript::searchReadsWhatItPasses()
+{
+    QFETCH(bool, forward);
+    QFETCH(qsizetype, from);
+    QFETCH(qsizetype, found);
+    QFETCH(qsizetype, passed);
+    constexpr qsizetype kMiB = 1 << 20;
+    QByteArray bytes = linesWithHighBytes(16 * kMiB, 50);
+    bytes.replace(kMiB, 6, "needle");
+    bytes.replace(15 * kMiB, 6, "needle");
+    const auto stored = storeOf(bytes, ansi(), bytes.size());
+    const ByteStore &store = *stored;
+    const TextSearch search(QStringLiteral("needle"), true, ansi());
+    const qsizetype before = platform::transcript::charactersRead();
+    const qsizetype at =
+        forward ? search.first(store, from, store.size()) : search.last(store, from, store.size());
+    const qsizetype read = platform::transcript::charactersRead() - before;
+    QCOMPARE(at, found);
+    QVERIFY2(read >= passed - 2 * ChunkSlabs::kChunkBytes &&
+                 read <= passed + 2 * ChunkSlabs::kChunkBytes,
+             qPrintable(QString::number(read)));
+}
+
+void TestTranscript::cancelledSaveLeavesNoFile_data()
+{
+    QTest::addColumn<bool>("fileBefore");
+    QTest::newRow("no file before") << false;
+    QTest::newRow("a file before") << true;
+}
+
+// Cancelled after the first piece written: the path holds what it held, and
+// nothing is left beside it.
+void TestTranscript::cancelledSaveLeavesNoFile()
+{
+    using platform::transcript::SaveResult;
+    QFETCH(bool, fileBefore);
+    const QByteArray bytes = linesWithHighBytes(12 << 20, 4);
+    const auto stored = storeOf(bytes, ansi(), bytes.size());
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("cancelado.txt"));
+    if (fileBefore) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("before");
+    }
+    std::atomic<bool> stop{false};
+    qsizetype pieces = 0;
+    const auto outcome = platform::transcript::saveBytes(*stored, path, stop, [&](qsizetype) {
+        ++pieces;
+        stop = true;
+    });
+    QCOMPARE(outcome.result, SaveResult::Cancelled);
+    QCOMPARE(pieces, 1);
+    QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             fileBefore ? QStringList{QStringLiteral("cancelado.txt")} : QStringList{});
+    if (fileBefore) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("before"));
+    }
+}
+
+void TestTranscript::shareKeepsItsText_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<bool>("cleared"); // the store emptied after the share
+
+    QByteArray nulEvery100(300000, 'n');
+    for (qsizetype at = 99; at < nulEvery100.size(); at += 100)
+        nulEvery100[at] = '\0';
+    QTest::newRow("the first NUL after the share")
+        << linesWithHighBytes(200000, 7) << QByteArray(5, '\0') + nulEvery100 << false;
+    QTest::newRow("NULs before, and so many after that the index grows")
+        << nulEvery100 << nulEvery100.repeated(20) << false;
+    QTest::newRow("emptied, then other bytes")
+        << nulEvery100 << QByteArray("x\0y", 3).repeated(100000) << true;
+}
+
+// A share reads as the store did when it was made, characters and places,
+// while the store goes on appending, or is emptied and filled again.
+void TestTranscript::shareKeepsItsText()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    QFETCH(bool, cleared);
+    const CharTable table = ansi();
+    ByteStore store(table);
+    store.appendBytes(reinterpret_cast<const quint8 *>(before.constData()), before.size());
+    const std::shared_ptr<const ByteStore> shared = store.share();
+    const QString text = translated(before, table);
+    if (cleared)
+        store.clear();
+    for (const QByteArray &piece : split(after, {4093}))
+        store.appendBytes(reinterpret_cast<const quint8 *>(piece.constData()), piece.size());
+    QCOMPARE(shared->size(), text.size());
+    QCOMPARE(shared->byteCount(), before.size());
+    QString read(text.size(), Qt::Uninitialized);
+    shared->copy(0, text.size(), reinterpret_cast<char16_t *>(read.data()));
+    QCOMPARE(read, text);
+    qsizetype position = 0;
+    for (qsizetype byte = 0; byte < before.size(); ++byte) {
+        if (byte % 997 == 0) {
+            QCOMPARE(shared->positionOfByte(byte), position);
+            QCOMPARE(shared->locate(position).byte, byte);
+            QCOMPARE(shared->at(position), text[position].unicode());
+        }
+        position += before[byte] == '\0' ? 4 : 1;
+    }
 }
 
 // Resident memory of this process, in KiB.

@@ -2,12 +2,17 @@
 
 #include "CaretNavigation.h"
 #include "ClipboardText.h"
+#include "FindBar.h"
 #include "ReceiveBox_p.h"
+#include "TranscriptSaver.h"
 #include "platform/CodePage.h"
 #include "platform/Fonts.h"
 
 #include <QAction>
 #include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMenu>
@@ -23,6 +28,9 @@ ReceiveBox::Private::Private(ReceiveBox *box)
 
 void ReceiveBox::Private::clear()
 {
+    // A match found in the text going would be no match in the next.
+    if (findBar)
+        findBar->stopSearch();
     announcer.replacing(text.length());
     text.clear(textColour.rgb());
     anchor = caret = 0;
@@ -97,6 +105,65 @@ void ReceiveBox::Private::moveCaret(qsizetype position, bool extend)
         anchor = position;
     ensureVisible(position);
     selectionMoved();
+}
+
+void ReceiveBox::Private::openFindBar()
+{
+    if (!findBar)
+        findBar = new FindBar(q);
+    // A word or a few, not lines: a selection longer than a field would take
+    // is not read at all.
+    constexpr qsizetype kLongestSelectionTaken = 256;
+    QString selected;
+    if (selectionTo() > selectionFrom() &&
+        selectionTo() - selectionFrom() <= kLongestSelectionTaken) {
+        selected = q->selectedText();
+        if (selected.contains(u'\r') || selected.contains(u'\n'))
+            selected.clear();
+    }
+    findBar->open(selected);
+}
+
+void ReceiveBox::Private::layoutFindBar()
+{
+    const bool shown = findBar && !findBar->isHidden();
+    q->setViewportMargins(0, 0, 0, shown ? findBar->sizeHint().height() : 0);
+    placeFindBar();
+}
+
+void ReceiveBox::Private::placeFindBar()
+{
+    if (!findBar || findBar->isHidden())
+        return;
+    const QRect view = q->viewport()->geometry();
+    findBar->setGeometry(view.left(), view.bottom() + 1, view.width(),
+                         findBar->sizeHint().height());
+}
+
+void ReceiveBox::Private::saveAs()
+{
+    // What was received up to the command, whatever arrives while the
+    // dialog asks.
+    std::shared_ptr<const ByteStore> store = text.chars().share();
+    auto *dialog = new QFileDialog(q->window(), QStringLiteral("Guardar como"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setDirectory(saveFolder.isEmpty() ? QDir::homePath() : saveFolder);
+    dialog->selectFile(saveName);
+    QObject::connect(dialog, &QFileDialog::fileSelected, q,
+                     [this, store = std::move(store)](const QString &path) {
+                         saveFolder = QFileInfo(path).absolutePath();
+                         saveTo(store, path);
+                     });
+    dialog->open();
+}
+
+TranscriptSaver *ReceiveBox::Private::saveTo(std::shared_ptr<const ByteStore> store,
+                                             const QString &path)
+{
+    return new TranscriptSaver(std::move(store), path, q);
 }
 
 RowColours ReceiveBox::Private::colours() const
@@ -310,6 +377,11 @@ qsizetype ReceiveBox::rowCount() const
     return d->lines().rowCount();
 }
 
+void ReceiveBox::setSaveName(const QString &name)
+{
+    d->saveName = name;
+}
+
 QMenu *ReceiveBox::createContextMenu(QWidget *parent)
 {
     auto *menu = new QMenu(parent);
@@ -321,5 +393,12 @@ QMenu *ReceiveBox::createContextMenu(QWidget *parent)
     selectAllAction->setShortcut(QKeySequence::SelectAll);
     selectAllAction->setEnabled(d->text.length() > 0);
     connect(selectAllAction, &QAction::triggered, this, &ReceiveBox::selectAll);
+    menu->addSeparator();
+    QAction *findAction = menu->addAction(QStringLiteral("Buscar\u2026"));
+    findAction->setShortcut(QKeyCombination(Qt::ControlModifier, Qt::Key_F));
+    connect(findAction, &QAction::triggered, this, [this] { d->openFindBar(); });
+    QAction *saveAction = menu->addAction(QStringLiteral("Guardar como\u2026"));
+    saveAction->setShortcut(QKeyCombination(Qt::ControlModifier, Qt::Key_S));
+    connect(saveAction, &QAction::triggered, this, [this] { d->saveAs(); });
     return menu;
 }

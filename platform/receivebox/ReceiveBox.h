@@ -14,6 +14,10 @@
 //   |                      +- LineIndex lines, rows at the view's width
 //   +- ViewScroller        first row, scroll bar exact at any row count
 //   +- ClipboardText       a copy, produced when a program asks for it
+//   +- FindBar             the find bar, over the box's bottom edge; its
+//   |                      search runs on a thread (BackgroundFind) over a
+//   |                      shared store (transcript/Search.h)
+//   +- TranscriptSaver     what was received to a file, on a thread
 //   +- CellCache           glyphs, control pictures, pre-rendered cells
 //   +- BlockPainter        paints at whole-number pixel ratios (pixel copies)
 //   +- GlyphRunPainter     paints at fractional ratios (glyph runs)
@@ -117,8 +121,14 @@ public:
     qsizetype positionAt(const QPoint &viewportPoint) const;
     qsizetype rowCount() const;
 
+    // The name the save dialog proposes for what was received (Ctrl+S,
+    // "Guardar como…"), without a folder.
+    void setSaveName(const QString &name);
+
     // The menu the box shows on a right click: "Copiar" (enabled only with a
-    // selection) and "Seleccionar todo". The caller owns it.
+    // selection), "Seleccionar todo", "Buscar…" (Ctrl+F, the find bar) and
+    // "Guardar como…" (Ctrl+S, what was received to a file). The caller
+    // owns it.
     QMenu *createContextMenu(QWidget *parent);
 
     // The box's state, shared by its own files (ReceiveBox_p.h).

@@ -4,6 +4,7 @@
 #include "ReceiveBox.h"
 
 #include "CaretNavigation.h"
+#include "FindBar.h"
 #include "ReceiveBox_p.h"
 
 #include <QApplication>
@@ -28,6 +29,7 @@ void ReceiveBox::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
     d->updateGeometry();
+    d->placeFindBar();
 }
 
 void ReceiveBox::scrollContentsBy(int, int)
@@ -47,6 +49,27 @@ void ReceiveBox::keyPressEvent(QKeyEvent *event)
     }
     const bool control = (event->modifiers() & Qt::ControlModifier) != 0;
     const bool shift = (event->modifiers() & Qt::ShiftModifier) != 0;
+    // The box's own commands; the send box keeps these keys for their
+    // control codes, as it has the focus then.
+    if (event->keyCombination() == QKeyCombination(Qt::ControlModifier, Qt::Key_F)) {
+        d->openFindBar();
+        return;
+    }
+    if (event->keyCombination() == QKeyCombination(Qt::ControlModifier, Qt::Key_S)) {
+        d->saveAs();
+        return;
+    }
+    if (event->key() == Qt::Key_F3 && d->findBar && d->findBar->hasText()) {
+        if (shift)
+            d->findBar->findPrevious();
+        else
+            d->findBar->findNext();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && d->findBar && !d->findBar->isHidden()) {
+        d->findBar->dismiss();
+        return;
+    }
     ViewScroller &scroller = d->scroller;
     const int page = scroller.visibleRows();
     const qsizetype position =

@@ -18,8 +18,11 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
 
+class FindBar;
 class QPainter;
+class TranscriptSaver;
 
 struct ReceiveBox::Private
 {
@@ -53,6 +56,12 @@ struct ReceiveBox::Private
     QTimer autoScroll;
     int wheelRemainder = 0;
 
+    // Made when first asked for; a child of the box.
+    FindBar *findBar = nullptr;
+    // What the save dialog proposes: the name, and the folder last saved in.
+    QString saveName = QStringLiteral("recibido.txt");
+    QString saveFolder;
+
     const LineIndex &lines() const { return text.lines(); }
 
     void clear();
@@ -81,6 +90,17 @@ struct ReceiveBox::Private
     void moveCaret(qsizetype position, bool extend);
     // While the mouse selects past the top or bottom of the view.
     void autoScrollStep();
+
+    // Ctrl+F: the find bar, with the selection as its text when it is a
+    // short piece of one line.
+    void openFindBar();
+    // The view gives up the bar's height while it shows.
+    void layoutFindBar();
+    void placeFindBar();
+    // Ctrl+S: what was received up to now, to a file the save dialog asks for.
+    void saveAs();
+    // Saves what the store holds to that path; the saver tells when it is done.
+    TranscriptSaver *saveTo(std::shared_ptr<const ByteStore> store, const QString &path);
 
     RowColours colours() const;
     void paint(QPainter &painter, const QRect &area);

@@ -5,15 +5,22 @@
 // into the receive box and copy it to the clipboard, look at the status
 // line's colour on a screenshot, click "Desconectar", close the window. Then
 // the same through
-// tinyproxy. Needs DISPLAY (tests/e2e/with_xsession.sh provides one) and the
+// tinyproxy. Then, in another session, save what was received with Ctrl+S
+// and the save dialog (compared with cmp), and find a word at the end of
+// 1 GiB with Ctrl+F. Needs DISPLAY (tests/e2e/with_xsession.sh provides one) and the
 // binary's path in BRISOL_BINARY.
 
+#include "ByteStreams.h"
 #include "NetworkFixtures.h"
 #include "brisol_version.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -140,6 +147,7 @@ private Q_SLOTS:
     void initTestCase();
     void session_data();
     void session();
+    void saveAndFind();
 
 private:
     QString m_binary;
@@ -239,6 +247,95 @@ void TestEndToEnd::session()
     run(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-c"), window.id});
     QVERIFY(brisol.waitForFinished(20000));
     QCOMPARE(brisol.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(brisol.exitCode(), 0);
+}
+
+void TestEndToEnd::saveAndFind()
+{
+    LoopbackPeer peer;
+    QSignalSpy accepted(&peer, &LoopbackPeer::accepted);
+    QProcess brisol;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    brisol.setProcessEnvironment(environment);
+    // The command line connects once the window shows.
+    brisol.start(m_binary, {QStringLiteral("127.0.0.1"), peer.portText()});
+    QVERIFY(brisol.waitForStarted());
+    const Window window = findWindow(exactly(QStringLiteral(BRISOL_TITLE)));
+    QVERIFY(!window.id.isEmpty());
+    QVERIFY(accepted.count() > 0 || accepted.wait(20000));
+    QTRY_VERIFY_WITH_TIMEOUT(window.statusPixels(isGreen) > 20, 20000);
+
+    // Every byte value, NULs, and a CR and its LF in two writes.
+    const QByteArray first = allBytes() + QByteArray("\0\0line\r");
+    const QByteArray stream = first + QByteArray("\n") + allBytes() + QByteArray("FIN");
+    peer.socket()->write(first);
+    QVERIFY(peer.socket()->waitForBytesWritten(5000));
+    peer.socket()->write(stream.mid(first.size()));
+    window.click(480 + 2000, 4440 + 600); // into "Ventana de Recepción"
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            key(QStringLiteral("ctrl+a"));
+            key(QStringLiteral("ctrl+c"));
+            return clipboard().endsWith(QStringLiteral("FIN"));
+        }(),
+        20000);
+
+    QTemporaryDir folder;
+    QTemporaryDir expectedFolder;
+    const QString saved = folder.filePath(QStringLiteral("sesion.bin"));
+    const QString expected = expectedFolder.filePath(QStringLiteral("esperado.bin"));
+    {
+        QFile file(expected);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(stream);
+    }
+    key(QStringLiteral("ctrl+s"));
+    const Window dialog = findWindow(QStringLiteral("^Guardar como$"));
+    QVERIFY(!dialog.id.isEmpty());
+    key(QStringLiteral("ctrl+a"));
+    type(saved);
+    key(QStringLiteral("Return"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(saved).size() == stream.size(), 20000);
+    QProcess cmp;
+    cmp.start(QStringLiteral("cmp"), {expected, saved});
+    QVERIFY(cmp.waitForFinished(20000));
+    QCOMPARE(cmp.exitCode(), 0);
+
+    // A word at the end of 1 GiB more, sent as fast as the binary takes it.
+    const QByteArray lines = linesWithHighBytes(4 << 20, 0);
+    for (qsizetype sent = 0; sent < (qsizetype{1} << 30); sent += lines.size()) {
+        peer.socket()->write(lines);
+        while (peer.socket()->bytesToWrite() > 4 * lines.size())
+            QVERIFY(peer.socket()->waitForBytesWritten(20000));
+    }
+    peer.socket()->write("\r\naguja");
+    while (peer.socket()->bytesToWrite() > 0)
+        QVERIFY(peer.socket()->waitForBytesWritten(20000));
+    // Ctrl+F, the word and Enter, then Shift+Tab back into the box, whose
+    // selection Ctrl+C copies once the search has found the word: again if
+    // the search ran before the word had arrived.
+    bool typed = false;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            key(QStringLiteral("ctrl+f"));
+            if (!typed)
+                type(QStringLiteral("aguja"));
+            typed = true;
+            key(QStringLiteral("End"));
+            key(QStringLiteral("Return"));
+            key(QStringLiteral("shift+Tab"));
+            return QTest::qWaitFor(
+                [&] {
+                    key(QStringLiteral("ctrl+c"));
+                    return clipboard() == QStringLiteral("aguja");
+                },
+                10000);
+        }(),
+        120000);
+
+    run(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-c"), window.id});
+    QVERIFY(brisol.waitForFinished(20000));
     QCOMPARE(brisol.exitCode(), 0);
 }
 

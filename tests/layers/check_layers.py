@@ -29,7 +29,8 @@ TARGETS = {
 # What other targets may include: everything else in a folder is its own.
 PUBLIC = {
     "transcript": {"ByteStore.h", "ChunkSlabs.h", "Indexing.h", "LineIndex.h",
-                   "LineRecords.h", "NulText.h", "Transcript.h"},
+                   "LineRecords.h", "NulText.h", "Search.h", "Transcript.h",
+                   "TranscriptFile.h"},
     "platform": {"CodePage.h", "Fonts.h", "ProcessExit.h", "SendBox.h",
                  "SizedMimeData.h", "SocketControl.h", "SystemColour.h",
                  "Translations.h"},

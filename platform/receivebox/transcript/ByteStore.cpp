@@ -27,8 +27,9 @@ void ByteStore::clear()
     ChunkSlabs::release(std::exchange(m_slabs, std::make_shared<ChunkSlabs>()));
     m_bytes = 0;
     m_chars = 0;
-    m_blockStarts.clear();
-    m_blockStarts.shrink_to_fit();
+    m_blockStarts.reset();
+    m_blockCapacity = 0;
+    m_blockCount = 0;
     m_hasNul = false;
 }
 
@@ -89,10 +90,10 @@ void ByteStore::account(const quint8 *bytes, qsizetype count, qsizetype nuls)
             m_hasNul = true;
             const qsizetype begun = (m_bytes + kBlockBytes - 1) >> kBlockBits;
             for (qsizetype b = 0; b < begun; ++b)
-                m_blockStarts.push_back(b << kBlockBits);
+                addBlockStart(b << kBlockBits);
         }
         if (inBlock == 0 && m_hasNul)
-            m_blockStarts.push_back(m_chars);
+            addBlockStart(m_chars);
         m_bytes += take;
         m_chars += take + platform::transcript::kNulExtraChars * blockNuls;
         bytes += take;
@@ -139,16 +140,29 @@ qsizetype ByteStore::appendFilled(qsizetype count, const Fill &fill, const Writt
     return done;
 }
 
+void ByteStore::addBlockStart(qsizetype start)
+{
+    if (m_blockCount == m_blockCapacity) {
+        constexpr qsizetype kFewest = 64;
+        const qsizetype capacity = std::max(kFewest, 2 * m_blockCapacity);
+        std::shared_ptr<qsizetype[]> grown(new qsizetype[static_cast<std::size_t>(capacity)]);
+        std::copy_n(m_blockStarts.get(), m_blockCount, grown.get());
+        m_blockStarts = std::move(grown);
+        m_blockCapacity = capacity;
+    }
+    m_blockStarts[m_blockCount++] = start;
+}
+
 ByteStore::Mark ByteStore::mark() const
 {
-    return Mark{m_bytes, m_chars, m_blockStarts.size(), m_hasNul};
+    return Mark{m_bytes, m_chars, static_cast<std::size_t>(m_blockCount), m_hasNul};
 }
 
 void ByteStore::rollBack(const Mark &mark)
 {
     m_bytes = mark.bytes;
     m_chars = mark.chars;
-    m_blockStarts.resize(mark.blockStarts);
+    m_blockCount = static_cast<qsizetype>(mark.blockStarts);
     m_hasNul = mark.hasNul;
 }
 
@@ -158,15 +172,17 @@ ByteStore::Place ByteStore::locate(qsizetype position) const
         return {m_bytes, 0};
     if (!m_hasNul)
         return {position, 0};
-    const auto it = std::upper_bound(m_blockStarts.begin(), m_blockStarts.end(), position);
-    const auto block = static_cast<qsizetype>(it - m_blockStarts.begin()) - 1;
-    qsizetype chars = m_blockStarts[ix(block)];
+    const qsizetype *starts = m_blockStarts.get();
+    const qsizetype *startsEnd = starts + m_blockCount;
+    const qsizetype *it = std::upper_bound(starts, startsEnd, position);
+    const auto block = static_cast<qsizetype>(it - starts) - 1;
+    qsizetype chars = starts[block];
     qsizetype byte = block << kBlockBits;
     const qsizetype blockBytes = std::min(m_bytes - byte, kBlockBytes);
-    const qsizetype nextStart = it != m_blockStarts.end() ? *it : m_chars;
+    const qsizetype nextStart = it != startsEnd ? *it : m_chars;
     if (nextStart - chars == blockBytes) // no NUL in this block
         return {byte + position - chars, 0};
-    for (const quint8 *at = byteAt(byte);; ++at, ++byte) {
+    for (const quint8 *at = bytePointer(byte);; ++at, ++byte) {
         const qsizetype width = *at == 0 ? kNulChars : 1;
         if (position < chars + width)
             return {byte, static_cast<int>(position - chars)};
@@ -174,11 +190,34 @@ ByteStore::Place ByteStore::locate(qsizetype position) const
     }
 }
 
+qsizetype ByteStore::positionOfByte(qsizetype byte) const
+{
+    if (byte >= m_bytes)
+        return m_chars;
+    if (!m_hasNul)
+        return byte;
+    // A block never crosses a chunk.
+    const qsizetype block = byte >> kBlockBits;
+    const qsizetype from = block << kBlockBits;
+    return m_blockStarts[block] + (byte - from) +
+           platform::transcript::kNulExtraChars *
+               platform::bytescan::countNuls(bytePointer(from), byte - from);
+}
+
+std::span<const quint8> ByteStore::bytesFrom(qsizetype byte) const
+{
+    if (byte >= m_bytes)
+        return {};
+    const qsizetype inChunk = byte & (ChunkSlabs::kChunkBytes - 1);
+    const qsizetype count = std::min(ChunkSlabs::kChunkBytes - inChunk, m_bytes - byte);
+    return {bytePointer(byte), static_cast<std::size_t>(count)};
+}
+
 char16_t ByteStore::at(qsizetype position) const
 {
     platform::transcript::countRead(1);
     const Place place = locate(position);
-    const quint8 byte = *byteAt(place.byte);
+    const quint8 byte = *bytePointer(place.byte);
     return byte == 0 ? kNulText[place.sub] : m_table[byte];
 }
 
@@ -198,7 +237,7 @@ void ByteStore::copy(qsizetype from, qsizetype count, char16_t *out) const
     }
     while (count > 0) {
         // Each byte gives at least one character: count bytes at most.
-        const quint8 *at = byteAt(byte);
+        const quint8 *at = bytePointer(byte);
         const qsizetype room =
             std::min(count, ChunkSlabs::kChunkBytes - (byte & (ChunkSlabs::kChunkBytes - 1)));
         const qsizetype run = m_hasNul ? platform::bytescan::findNul(at, 0, room) : room;
@@ -224,6 +263,8 @@ std::shared_ptr<const ByteStore> ByteStore::share() const
     shared->m_bytes = m_bytes;
     shared->m_chars = m_chars;
     shared->m_blockStarts = m_blockStarts;
+    shared->m_blockCapacity = m_blockCount;
+    shared->m_blockCount = m_blockCount;
     shared->m_hasNul = m_hasNul;
     return shared;
 }
@@ -231,5 +272,5 @@ std::shared_ptr<const ByteStore> ByteStore::share() const
 qsizetype ByteStore::memoryUsed() const
 {
     return m_slabs->bytes() + static_cast<qsizetype>(m_chunks.capacity() * sizeof(quint8 *)) +
-           static_cast<qsizetype>(m_blockStarts.capacity() * sizeof(qsizetype));
+           m_blockCapacity * static_cast<qsizetype>(sizeof(qsizetype));
 }

@@ -16,6 +16,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -71,13 +72,34 @@ public:
     // the next append.
     void rollBack(const Mark &mark);
 
+    // A byte and, inside the expansion of a NUL, which of its characters.
+    struct Place
+    {
+        qsizetype byte = 0;
+        int sub = 0;
+    };
+    // The place of a character position; byteCount() at the end or past it.
+    Place locate(qsizetype position) const;
+    // The character position where a byte's characters start; size() at the
+    // end or past it.
+    qsizetype positionOfByte(qsizetype byte) const;
+    bool hasNul() const { return m_hasNul; }
+
+    // The bytes from that one to the end of its chunk or of the text, as
+    // they lie in memory; empty at the end. Readers of a shared store on
+    // another thread take them from here: they never change below
+    // byteCount().
+    std::span<const quint8> bytesFrom(qsizetype byte) const;
+    quint8 byteAt(qsizetype byte) const { return *bytePointer(byte); }
+
     char16_t at(qsizetype position) const;
     // Characters [from, from + count) into out; the range must lie in the text.
     void copy(qsizetype from, qsizetype count, char16_t *out) const;
 
     // The text as it stands now, readable for as long as it is held, even
-    // after this store is cleared: the bytes are shared, not copied (what
-    // it copies is the position index, a few bytes per 4 KiB).
+    // after this store is cleared, and on another thread while this store
+    // goes on appending: the bytes and the position index are shared, not
+    // copied (what it copies is a pointer per 64 KiB chunk).
     std::shared_ptr<const ByteStore> share() const;
 
     qsizetype memoryUsed() const;
@@ -86,19 +108,12 @@ private:
     static constexpr int kBlockBits = 12;
     static constexpr qsizetype kBlockBytes = qsizetype{1} << kBlockBits;
 
-    // A byte and, inside the expansion of a NUL, which of its characters.
-    struct Place
-    {
-        qsizetype byte = 0;
-        int sub = 0;
-    };
-    Place locate(qsizetype position) const;
     // The chunk that holds byte position `byte`, taken now if need be.
     quint8 *chunkFor(qsizetype byte);
     // Counts bytes just written at the end of the text.
     void account(const quint8 *bytes, qsizetype count, qsizetype nuls);
 
-    const quint8 *byteAt(qsizetype byte) const
+    const quint8 *bytePointer(qsizetype byte) const
     {
         return m_chunks[static_cast<std::size_t>(byte >> ChunkSlabs::kChunkBits)] +
                (byte & (ChunkSlabs::kChunkBytes - 1));
@@ -113,7 +128,13 @@ private:
     qsizetype m_bytes = 0;
     qsizetype m_chars = 0;
     // Character position of each block's first byte; filled in only once a
-    // NUL has arrived (until then it equals the byte position).
-    std::vector<qsizetype> m_blockStarts;
+    // NUL has arrived (until then it equals the byte position). The array is
+    // shared with the stores share() makes, which read only the entries there
+    // when they were made: it grows into a new array, never in place, so
+    // those entries never move or change, and a share costs no copy of them.
+    std::shared_ptr<qsizetype[]> m_blockStarts;
+    qsizetype m_blockCapacity = 0;
+    qsizetype m_blockCount = 0;
+    void addBlockStart(qsizetype start);
     bool m_hasNul = false;
 };

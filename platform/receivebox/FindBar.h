@@ -1,0 +1,64 @@
+#pragma once
+
+// The receive box's find bar: a row of controls that sits inside the box,
+// over its bottom edge (the box's view gives up that much height while it
+// shows), so that the window's layout never changes. A text field, "Anterior",
+// "Siguiente" and "Coincidir mayúsculas y minúsculas"; Enter or F3 finds the
+// next match, Shift+Enter or Shift+F3 the previous one, Escape closes the bar
+// and gives the focus back to the box.
+//
+// The search runs on a thread of its own (BackgroundFind). The match found
+// becomes the box's selection, scrolled into view, so that Ctrl+C copies it
+// and a screen reader hears it; "Sin coincidencias" and a search that went
+// round past the end ("Desde el principio") or the start ("Desde el final")
+// are said in the bar itself.
+
+#include "BackgroundFind.h"
+
+#include <QWidget>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QToolButton;
+class ReceiveBox;
+
+class FindBar final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit FindBar(ReceiveBox *box);
+    Q_DISABLE_COPY_MOVE(FindBar)
+
+    // Shows the bar with the focus in its field, its text selected; the
+    // text, when given, replaces the field's.
+    void open(const QString &text);
+    // Hides the bar; the focus goes back to the box.
+    void dismiss();
+    void findNext();
+    void findPrevious();
+    // The box was emptied: a search going is dropped.
+    void stopSearch();
+    bool hasText() const;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void find(bool forward);
+    void showFound(qsizetype start, qsizetype length, bool wrapped);
+    void showNotFound();
+    void say(const QString &text);
+
+    ReceiveBox *m_box;
+    QLineEdit *m_field;
+    QPushButton *m_previous;
+    QPushButton *m_next;
+    QCheckBox *m_matchCase;
+    QLabel *m_status;
+    QToolButton *m_close;
+    BackgroundFind m_search;
+    bool m_forward = true;
+};
