@@ -150,6 +150,15 @@ private Q_SLOTS:
     void saveAndFind();
 
 private:
+    // The real binary on the X display, with those arguments.
+    void startBrisol(QProcess &brisol, const QStringList &arguments) const
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        brisol.setProcessEnvironment(environment);
+        brisol.start(m_binary, arguments);
+    }
+
     QString m_binary;
 };
 
@@ -181,10 +190,7 @@ void TestEndToEnd::session()
     LoopbackPeer peer;
     QSignalSpy accepted(&peer, &LoopbackPeer::accepted);
     QProcess brisol;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    brisol.setProcessEnvironment(environment);
-    brisol.start(m_binary, {});
+    startBrisol(brisol, {});
     QVERIFY(brisol.waitForStarted());
     const Window window = findWindow(exactly(QStringLiteral(BRISOL_TITLE)));
     QVERIFY(!window.id.isEmpty());
@@ -255,11 +261,8 @@ void TestEndToEnd::saveAndFind()
     LoopbackPeer peer;
     QSignalSpy accepted(&peer, &LoopbackPeer::accepted);
     QProcess brisol;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    brisol.setProcessEnvironment(environment);
     // The command line connects once the window shows.
-    brisol.start(m_binary, {QStringLiteral("127.0.0.1"), peer.portText()});
+    startBrisol(brisol, {QStringLiteral("127.0.0.1"), peer.portText()});
     QVERIFY(brisol.waitForStarted());
     const Window window = findWindow(exactly(QStringLiteral(BRISOL_TITLE)));
     QVERIFY(!window.id.isEmpty());
