@@ -73,6 +73,21 @@ quint8 *ByteStore::chunkFor(qsizetype byte)
     return m_chunks[index];
 }
 
+void ByteStore::accountBlock(qsizetype count, qsizetype nuls)
+{
+    if (nuls > 0 && !m_hasNul) {
+        // Until now every byte was one character.
+        m_hasNul = true;
+        const qsizetype begun = (m_bytes + kBlockBytes - 1) >> kBlockBits;
+        for (qsizetype b = 0; b < begun; ++b)
+            addBlockStart(b << kBlockBits);
+    }
+    if ((m_bytes & (kBlockBytes - 1)) == 0 && m_hasNul)
+        addBlockStart(m_chars);
+    m_bytes += count;
+    m_chars += count + platform::transcript::kNulExtraChars * nuls;
+}
+
 void ByteStore::account(const quint8 *bytes, qsizetype count, qsizetype nuls)
 {
     if (nuls == 0 && !m_hasNul) {
@@ -82,20 +97,8 @@ void ByteStore::account(const quint8 *bytes, qsizetype count, qsizetype nuls)
         return;
     }
     while (count > 0) {
-        const qsizetype inBlock = m_bytes & (kBlockBytes - 1);
-        const qsizetype take = std::min(count, kBlockBytes - inBlock);
-        const qsizetype blockNuls = platform::bytescan::countNuls(bytes, take);
-        if (blockNuls > 0 && !m_hasNul) {
-            // Until now every byte was one character.
-            m_hasNul = true;
-            const qsizetype begun = (m_bytes + kBlockBytes - 1) >> kBlockBits;
-            for (qsizetype b = 0; b < begun; ++b)
-                addBlockStart(b << kBlockBits);
-        }
-        if (inBlock == 0 && m_hasNul)
-            addBlockStart(m_chars);
-        m_bytes += take;
-        m_chars += take + platform::transcript::kNulExtraChars * blockNuls;
+        const qsizetype take = std::min(count, kBlockBytes - (m_bytes & (kBlockBytes - 1)));
+        accountBlock(take, platform::bytescan::countNuls(bytes, take));
         bytes += take;
         count -= take;
     }
@@ -105,12 +108,13 @@ qsizetype ByteStore::appendBytes(const quint8 *bytes, qsizetype count)
 {
     qsizetype allNuls = 0;
     while (count > 0) {
-        // A piece never crosses a chunk.
-        const qsizetype inChunk = m_bytes & (ChunkSlabs::kChunkBytes - 1);
-        const qsizetype take = std::min(count, ChunkSlabs::kChunkBytes - inChunk);
-        quint8 *at = chunkFor(m_bytes) + inChunk;
+        // A piece never crosses a block, so it never crosses a chunk either,
+        // and its NULs are counted as it is copied.
+        const qsizetype inBlock = m_bytes & (kBlockBytes - 1);
+        const qsizetype take = std::min(count, kBlockBytes - inBlock);
+        quint8 *at = chunkFor(m_bytes) + (m_bytes & (ChunkSlabs::kChunkBytes - 1));
         const qsizetype nuls = platform::bytescan::copyCountingNuls(bytes, take, at);
-        account(at, take, nuls);
+        accountBlock(take, nuls);
         allNuls += nuls;
         bytes += take;
         count -= take;

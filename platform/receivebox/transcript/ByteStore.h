@@ -110,8 +110,10 @@ private:
 
     // The chunk that holds byte position `byte`, taken now if need be.
     quint8 *chunkFor(qsizetype byte);
-    // Counts bytes just written at the end of the text.
+    // Counts bytes just written at the end of the text, nuls of them NUL.
     void account(const quint8 *bytes, qsizetype count, qsizetype nuls);
+    // The same for bytes that do not cross a block.
+    void accountBlock(qsizetype count, qsizetype nuls);
 
     const quint8 *bytePointer(qsizetype byte) const
     {
