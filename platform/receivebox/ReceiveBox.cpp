@@ -377,6 +377,17 @@ qsizetype ReceiveBox::rowCount() const
     return d->lines().rowCount();
 }
 
+void ReceiveBox::setHexView(bool on)
+{
+    d->hexView = on;
+    viewport()->update();
+}
+
+bool ReceiveBox::isHexView() const
+{
+    return d->hexView;
+}
+
 void ReceiveBox::setSaveName(const QString &name)
 {
     d->saveName = name;

@@ -121,6 +121,13 @@ public:
     qsizetype positionAt(const QPoint &viewportPoint) const;
     qsizetype rowCount() const;
 
+    // The hexadecimal view: rows of sixteen bytes, each row its offset, the
+    // bytes as hex pairs and the bytes as characters. The caret and the
+    // selection then stand between bytes; positions stay character
+    // positions. Ctrl+H in the box and "Ver en hexadecimal" switch it.
+    void setHexView(bool on);
+    bool isHexView() const;
+
     // The name the save dialog proposes for what was received (Ctrl+S,
     // "Guardar como…"), without a folder.
     void setSaveName(const QString &name);

@@ -44,6 +44,7 @@ struct ReceiveBox::Private
     QColor textColour;
     QColor backColour;
 
+    bool hexView = false;
     qsizetype anchor = 0;
     qsizetype caret = 0;
 
