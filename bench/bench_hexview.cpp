@@ -75,6 +75,12 @@ int main(int argc, char **argv)
                 static_cast<bench::TimedApplication *>(QCoreApplication::instance())->watch(false);
                 switching.take(turns);
                 ++switches;
+                auto *timed = static_cast<bench::TimedApplication *>(QCoreApplication::instance());
+                std::printf("repeat %d, at %5.1f %%, to the %s view: turn %6.2f ms (processor "
+                            "%6.2f ms), longest event %6.2f ms\n",
+                            r, 100.0 * double(at) / double(length),
+                            box.isHexView() ? "hex" : "text", turns.longestMs(),
+                            turns.longestCpuMs(), timed->longestEventMs());
             }
         }
     }

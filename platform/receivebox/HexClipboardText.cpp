@@ -49,13 +49,7 @@ QString HexClipboardText::text() const
     QString out;
     out.reserve(textLength());
     if (m_form == Pairs) {
-        for (qsizetype byte = m_from; byte < m_to; ++byte) {
-            if (byte > m_from)
-                out.append(u' ');
-            const quint8 b = m_store->byteAt(byte);
-            out.append(QChar(hexDigit(b >> 4u)));
-            out.append(QChar(hexDigit(b)));
-        }
+        appendPairs(out, *m_store, m_from, m_to);
         return out;
     }
     const Geometry geometry(m_store->byteCount());

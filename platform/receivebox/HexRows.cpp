@@ -136,6 +136,17 @@ void appendRowText(QString &out, const ByteStore &store, const Geometry &geometr
     }
 }
 
+void appendPairs(QString &out, const ByteStore &store, qsizetype from, qsizetype to)
+{
+    for (qsizetype byte = from; byte < to; ++byte) {
+        if (byte > from)
+            out.append(u' ');
+        const quint8 b = store.byteAt(byte);
+        out.append(QChar(hexDigit(b >> 4u)));
+        out.append(QChar(hexDigit(b)));
+    }
+}
+
 qsizetype byteAt(const Geometry &geometry, qsizetype byteCount, qsizetype firstRow,
                  const CellMetrics &cell, const QPoint &point, bool betweenBytes)
 {

@@ -82,6 +82,9 @@ qsizetype byteAt(const Geometry &geometry, qsizetype byteCount, qsizetype firstR
 // view, by bytes, rows of sixteen and pages of rows.
 qsizetype byteAfterKey(qsizetype byte, qsizetype byteCount, int key, bool control, int pageRows);
 
+// Bytes [from, to) as hex pairs separated by blanks: "48 6f 6c 61".
+void appendPairs(QString &out, const ByteStore &store, qsizetype from, qsizetype to);
+
 // A hex digit, lowercase as the view shows it.
 inline char16_t hexDigit(unsigned value)
 {

@@ -181,8 +181,13 @@ void ReceiveBox::Private::openFindBar()
     // is not read at all.
     constexpr qsizetype kLongestSelectionTaken = 256;
     QString selected;
-    if (selectionTo() > selectionFrom() &&
-        selectionTo() - selectionFrom() <= kLongestSelectionTaken) {
+    const auto [fromByte, toByte] = selectedBytes();
+    if (hexView) {
+        // The bytes, as the hex pairs the bar then looks for.
+        if (toByte > fromByte && (toByte - fromByte) * 3 <= kLongestSelectionTaken)
+            platform::hexrows::appendPairs(selected, text.chars(), fromByte, toByte);
+    } else if (selectionTo() > selectionFrom() &&
+               selectionTo() - selectionFrom() <= kLongestSelectionTaken) {
         selected = q->selectedText();
         if (selected.contains(u'\r') || selected.contains(u'\n'))
             selected.clear();

@@ -12,6 +12,9 @@
 //   |  (transcript/,       |           characters through the code page's
 //   |   Qt Core only)      |           table, NUL as "\x00" (ChunkSlabs, ByteScan)
 //   |                      +- LineIndex lines, rows at the view's width
+//   +- HexRows             the hexadecimal view's rows: sixteen bytes each,
+//   |                      all arithmetic on the offset (HexClipboardText:
+//   |                      its copies)
 //   +- ViewScroller        first row, scroll bar exact at any row count
 //   +- ClipboardText       a copy, produced when a program asks for it
 //   +- FindBar             the find bar, over the box's bottom edge; its
