@@ -435,6 +435,11 @@ def converse(run):
         ("a line arrives after a click in the receive box",
          lambda: click_then_send(b"segunda linea tras el clic\r\n"),
          [r"^login: ?$", r"segunda linea tras el clic"]),
+        ("Ctrl+H: the hexadecimal view, a row read as a line", lambda: keys(
+            "ctrl+h", "ctrl+Home", "Down"),
+         [r"^00000010\s+72\s+76\s+69\s+64"]),
+        ("Ctrl+H again: the text, a line read", lambda: keys("ctrl+h", "ctrl+Home", "Down"),
+         [r"^login: segunda linea tras el clic"]),
         ("back to Desconectar", lambda: keys("shift+Tab", "shift+Tab"),
          [r"^Desconectar push button\.?$"]),
         ("Desconectar", lambda: keys("space"), [r"^Desconectado\.?$"]),
