@@ -834,21 +834,27 @@ void TestReceiveBox::contextMenu()
     {
         std::unique_ptr<QMenu> menu(box.createContextMenu(nullptr));
         const QList<QAction *> actions = menu->actions();
-        QCOMPARE(actions.size(), 5);
+        QCOMPARE(actions.size(), 8);
         QCOMPARE(actions[0]->text(), QStringLiteral("Copiar"));
         QVERIFY(!actions[0]->isEnabled());
         QCOMPARE(actions[1]->text(), QStringLiteral("Seleccionar todo"));
-        QVERIFY(actions[2]->isSeparator());
-        QCOMPARE(actions[3]->text(), QStringLiteral("Buscar\u2026"));
-        QCOMPARE(actions[3]->shortcut(), QKeySequence(QStringLiteral("Ctrl+F")));
-        QCOMPARE(actions[4]->text(), QStringLiteral("Guardar como\u2026"));
-        QCOMPARE(actions[4]->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
+        QCOMPARE(actions[2]->text(), QStringLiteral("Copiar como hexadecimal"));
+        QVERIFY(!actions[2]->isEnabled());
+        QVERIFY(actions[3]->isSeparator());
+        QCOMPARE(actions[4]->text(), QStringLiteral("Ver en hexadecimal"));
+        QCOMPARE(actions[4]->shortcut(), QKeySequence(QStringLiteral("Ctrl+H")));
+        QVERIFY(actions[4]->isCheckable() && !actions[4]->isChecked());
+        QVERIFY(actions[5]->isSeparator());
+        QCOMPARE(actions[6]->text(), QStringLiteral("Buscar\u2026"));
+        QCOMPARE(actions[6]->shortcut(), QKeySequence(QStringLiteral("Ctrl+F")));
+        QCOMPARE(actions[7]->text(), QStringLiteral("Guardar como\u2026"));
+        QCOMPARE(actions[7]->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
         actions[1]->trigger();
         QCOMPARE(box.selectedText(), boxText(box));
         // "Buscar…" opens the find bar, "Guardar como…" the save dialog.
-        actions[3]->trigger();
+        actions[6]->trigger();
         QVERIFY(box.findChild<FindBar *>() && box.findChild<FindBar *>()->isVisible());
-        actions[4]->trigger();
+        actions[7]->trigger();
         auto *dialog = box.findChild<QFileDialog *>();
         QVERIFY(dialog && dialog->isVisible());
         dialog->reject();

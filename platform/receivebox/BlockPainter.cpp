@@ -125,9 +125,10 @@ void BlockPainter::paint(QPainter &painter, const QRect &area, const ViewState &
     const int cellHeight = view.cell.height;
     const int top = std::max(0, area.top() / cellHeight);
     const int bottom = area.bottom() / cellHeight;
-    const int row = forEachTextRow(
-        view, top, bottom, [&](const LineIndex::Line &line, qsizetype rowInLine, int viewRow) {
-            blitRow(target, line, rowInLine, viewRow, view);
+    const int row = forEachLaidRow(
+        view, top, bottom, m_row,
+        [&](const std::vector<Cell> &cells, qsizetype end, bool lineEndSelected, int viewRow) {
+            blitRow(target, cells, end, lineEndSelected, viewRow, view);
         });
     m_cache.endBlocks();
     if (row <= bottom) // rows past the text
@@ -178,13 +179,11 @@ void BlockPainter::copyBlock(const Target &target, const QRgb *from, int x, int 
                     ix(part.width()) * 4);
 }
 
-void BlockPainter::blitRow(const Target &target, const LineIndex::Line &line, qsizetype rowInLine,
-                           int viewRow, const ViewState &view)
+void BlockPainter::blitRow(const Target &target, const std::vector<Cell> &cells, qsizetype end,
+                           bool lineEndSelected, int viewRow, const ViewState &view)
 {
     const qsizetype columns = view.text.lines().columns();
     const RowColours &colours = view.colours;
-    const qsizetype end = m_row.layout(view.text, line, rowInLine);
-    const std::vector<Cell> &cells = m_row.cells();
     const int width = view.cell.width * m_scale;
     const int height = view.cell.height * m_scale;
     const int y = viewRow * height;
@@ -195,8 +194,8 @@ void BlockPainter::blitRow(const Target &target, const LineIndex::Line &line, qs
     for (std::size_t i = 0; i < cells.size(); ++i) {
         const Cell &cell = cells[i];
         const QRgb fg = RowLayout::foreground(view.text, cell, run, colours);
-        const qint32 pair = m_cache.pairIndex(
-            fg, colours.selected(cell.position) ? colours.highlight : colours.back);
+        const qint32 pair =
+            m_cache.pairIndex(fg, colours.selected(cell) ? colours.highlight : colours.back);
         for (int k = 0; k < cell.width; ++k) {
             const qsizetype column = qsizetype{cell.column} + k;
             if (column < 0 || column >= columns)
@@ -214,8 +213,7 @@ void BlockPainter::blitRow(const Target &target, const LineIndex::Line &line, qs
             }
         }
     }
-    if (m_rowBlocks.size() < ix(columns) &&
-        RowLayout::lineEndSelected(view.text, line, rowInLine, colours))
+    if (m_rowBlocks.size() < ix(columns) && lineEndSelected)
         m_rowBlocks.push_back(
             m_cache.block(u' ', m_cache.pairIndex(colours.highlightedText, colours.highlight)));
     const auto count = static_cast<qsizetype>(m_rowBlocks.size());

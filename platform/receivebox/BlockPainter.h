@@ -46,8 +46,8 @@ private:
     };
 
     static bool directTarget(QPainter &painter, const QRect &deviceArea, Target &target);
-    void blitRow(const Target &target, const LineIndex::Line &line, qsizetype rowInLine,
-                 int viewRow, const ViewState &view);
+    void blitRow(const Target &target, const std::vector<Cell> &cells, qsizetype end,
+                 bool lineEndSelected, int viewRow, const ViewState &view);
     void fill(const Target &target, const QRect &rect, QRgb rgb);
     const QRgb *backRow(QRgb rgb, int width);
     void copyBlock(const Target &target, const QRgb *from, int x, int y);

@@ -1,5 +1,7 @@
 #include "CellLayout.h"
 
+#include "HexRows.h"
+
 #include <QColor>
 
 #include <algorithm>
@@ -40,12 +42,26 @@ qsizetype RowLayout::layout(const Transcript &text, const LineIndex::Line &line,
     return column;
 }
 
+qsizetype RowLayout::layoutHex(const Transcript &text, qsizetype row)
+{
+    const platform::hexrows::Geometry geometry(text.chars().byteCount());
+    platform::hexrows::layoutRow(m_cells, text.chars(), geometry, row);
+    return m_cells.empty() ? 0 : m_cells.back().column + m_cells.back().width;
+}
+
+qsizetype RowLayout::hexRowCount(const Transcript &text)
+{
+    return platform::hexrows::rowCount(text.chars().byteCount());
+}
+
 QRgb RowLayout::foreground(const Transcript &text, const Cell &cell, qsizetype &run,
                            const RowColours &colours)
 {
-    if (colours.selected(cell.position))
+    if (colours.selected(cell))
         return colours.highlightedText;
     const auto &runs = text.colourRuns();
+    if (runs[static_cast<std::size_t>(run)].start > cell.position)
+        run = text.runIndexAt(cell.position);
     while (run + 1 < static_cast<qsizetype>(runs.size()) &&
            runs[static_cast<std::size_t>(run + 1)].start <= cell.position)
         ++run;

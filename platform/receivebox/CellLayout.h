@@ -19,6 +19,7 @@ struct Cell
     int column = 0; // in the row; a TAB begun on the row before starts left of 0
     int width = 1;
     char16_t ch = 0;
+    bool selectable = true; // the hexadecimal view's offsets and blanks are not
 };
 
 struct CellMetrics
@@ -37,12 +38,14 @@ struct RowColours
     qsizetype selTo = 0;
 
     bool selected(qsizetype position) const { return position >= selFrom && position < selTo; }
+    bool selected(const Cell &cell) const { return cell.selectable && selected(cell.position); }
 };
 
 // What a paint path needs of the view.
 struct ViewState
 {
     const Transcript &text;
+    bool hex = false; // rows of sixteen bytes (HexRows.h) instead of lines
     qsizetype firstRow = 0;
     CellMetrics cell;
     RowColours colours;
@@ -84,18 +87,46 @@ class RowLayout final
 public:
     // Lays out one row of a line; returns the column after its last cell.
     qsizetype layout(const Transcript &text, const LineIndex::Line &line, qsizetype rowInLine);
+    // Lays out a row of the hexadecimal view; the same.
+    qsizetype layoutHex(const Transcript &text, qsizetype row);
     const std::vector<Cell> &cells() const { return m_cells; }
 
     // Foreground of a cell: its run's colour, dimmed for control pictures, or
-    // the highlighted text colour. run is where the last lookup ended.
+    // the highlighted text colour. run is where the last lookup ended; cells
+    // are best looked up in the order of their positions.
     static QRgb foreground(const Transcript &text, const Cell &cell, qsizetype &run,
                            const RowColours &colours);
     // Whether the row ends a line whose line end is selected (drawn as one
     // selected cell past the text).
     static bool lineEndSelected(const Transcript &text, const LineIndex::Line &line,
                                 qsizetype rowInLine, const RowColours &colours);
+    static qsizetype hexRowCount(const Transcript &text);
 
 private:
     std::vector<char16_t> m_chars;
     std::vector<Cell> m_cells;
 };
+
+// Walks the view rows top..bottom that hold text, in either view, laying each
+// out: paintRow(cells, the column after them, whether a selected line end
+// follows, view row). Returns the first view row past the text.
+template <typename PaintRow>
+int forEachLaidRow(const ViewState &view, int top, int bottom, RowLayout &layout,
+                   const PaintRow &paintRow)
+{
+    if (!view.hex)
+        return forEachTextRow(
+            view, top, bottom, [&](const LineIndex::Line &line, qsizetype rowInLine, int row) {
+                const qsizetype end = layout.layout(view.text, line, rowInLine);
+                paintRow(layout.cells(), end,
+                         RowLayout::lineEndSelected(view.text, line, rowInLine, view.colours), row);
+            });
+    const qsizetype rows = RowLayout::hexRowCount(view.text);
+    for (int row = top; row <= bottom; ++row) {
+        if (view.firstRow + row >= rows)
+            return row;
+        const qsizetype end = layout.layoutHex(view.text, view.firstRow + row);
+        paintRow(layout.cells(), end, false, row);
+    }
+    return bottom + 1;
+}

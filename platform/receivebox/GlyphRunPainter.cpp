@@ -13,10 +13,11 @@ void GlyphRunPainter::paint(QPainter &painter, const QRect &area, const ViewStat
     const int cellHeight = view.cell.height;
     const int top = std::max(0, area.top() / cellHeight);
     const int bottom = area.bottom() / cellHeight;
-    forEachTextRow(view, top, bottom,
-                   [&](const LineIndex::Line &line, qsizetype rowInLine, int viewRow) {
-                       paintRow(painter, line, rowInLine, viewRow * cellHeight, view);
-                   });
+    forEachLaidRow(
+        view, top, bottom, m_row,
+        [&](const std::vector<Cell> &cells, qsizetype end, bool lineEndSelected, int viewRow) {
+            paintRow(painter, cells, end, lineEndSelected, viewRow * cellHeight, view);
+        });
     flushGlyphs(painter);
 }
 
@@ -44,14 +45,12 @@ void GlyphRunPainter::addGlyph(QPainter &painter, quint32 glyph, QPointF at, QRg
     m_runPositions.append(at);
 }
 
-void GlyphRunPainter::paintRow(QPainter &painter, const LineIndex::Line &line, qsizetype rowInLine,
-                               int y, const ViewState &view)
+void GlyphRunPainter::paintRow(QPainter &painter, const std::vector<Cell> &cells, qsizetype end,
+                               bool lineEndSelected, int y, const ViewState &view)
 {
     const RowColours &colours = view.colours;
     const qsizetype columns = view.text.lines().columns();
     const int cellWidth = view.cell.width;
-    const qsizetype end = m_row.layout(view.text, line, rowInLine);
-    const std::vector<Cell> &cells = m_row.cells();
     auto fill = [&](qsizetype fromColumn, qsizetype toColumn) {
         fromColumn = std::max<qsizetype>(0, fromColumn);
         toColumn = std::min<qsizetype>(columns, toColumn);
@@ -62,10 +61,10 @@ void GlyphRunPainter::paintRow(QPainter &painter, const LineIndex::Line &line, q
                              QColor::fromRgb(colours.highlight));
     };
     for (const Cell &cell : cells) {
-        if (colours.selected(cell.position))
+        if (colours.selected(cell))
             fill(cell.column, cell.column + cell.width);
     }
-    if (RowLayout::lineEndSelected(view.text, line, rowInLine, colours))
+    if (lineEndSelected)
         fill(end, end + 1);
 
     qsizetype run = cells.empty() ? 0 : view.text.runIndexAt(cells.front().position);

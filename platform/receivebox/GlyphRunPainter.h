@@ -10,6 +10,8 @@
 #include <QPointF>
 #include <QRect>
 
+#include <vector>
+
 class CellCache;
 class QPainter;
 
@@ -22,8 +24,8 @@ public:
     void paint(QPainter &painter, const QRect &area, const ViewState &view);
 
 private:
-    void paintRow(QPainter &painter, const LineIndex::Line &line, qsizetype rowInLine, int y,
-                  const ViewState &view);
+    void paintRow(QPainter &painter, const std::vector<Cell> &cells, qsizetype end,
+                  bool lineEndSelected, int y, const ViewState &view);
     void addGlyph(QPainter &painter, quint32 glyph, QPointF at, QRgb rgb);
     void flushGlyphs(QPainter &painter);
 

@@ -3,6 +3,7 @@
 #include "CaretNavigation.h"
 #include "ClipboardText.h"
 #include "FindBar.h"
+#include "HexClipboardText.h"
 #include "ReceiveBox_p.h"
 #include "TranscriptSaver.h"
 #include "platform/CodePage.h"
@@ -22,7 +23,7 @@
 #include <cmath>
 
 ReceiveBox::Private::Private(ReceiveBox *box)
-    : q(box), text(platform::codepage::ansiTable()), scroller(box, text.lines()),
+    : q(box), text(platform::codepage::ansiTable()), scroller(box, [this] { return rowCount(); }),
       blockPainter(cache), glyphPainter(cache), announcer(box)
 {}
 
@@ -35,6 +36,65 @@ void ReceiveBox::Private::clear()
     text.clear(textColour.rgb());
     anchor = caret = 0;
     scroller.placeFirstRow(0);
+}
+
+qsizetype ReceiveBox::Private::rowCount() const
+{
+    return hexView ? platform::hexrows::rowCount(text.chars().byteCount()) : lines().rowCount();
+}
+
+LineIndex::RowColumn ReceiveBox::Private::rowColumnOf(qsizetype position) const
+{
+    if (!hexView)
+        return lines().rowColumnOf(position);
+    const platform::hexrows::RowGap at =
+        platform::hexrows::rowGapOf(byteOf(position, false), text.chars().byteCount());
+    return {at.row, hexGeometry().gapColumn(at.gap)};
+}
+
+qsizetype ReceiveBox::Private::firstShownByte() const
+{
+    if (hexView)
+        return scroller.firstRow() * platform::hexrows::kRowBytes;
+    return byteOf(lines().rowStartPosition(scroller.firstRow()), false);
+}
+
+void ReceiveBox::Private::setHexView(bool on)
+{
+    if (on == hexView)
+        return;
+    const qsizetype first = firstShownByte();
+    hexView = on;
+    if (on)
+        snapSelectionToBytes();
+    scroller.placeFirstRow(on ? first / platform::hexrows::kRowBytes
+                              : lines().rowColumnOf(positionOfByte(first)).row);
+    scroller.sync();
+    q->viewport()->update();
+    announcer.viewChanged();
+    selectionMoved();
+}
+
+void ReceiveBox::Private::snapSelectionToBytes()
+{
+    if (!hexView)
+        return;
+    if (anchor == caret) {
+        anchor = caret = positionOfByte(byteOf(caret, false));
+        return;
+    }
+    const bool forward = anchor < caret;
+    anchor = positionOfByte(byteOf(anchor, !forward));
+    caret = positionOfByte(byteOf(caret, forward));
+}
+
+void ReceiveBox::Private::copyHex(bool rows) const
+{
+    const auto [from, to] = selectedBytes();
+    if (from >= to)
+        return;
+    QGuiApplication::clipboard()->setMimeData(new HexClipboardText(
+        text.chars().share(), from, to, rows ? HexClipboardText::Rows : HexClipboardText::Pairs));
 }
 
 void ReceiveBox::Private::appended(qsizetype from)
@@ -78,9 +138,11 @@ void ReceiveBox::Private::updateGeometry()
     const qsizetype firstRow = scroller.firstRow();
     const bool atBottom = firstRow > 0 && firstRow >= scroller.maxFirstRow();
     if (newColumns != lines().columns()) {
-        const qsizetype top = lines().rowStartPosition(firstRow);
+        // The rows of the hexadecimal view never rewrap.
+        const qsizetype top = hexView ? 0 : lines().rowStartPosition(firstRow);
         text.setColumns(newColumns);
-        scroller.placeFirstRow(lines().rowColumnOf(top).row);
+        if (!hexView)
+            scroller.placeFirstRow(lines().rowColumnOf(top).row);
     }
     scroller.setVisibleRows(newRows);
     if (atBottom)
@@ -89,11 +151,15 @@ void ReceiveBox::Private::updateGeometry()
 
 void ReceiveBox::Private::ensureVisible(qsizetype position)
 {
-    scroller.ensureVisible(lines().rowColumnOf(position).row);
+    scroller.ensureVisible(rowColumnOf(position).row);
 }
 
 qsizetype ReceiveBox::Private::hitTest(const QPoint &point, bool betweenCharacters) const
 {
+    if (hexView)
+        return positionOfByte(platform::hexrows::byteAt(hexGeometry(), text.chars().byteCount(),
+                                                        scroller.firstRow(), cell, point,
+                                                        betweenCharacters));
     return platform::caretnavigation::positionAt(text, scroller.firstRow(), cell, point,
                                                  betweenCharacters);
 }
@@ -176,7 +242,8 @@ RowColours ReceiveBox::Private::colours() const
 void ReceiveBox::Private::paint(QPainter &painter, const QRect &area)
 {
     sincePaint.start();
-    const ViewState view{text, scroller.firstRow(), cell, colours(), q->viewport()->size()};
+    const ViewState view{text, hexView,   scroller.firstRow(),
+                         cell, colours(), q->viewport()->size()};
     const qreal ratio = q->viewport()->devicePixelRatioF();
     if (std::abs(ratio - std::round(ratio)) > 1e-6)
         glyphPainter.paint(painter, area, view);
@@ -189,13 +256,24 @@ void ReceiveBox::Private::drawCaret(QPainter &painter, int bottomRow)
 {
     if (!q->hasFocus() || anchor != caret)
         return;
-    const LineIndex::RowColumn at = lines().rowColumnOf(caret);
+    const LineIndex::RowColumn at = rowColumnOf(caret);
     const qsizetype firstRow = scroller.firstRow();
     if (at.row < firstRow || at.row > firstRow + bottomRow)
         return;
-    const int x = std::min(static_cast<int>(at.column) * cell.width, q->viewport()->width() - 1);
-    painter.fillRect(QRect(x, static_cast<int>(at.row - firstRow) * cell.height, 1, cell.height),
-                     textColour);
+    const int y = static_cast<int>(at.row - firstRow) * cell.height;
+    auto bar = [&](qsizetype column) {
+        const int x = std::min(static_cast<int>(column) * cell.width, q->viewport()->width() - 1);
+        painter.fillRect(QRect(x, y, 1, cell.height), textColour);
+    };
+    bar(at.column);
+    if (hexView) {
+        // The same gap among the characters.
+        const platform::hexrows::RowGap gap =
+            platform::hexrows::rowGapOf(byteOf(caret, false), text.chars().byteCount());
+        const platform::hexrows::Geometry geometry = hexGeometry();
+        bar(gap.gap < platform::hexrows::kRowBytes ? geometry.charColumn(gap.gap)
+                                                   : geometry.width());
+    }
 }
 
 void ReceiveBox::Private::autoScrollStep()
@@ -275,6 +353,7 @@ void ReceiveBox::setSelStart(qsizetype position)
 {
     position = std::clamp<qsizetype>(position, 0, d->text.length());
     d->anchor = d->caret = position;
+    d->snapSelectionToBytes();
     d->ensureVisible(position);
     d->selectionMoved();
 }
@@ -320,6 +399,7 @@ void ReceiveBox::setSelection(qsizetype anchor, qsizetype position)
 {
     d->anchor = std::clamp<qsizetype>(anchor, 0, d->text.length());
     d->caret = std::clamp<qsizetype>(position, 0, d->text.length());
+    d->snapSelectionToBytes();
     d->selectionMoved();
 }
 
@@ -337,6 +417,10 @@ void ReceiveBox::copy() const
 {
     if (d->selectionFrom() == d->selectionTo())
         return;
+    if (d->hexView) {
+        d->copyHex(true);
+        return;
+    }
     QGuiApplication::clipboard()->setMimeData(new ClipboardText(
         d->text.chars().share(), d->selectionFrom(), d->selectionTo() - d->selectionFrom()));
 }
@@ -355,7 +439,7 @@ std::pair<qsizetype, qsizetype> ReceiveBox::lineAt(qsizetype position) const
 
 QRect ReceiveBox::characterRect(qsizetype position) const
 {
-    const LineIndex::RowColumn at = d->lines().rowColumnOf(position);
+    const LineIndex::RowColumn at = d->rowColumnOf(position);
     return {static_cast<int>(at.column) * d->cell.width,
             static_cast<int>(at.row - d->scroller.firstRow()) * d->cell.height, d->cell.width,
             d->cell.height};
@@ -374,13 +458,12 @@ qsizetype ReceiveBox::positionAt(const QPoint &viewportPoint) const
 
 qsizetype ReceiveBox::rowCount() const
 {
-    return d->lines().rowCount();
+    return d->rowCount();
 }
 
 void ReceiveBox::setHexView(bool on)
 {
-    d->hexView = on;
-    viewport()->update();
+    d->setHexView(on);
 }
 
 bool ReceiveBox::isHexView() const
@@ -404,6 +487,15 @@ QMenu *ReceiveBox::createContextMenu(QWidget *parent)
     selectAllAction->setShortcut(QKeySequence::SelectAll);
     selectAllAction->setEnabled(d->text.length() > 0);
     connect(selectAllAction, &QAction::triggered, this, &ReceiveBox::selectAll);
+    QAction *copyHexAction = menu->addAction(QStringLiteral("Copiar como hexadecimal"));
+    copyHexAction->setEnabled(d->selectionFrom() != d->selectionTo());
+    connect(copyHexAction, &QAction::triggered, this, [this] { d->copyHex(false); });
+    menu->addSeparator();
+    QAction *hexAction = menu->addAction(QStringLiteral("Ver en hexadecimal"));
+    hexAction->setCheckable(true);
+    hexAction->setChecked(d->hexView);
+    hexAction->setShortcut(QKeyCombination(Qt::ControlModifier, Qt::Key_H));
+    connect(hexAction, &QAction::toggled, this, &ReceiveBox::setHexView);
     menu->addSeparator();
     QAction *findAction = menu->addAction(QStringLiteral("Buscar\u2026"));
     findAction->setShortcut(QKeyCombination(Qt::ControlModifier, Qt::Key_F));

@@ -97,8 +97,9 @@ public:
     QString selectedText() const;
     void selectAll();
     // Puts the selected characters, exactly as the text holds them, on the
-    // clipboard; they are read only when a program asks for them, and stay
-    // there after the box is emptied.
+    // clipboard (in the hexadecimal view the rows that hold the selected
+    // bytes, as shown); they are read only when a program asks for them, and
+    // stay there after the box is emptied.
     void copy() const;
 
     // The word, run of blanks or single other character at a position, as a
@@ -133,9 +134,11 @@ public:
     void setSaveName(const QString &name);
 
     // The menu the box shows on a right click: "Copiar" (enabled only with a
-    // selection), "Seleccionar todo", "Buscar…" (Ctrl+F, the find bar) and
-    // "Guardar como…" (Ctrl+S, what was received to a file). The caller
-    // owns it.
+    // selection; in the hexadecimal view the rows as shown), "Seleccionar
+    // todo", "Copiar como hexadecimal" (the selected bytes as hex pairs),
+    // "Ver en hexadecimal" (checked in that view; Ctrl+H), "Buscar…" (Ctrl+F,
+    // the find bar) and "Guardar como…" (Ctrl+S, the bytes received, to a
+    // file). The caller owns it.
     QMenu *createContextMenu(QWidget *parent);
 
     // The box's state, shared by its own files (ReceiveBox_p.h).

@@ -42,6 +42,9 @@ public:
     // The caret or the selection may have moved; told only where they differ
     // from what was told last.
     void selectionMoved(qsizetype anchor, qsizetype caret);
+    // The box switched between its text and its hexadecimal view: the
+    // caret and selection are told afresh, at their places in the new text.
+    void viewChanged();
     // The focus leaves the box: what waits is told now, while the box still
     // has the focus, as a screen reader speaks what arrives in a terminal
     // only then (the end of a stream, right before its close moves the focus).

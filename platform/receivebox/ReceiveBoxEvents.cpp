@@ -59,6 +59,10 @@ void ReceiveBox::keyPressEvent(QKeyEvent *event)
         d->saveAs();
         return;
     }
+    if (event->keyCombination() == QKeyCombination(Qt::ControlModifier, Qt::Key_H)) {
+        setHexView(!d->hexView);
+        return;
+    }
     if (event->key() == Qt::Key_F3 && d->findBar && d->findBar->hasText()) {
         if (shift)
             d->findBar->findPrevious();
@@ -72,8 +76,15 @@ void ReceiveBox::keyPressEvent(QKeyEvent *event)
     }
     ViewScroller &scroller = d->scroller;
     const int page = scroller.visibleRows();
-    const qsizetype position =
-        platform::caretnavigation::positionAfterKey(d->text, d->caret, event->key(), control, page);
+    qsizetype position = -1;
+    if (d->hexView) {
+        const qsizetype byte = platform::hexrows::byteAfterKey(
+            d->byteOf(d->caret, false), d->text.chars().byteCount(), event->key(), control, page);
+        position = byte < 0 ? -1 : d->positionOfByte(byte);
+    } else {
+        position = platform::caretnavigation::positionAfterKey(d->text, d->caret, event->key(),
+                                                               control, page);
+    }
     if (position < 0) {
         event->ignore();
         return;
@@ -132,8 +143,14 @@ void ReceiveBox::mouseDoubleClickEvent(QMouseEvent *event)
         QAbstractScrollArea::mouseDoubleClickEvent(event);
         return;
     }
-    std::tie(d->anchor, d->caret) =
-        platform::caretnavigation::wordAt(d->text, d->hitTest(event->position().toPoint(), false));
+    const qsizetype position = d->hitTest(event->position().toPoint(), false);
+    if (d->hexView) {
+        // A byte is the word of the hexadecimal view.
+        d->anchor = position;
+        d->caret = d->positionOfByte(d->byteOf(position, false) + 1);
+    } else {
+        std::tie(d->anchor, d->caret) = platform::caretnavigation::wordAt(d->text, position);
+    }
     d->selectionMoved();
 }
 

@@ -7,6 +7,7 @@
 #include "BlockPainter.h"
 #include "CellCache.h"
 #include "GlyphRunPainter.h"
+#include "HexRows.h"
 #include "ReceiveBox.h"
 #include "ReceiveBoxAccessible.h"
 #include "ViewScroller.h"
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 class FindBar;
 class QPainter;
@@ -64,6 +66,37 @@ struct ReceiveBox::Private
     QString saveFolder;
 
     const LineIndex &lines() const { return text.lines(); }
+
+    // --- the two views: lines of text, or rows of sixteen bytes ---
+
+    qsizetype rowCount() const;
+    platform::hexrows::Geometry hexGeometry() const
+    {
+        return platform::hexrows::Geometry(text.chars().byteCount());
+    }
+    qsizetype byteOf(qsizetype position, bool roundUp) const
+    {
+        return platform::hexrows::byteOf(text.chars(), position, roundUp);
+    }
+    qsizetype positionOfByte(qsizetype byte) const { return text.chars().positionOfByte(byte); }
+    // The row and column where the caret before a position is drawn.
+    LineIndex::RowColumn rowColumnOf(qsizetype position) const;
+    // The byte of the first row shown.
+    qsizetype firstShownByte() const;
+    // Switches the view; the first byte shown stays in view, the selection
+    // holds the same bytes.
+    void setHexView(bool on);
+    // In the hexadecimal view the selection's ends stand between bytes: a
+    // selection that ends inside a NUL's characters takes in the whole NUL.
+    void snapSelectionToBytes();
+    // The selection in bytes, half-open.
+    std::pair<qsizetype, qsizetype> selectedBytes() const
+    {
+        return {byteOf(selectionFrom(), false), byteOf(selectionTo(), true)};
+    }
+    // The selected bytes as hex pairs ("Copiar como hexadecimal"), or, with
+    // rows, the rows that hold them as the view shows them.
+    void copyHex(bool rows) const;
 
     void clear();
 

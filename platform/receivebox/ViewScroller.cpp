@@ -1,7 +1,5 @@
 #include "ViewScroller.h"
 
-#include "transcript/LineIndex.h"
-
 #include <QAbstractScrollArea>
 #include <QAccessible>
 #include <QScrollBar>
@@ -12,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 // Text arriving moves the scroll bar's value and range all the time, and once
 // the transcript is long mostly by less than a pixel: the bar is repainted
@@ -115,8 +114,9 @@ qsizetype RowScale::rowAfter(int action, qsizetype firstRow, qsizetype maxRow, i
     return std::clamp<qsizetype>(row, 0, maxRow);
 }
 
-ViewScroller::ViewScroller(QAbstractScrollArea *area, const LineIndex &lines)
-    : QObject(area), m_area(area), m_lines(lines), m_bar(new ScrollBar(Qt::Vertical, area))
+ViewScroller::ViewScroller(QAbstractScrollArea *area, std::function<qsizetype()> rowCount)
+    : QObject(area), m_area(area), m_rowCount(std::move(rowCount)),
+      m_bar(new ScrollBar(Qt::Vertical, area))
 {
     area->setVerticalScrollBar(m_bar);
     area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -125,7 +125,7 @@ ViewScroller::ViewScroller(QAbstractScrollArea *area, const LineIndex &lines)
 
 qsizetype ViewScroller::maxFirstRow() const
 {
-    return std::max<qsizetype>(0, m_lines.rowCount() - m_visibleRows);
+    return std::max<qsizetype>(0, m_rowCount() - m_visibleRows);
 }
 
 void ViewScroller::setFirstRow(qsizetype row)

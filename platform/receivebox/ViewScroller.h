@@ -13,7 +13,8 @@
 #include <QObject>
 #include <QtGlobal>
 
-class LineIndex;
+#include <functional>
+
 class QAbstractScrollArea;
 class ScrollBar;
 
@@ -45,7 +46,8 @@ class ViewScroller final : public QObject
 public:
     // Puts its own bar on the area, always shown, so that text arriving never
     // changes the width and rewraps.
-    ViewScroller(QAbstractScrollArea *area, const LineIndex &lines);
+    // rowCount gives the rows of the view as it now stands.
+    ViewScroller(QAbstractScrollArea *area, std::function<qsizetype()> rowCount);
     Q_DISABLE_COPY_MOVE(ViewScroller)
 
     qsizetype firstRow() const { return m_firstRow; }
@@ -76,7 +78,7 @@ private:
     void barAction(int action);
 
     QAbstractScrollArea *m_area;
-    const LineIndex &m_lines;
+    std::function<qsizetype()> m_rowCount;
     ScrollBar *m_bar;
     qsizetype m_firstRow = 0;
     int m_visibleRows = 1;

@@ -1,0 +1,42 @@
+#pragma once
+
+// What a copy from the hexadecimal view puts on the clipboard: the selected
+// bytes as hex pairs separated by blanks ("48 6f 6c 61"), or the rows that
+// hold them as the view shows them, one a line, bytes outside the selection
+// left blank. Produced only when a program asks for it, from the received
+// bytes themselves, which stay readable after the box is emptied.
+
+#include "platform/SizedMimeData.h"
+#include "transcript/ByteStore.h"
+
+#include <memory>
+
+class HexClipboardText final : public SizedMimeData
+{
+    Q_OBJECT
+
+public:
+    enum Form { Pairs, Rows };
+
+    // Bytes [from, to) of the store.
+    HexClipboardText(std::shared_ptr<const ByteStore> store, qsizetype from, qsizetype to,
+                     Form form);
+
+    qsizetype textLength() const override;
+
+    QStringList formats() const override;
+    bool hasFormat(const QString &mimeType) const override;
+
+    // The text, whatever asks for it.
+    QString text() const;
+
+protected:
+    // Nothing when there is no memory for it.
+    QVariant retrieveData(const QString &mimeType, QMetaType type) const override;
+
+private:
+    std::shared_ptr<const ByteStore> m_store;
+    qsizetype m_from;
+    qsizetype m_to;
+    Form m_form;
+};
