@@ -212,9 +212,9 @@ QString firstDifference(const QByteArray &got, const QByteArray &expected)
 
 // The receive box's context menu, opened with the menu key: how many times
 // Down reaches "Ver en hexadecimal" and "Copiar como hexadecimal" from the
-// menu as it opens.
-constexpr int kSwitchItemDowns = 0;
-constexpr int kCopyAsHexItemDowns = 0;
+// menu as it opens, with a selection in the box ("Copiar" enabled).
+constexpr int kSwitchItemDowns = 4;
+constexpr int kCopyAsHexItemDowns = 3;
 
 bool isGreen(QRgb pixel)
 {
