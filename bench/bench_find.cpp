@@ -48,44 +48,18 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-void press(QWidget *widget, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
-    QKeyEvent event(QEvent::KeyPress, key, modifiers);
-    QApplication::sendEvent(widget, &event);
-}
-
-struct Turns
-{
-    double longestMs = 0;
-    double longestCpuMs = 0;
-    double longestEventMs = 0;
-    double longestOwnEventMs = 0;
-    QByteArray longestEvent;
-    void take(const bench::TurnWatch &watch)
-    {
-        longestMs = std::max(longestMs, watch.longestMs());
-        longestCpuMs = std::max(longestCpuMs, watch.longestCpuMs());
-        auto *app = static_cast<bench::TimedApplication *>(QCoreApplication::instance());
-        longestOwnEventMs = std::max(longestOwnEventMs, app->longestOwnEventMs());
-        if (app->longestEventMs() > longestEventMs) {
-            longestEventMs = app->longestEventMs();
-            longestEvent = app->longestEvent();
-        }
-    }
-};
-
 // Ctrl+F, the word, Enter: seconds until the match is selected. The turns
 // of opening the bar (which take what Qt does when a widget first shows) and
 // of finding are watched apart.
-double findWithTheBar(ReceiveBox &box, bool matchCase, qsizetype expected, Turns &opening,
-                      Turns &finding)
+double findWithTheBar(ReceiveBox &box, bool matchCase, qsizetype expected, bench::Turns &opening,
+                      bench::Turns &finding)
 {
     box.setSelStart(0);
     {
         bench::TurnWatch turns;
         static_cast<bench::TimedApplication *>(QCoreApplication::instance())->watch(true);
         turns.start();
-        press(&box, Qt::Key_F, Qt::ControlModifier);
+        bench::press(&box, Qt::Key_F, Qt::ControlModifier);
         QEventLoop settle;
         QTimer::singleShot(100, &settle, &QEventLoop::quit);
         settle.exec();
@@ -106,7 +80,7 @@ double findWithTheBar(ReceiveBox &box, bool matchCase, qsizetype expected, Turns
     clock.start();
     static_cast<bench::TimedApplication *>(QCoreApplication::instance())->watch(true);
     turns.start();
-    press(field, Qt::Key_Return);
+    bench::press(field, Qt::Key_Return);
     loop.exec();
     QCoreApplication::processEvents();
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
@@ -119,7 +93,7 @@ double findWithTheBar(ReceiveBox &box, bool matchCase, qsizetype expected, Turns
                      static_cast<long long>(expected));
         std::exit(1);
     }
-    press(field, Qt::Key_Escape);
+    bench::press(field, Qt::Key_Escape);
     return seconds;
 }
 
@@ -148,8 +122,8 @@ int main(int argc, char **argv)
     const double megabytes = double(mib * kMiB + tail.size()) / double(kMiB);
 
     std::map<std::string, std::vector<double>> times;
-    Turns opening;
-    Turns finding;
+    bench::Turns opening;
+    bench::Turns finding;
     const std::shared_ptr<const ByteStore> store =
         ReceiveBox::Private::of(box).text.chars().share();
     for (int r = 0; r < repeats; ++r) {

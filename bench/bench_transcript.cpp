@@ -6,10 +6,12 @@
 #include "receivebox/ReceiveBox.h"
 
 #include <QFile>
+#include <QKeyEvent>
 #include <QProcess>
 
 #include <time.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -144,6 +146,24 @@ double timedRun(const QString &program, const QStringList &arguments, QByteArray
     if (output)
         *output = process.readAllStandardOutput();
     return seconds;
+}
+
+void Turns::take(const TurnWatch &watch)
+{
+    longestMs = std::max(longestMs, watch.longestMs());
+    longestCpuMs = std::max(longestCpuMs, watch.longestCpuMs());
+    auto *app = static_cast<TimedApplication *>(QCoreApplication::instance());
+    longestOwnEventMs = std::max(longestOwnEventMs, app->longestOwnEventMs());
+    if (app->longestEventMs() > longestEventMs) {
+        longestEventMs = app->longestEventMs();
+        longestEvent = app->longestEvent();
+    }
+}
+
+void press(QWidget *widget, int key, Qt::KeyboardModifiers modifiers)
+{
+    QKeyEvent event(QEvent::KeyPress, key, modifiers);
+    QApplication::sendEvent(widget, &event);
 }
 
 } // namespace bench

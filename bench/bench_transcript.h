@@ -76,6 +76,21 @@ private:
     QByteArray m_longestWhat;
 };
 
+// The longest turn and event over the stretches watched so far.
+struct Turns
+{
+    double longestMs = 0;
+    double longestCpuMs = 0;
+    double longestEventMs = 0;
+    double longestOwnEventMs = 0;
+    QByteArray longestEvent;
+    // Adds a stretch: the watch's turns, the application's events.
+    void take(const TurnWatch &watch);
+};
+
+// A key pressed on a widget, as the keyboard delivers it.
+void press(QWidget *widget, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+
 // Runs a program and waits for it; wall-clock seconds, its output in
 // `output` when given. A program that fails ends the benchmark.
 double timedRun(const QString &program, const QStringList &arguments, QByteArray *output = nullptr,

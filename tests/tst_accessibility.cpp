@@ -166,6 +166,7 @@ private Q_SLOTS:
     void receiveBoxFloodIsCoalesced();
     void receiveBoxTellsWhatWaitsBeforeFocusLeaves();
     void receiveBoxGeometry();
+    void receiveBoxReadsHexRowsAsLines();
 
 private:
     QWidget *windowNamed(const QString &window);
@@ -587,3 +588,39 @@ void TestAccessibility::receiveBoxGeometry()
 
 QTEST_MAIN(TestAccessibility)
 #include "tst_accessibility.moc"
+
+void TestAccessibility::receiveBoxReadsHexRowsAsLines()
+{
+    // In the hexadecimal view assistive technology reads the rows, one a
+    // line, and the caret and selection where the view shows them.
+    ReceiveBox &box = *controls(*m_window).txtRcv;
+    box.appendBytes(QByteArray("Hola\r\n\0\xFF\x80\x81"
+                               "ABCDEF"
+                               "0123",
+                               20),
+                    platform::codepage::ansiTable());
+    box.setHexView(true);
+    QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(&box)->textInterface();
+    const QString first = QStringLiteral(
+        "00000000  48 6f 6c 61 0d 0a 00 ff  80 81 41 42 43 44 45 46  Hola...\u00FF\u20AC.ABCDEF\n");
+    const QString second = QStringLiteral("00000010  30 31 32 33") + QString(39, u' ') +
+                           QStringLiteral("0123") + QString(12, u' ');
+    QCOMPARE(text->characterCount(), first.size() + second.size());
+    QCOMPARE(text->text(0, text->characterCount()), first + second);
+    int start = -1;
+    int end = -1;
+    QCOMPARE(text->textAtOffset(90, QAccessible::LineBoundary, &start, &end), second);
+    QCOMPARE(start, 77);
+    QCOMPARE(text->textBeforeOffset(90, QAccessible::LineBoundary, &start, &end), first);
+    QCOMPARE(text->textAtOffset(14, QAccessible::WordBoundary, &start, &end), QStringLiteral("6f"));
+
+    // Offsets of the rows stand for bytes: the pair of byte 18 is at 77 + 16.
+    text->setCursorPosition(77 + 16);
+    QCOMPARE(box.caretPosition(), 18 + 3); // the NUL before reads as four characters
+    QCOMPARE(text->cursorPosition(), 77 + 16);
+    text->setSelection(0, 10, 16);
+    QCOMPARE(box.selectedText(), QStringLiteral("Ho"));
+    text->selection(0, &start, &end);
+    QCOMPARE(start, 10);
+    QCOMPARE(end, 15);
+}

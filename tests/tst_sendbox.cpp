@@ -53,11 +53,14 @@ void TestSendBox::keyCodes_data()
         << int(Qt::Key_unknown) << 0 << QStringLiteral("\u4E2D") << QList<int>{63};
     QTest::newRow("Ctrl+D control code")
         << int(Qt::Key_D) << int(Qt::ControlModifier) << QStringLiteral("\u0004") << QList<int>{4};
-    // The receive box saves and finds with these; here they are codes.
+    // The receive box saves, finds and shows hex with these; here they are
+    // codes.
     QTest::newRow("Ctrl+F control code")
         << int(Qt::Key_F) << int(Qt::ControlModifier) << QStringLiteral("\u0006") << QList<int>{6};
     QTest::newRow("Ctrl+S control code") << int(Qt::Key_S) << int(Qt::ControlModifier)
                                          << QStringLiteral("\u0013") << QList<int>{0x13};
+    QTest::newRow("Ctrl+H control code")
+        << int(Qt::Key_H) << int(Qt::ControlModifier) << QStringLiteral("\u0008") << QList<int>{8};
     QTest::newRow("Ctrl+Tab types a TAB")
         << int(Qt::Key_Tab) << int(Qt::ControlModifier) << QStringLiteral("\t") << QList<int>{9};
     QTest::newRow("Tab moves the focus")

@@ -1,5 +1,7 @@
 #include "ByteStore.h"
 
+#include "ByteStore_p.h"
+
 #include "ByteScan.h"
 #include "NulText.h"
 #include "ReadCount_p.h"
@@ -277,4 +279,15 @@ qsizetype ByteStore::memoryUsed() const
 {
     return m_slabs->bytes() + static_cast<qsizetype>(m_chunks.capacity() * sizeof(quint8 *)) +
            m_blockCapacity * static_cast<qsizetype>(sizeof(qsizetype));
+}
+
+void ByteStore::Private::appendAlike(ByteStore &store, quint8 *chunk, qsizetype chunks)
+{
+    Q_ASSERT(!store.m_hasNul && (store.m_bytes & (ChunkSlabs::kChunkBytes - 1)) == 0);
+    Q_ASSERT(store.m_chunks.size() ==
+             static_cast<std::size_t>(store.m_bytes >> ChunkSlabs::kChunkBits));
+    for (qsizetype i = 0; i < chunks; ++i)
+        store.m_chunks.push_back(chunk);
+    store.m_bytes += chunks * ChunkSlabs::kChunkBytes;
+    store.m_chars = store.m_bytes;
 }

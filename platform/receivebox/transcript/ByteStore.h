@@ -104,6 +104,9 @@ public:
 
     qsizetype memoryUsed() const;
 
+    // Checks' way in (ByteStore_p.h).
+    struct Private;
+
 private:
     static constexpr int kBlockBits = 12;
     static constexpr qsizetype kBlockBytes = qsizetype{1} << kBlockBits;
