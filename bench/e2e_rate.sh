@@ -18,8 +18,12 @@
 # screen reader does (bench/e2e_rate_listener.py), on a private
 # accessibility bus; the listener's events and characters are reported,
 # and the rate at which it had been told of the end of the text.
+# With --hex the binary is also measured with its receive box in the
+# hexadecimal view (brisol_hex), switched with Ctrl+H in the box before it
+# connects; after the stream a copy of the last byte must be a hex row, or
+# the run fails. hex_SHAPE_vs_text is its rate over the text view's.
 #
-#   bench/e2e_rate.sh [--mib N] [--repeat R] [--accessibility auto|yes|no]
+#   bench/e2e_rate.sh [--mib N] [--repeat R] [--accessibility auto|yes|no] [--hex]
 #   bench/e2e_rate.sh --actions [--mib N]
 #
 # With --actions it measures instead what the user's actions in the receive
@@ -53,9 +57,10 @@ mib=
 repeat=3
 accessibility=auto
 actions=no
+hex=no
 
 usage() {
-  echo "usage: $0 [--mib N] [--repeat R] [--accessibility auto|yes|no] | --actions [--mib N]"
+  echo "usage: $0 [--mib N] [--repeat R] [--accessibility auto|yes|no] [--hex] | --actions [--mib N]"
 }
 
 while [ $# -gt 0 ]; do
@@ -64,6 +69,7 @@ while [ $# -gt 0 ]; do
     --repeat) repeat=${2:-}; shift 2 || true ;;
     --accessibility) accessibility=${2:-}; shift 2 || true ;;
     --actions) actions=yes; accessibility=no; shift ;;
+    --hex) hex=yes; shift ;;
     -h | --help) usage; exit 0 ;;
     *) usage >&2; exit 2 ;;
   esac
@@ -73,7 +79,7 @@ if [ -z "$mib" ]; then
   [ "$actions" = no ] || mib=1024
 fi
 if ! [[ $mib =~ ^[1-9][0-9]*$ && $repeat =~ ^[1-9][0-9]*$ &&
-  $accessibility =~ ^(auto|yes|no)$ ]]; then
+  $accessibility =~ ^(auto|yes|no)$ && ! ($actions = yes && $hex = yes) ]]; then
   usage >&2
   exit 2
 fi
@@ -438,7 +444,35 @@ measure_reference() {
   progress "  $(printf '%-18s' "$name") $shape: $(rate "$sent_seconds") MiB/s"
 }
 
-# The binary's runs: brisol alone, and brisol_a11y with the listener.
+# The receive box, focused by a click, switched to the hexadecimal view.
+# The box holds the choice while the window lives; connecting empties it and
+# leaves the view as it is.
+receive_box_x=$((480 + 5000))
+receive_box_y=$((4440 + 1200))
+switch_to_hex() {
+  click "$receive_box_x" "$receive_box_y"
+  xdotool key ctrl+h
+}
+
+# After the stream: the last byte selected and copied gives its row in the
+# hexadecimal view (its offset, eight hex digits or more, then two blanks),
+# one character in the text view. A Ctrl+H lost on a loaded machine would
+# otherwise have the text view measured as the hexadecimal one.
+# shellcheck disable=SC2317 # run by wait_until
+clipboard_starts() {
+  [[ "$(timeout 5 xclip -o -selection clipboard 2>/dev/null)" == "$1"* ]]
+}
+check_hex_view() {
+  local row
+  row=$(printf '%08x  ' $(((expected_bytes - 1) / 16 * 16)))
+  click "$receive_box_x" "$receive_box_y"
+  xdotool key ctrl+End shift+Left ctrl+c
+  wait_until 200 clipboard_starts "$row" ||
+    die "$1: the receive box was not in the hexadecimal view (its last byte copied as '$(timeout 5 xclip -o -selection clipboard 2>/dev/null | head -c 80)')"
+}
+
+# The binary's runs: brisol alone, brisol_a11y with the listener, and
+# brisol_hex alone in the hexadecimal view.
 measure_binary() {
   local shape=$1 name=$2 with_listener=no
   if [ "$name" = brisol_a11y ]; then
@@ -448,10 +482,12 @@ measure_binary() {
   start_sender "$shape"
   sender_port
   start_binary "$with_listener"
+  [ "$name" != brisol_hex ] || switch_to_hex
   connect_binary "$port"
   sender_result "$name, $shape"
   record "${name}_${shape}_mib_s" "$(rate "$sent_seconds")"
   progress "  $(printf '%-18s' "$name") $shape: $(rate "$sent_seconds") MiB/s"
+  [ "$name" != brisol_hex ] || check_hex_view "$name, $shape"
   if [ "$with_listener" != yes ]; then
     close_binary
     return 0
@@ -526,7 +562,7 @@ fill_binary() {
 
 measure_actions() {
   fill_binary lines
-  click $((480 + 5000)) $((4440 + 1200)) # the receive box
+  click "$receive_box_x" "$receive_box_y"
   xdotool key --window "$window" ctrl+a
   local before start turn peak=0 got during after
   before=$(resident_kib)
@@ -573,11 +609,15 @@ fi
 if [ "$accessibility" = yes ]; then
   start_accessibility_bus
 fi
+if [ "$hex" = yes ]; then
+  command -v xclip >/dev/null 2>&1 || die "xclip is missing: scripts/setup installs it"
+fi
 
 shapes=(lines flat)
 clients=(brisol)
 [ "$accessibility" = no ] || clients+=(brisol_a11y)
-progress "$mib MiB per run, $repeat repeats, accessibility listener: $accessibility; $(uptime | sed 's/.*load/load/')"
+[ "$hex" = no ] || clients+=(brisol_hex)
+progress "$mib MiB per run, $repeat repeats, accessibility listener: $accessibility, hexadecimal view: $hex; $(uptime | sed 's/.*load/load/')"
 for ((run = 1; run <= repeat; run++)); do
   progress "run $run of $repeat"
   for shape in "${shapes[@]}"; do
@@ -633,5 +673,9 @@ for shape in "${shapes[@]}"; do
         "$(ratio "$(median "${client}_${shape}_mib_s")" "$(median "${reference}_${shape}_mib_s")")" x
     done
   done
+  if [ "$hex" = yes ]; then
+    figure "hex_${shape}_vs_text" \
+      "$(ratio "$(median "brisol_hex_${shape}_mib_s")" "$(median "brisol_${shape}_mib_s")")" x
+  fi
 done
 exit 0

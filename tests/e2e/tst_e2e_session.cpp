@@ -7,8 +7,11 @@
 // the same through
 // tinyproxy. Then, in another session, save what was received with Ctrl+S
 // and the save dialog (compared with cmp), and find a word at the end of
-// 1 GiB with Ctrl+F. Needs DISPLAY (tests/e2e/with_xsession.sh provides one) and the
-// binary's path in BRISOL_BINARY.
+// 1 GiB with Ctrl+F. And a binary stream shown in hexadecimal (switched
+// with Ctrl+H or from the context menu), its rows copied with Ctrl+C and
+// read back into bytes, its bytes copied with "Copiar como hexadecimal", and
+// the text view again. Needs DISPLAY (tests/e2e/with_xsession.sh provides
+// one) and the binary's path in BRISOL_BINARY.
 
 #include "ByteStreams.h"
 #include "NetworkFixtures.h"
@@ -127,6 +130,92 @@ QString clipboard()
         {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")}, 5000));
 }
 
+bool isLowerHexDigit(QChar c)
+{
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f');
+}
+
+// Reads back the bytes of rows copied from the hexadecimal view: each line
+// the offset in lowercase hex (eight digits or more), two spaces, sixteen
+// slots of a hex pair or two blanks (a byte not selected, or past the end),
+// a space between slots and two between the groups of eight, two spaces,
+// then one character a byte, a dot for a control byte or a NUL. The bytes
+// must follow one another from offset 0 on; the characters of bytes below
+// 0x7F are checked too, those above depend on the code page. Gives an empty
+// string, or what is wrong with the text.
+QString bytesOfRows(const QString &rows, QByteArray &bytes)
+{
+    bytes.clear();
+    if (rows.contains(u'\r'))
+        return QStringLiteral("the rows end in CR LF, not LF");
+    QStringList lines = rows.split(u'\n');
+    if (lines.size() > 1 && lines.constLast().isEmpty())
+        lines.removeLast();
+    for (qsizetype n = 0; n < lines.size(); ++n) {
+        const QString &line = lines[n];
+        const auto wrong = [&](const QString &what) {
+            return QStringLiteral("row %1, '%2': %3").arg(n).arg(line, what);
+        };
+        // Columns past the end of a line are blanks a copy may leave out.
+        const auto at = [&](qsizetype column) {
+            return column < line.size() ? line[column] : QChar(u' ');
+        };
+        qsizetype digits = 0;
+        while (isLowerHexDigit(at(digits)))
+            ++digits;
+        if (digits < 8 || line.left(digits).toLongLong(nullptr, 16) != 16 * n)
+            return wrong(QStringLiteral("not the offset %1 in eight lowercase hex digits or more")
+                             .arg(16 * n, 0, 16));
+        const qsizetype characters = digits + 2 + 16 * 3 + 1 + 1;
+        if (at(characters - 2) != u' ' || at(characters - 1) != u' ')
+            return wrong(QStringLiteral("no two blanks before the characters"));
+        for (int slot = 0; slot < 16; ++slot) {
+            const qsizetype column = digits + 2 + 3 * slot + (slot >= 8 ? 1 : 0);
+            const bool twoBlanks = slot == 0 || slot == 8;
+            if (at(column - 1) != u' ' || (twoBlanks && at(column - 2) != u' '))
+                return wrong(
+                    QStringLiteral("not %1 before slot %2")
+                        .arg(twoBlanks ? QStringLiteral("two blanks") : QStringLiteral("a blank"))
+                        .arg(slot));
+            if (at(column) == u' ' && at(column + 1) == u' ')
+                continue;
+            if (!isLowerHexDigit(at(column)) || !isLowerHexDigit(at(column + 1)))
+                return wrong(
+                    QStringLiteral("slot %1 is neither a lowercase hex pair nor blank").arg(slot));
+            if (16 * n + slot != bytes.size())
+                return wrong(QStringLiteral("a gap before slot %1").arg(slot));
+            const int byte = line.mid(column, 2).toInt(nullptr, 16);
+            bytes.append(static_cast<char>(byte));
+            const QChar shown = at(characters + slot);
+            const QChar expected = byte < 0x20 ? QChar(u'.') : QChar(byte);
+            if (byte < 0x7F && shown != expected)
+                return wrong(QStringLiteral("slot %1 is shown as '%2', not '%3'")
+                                 .arg(slot)
+                                 .arg(shown)
+                                 .arg(expected));
+        }
+    }
+    return {};
+}
+
+// Where two byte arrays first differ, for a failure's message.
+QString firstDifference(const QByteArray &got, const QByteArray &expected)
+{
+    qsizetype at = 0;
+    while (at < got.size() && at < expected.size() && got[at] == expected[at])
+        ++at;
+    return QStringLiteral("%1 bytes read back, %2 sent; first difference at byte %3")
+        .arg(got.size())
+        .arg(expected.size())
+        .arg(at);
+}
+
+// The receive box's context menu, opened with the menu key: how many times
+// Down reaches "Ver en hexadecimal" and "Copiar como hexadecimal" from the
+// menu as it opens, with a selection in the box ("Copiar" enabled).
+constexpr int kSwitchItemDowns = 4;
+constexpr int kCopyAsHexItemDowns = 3;
+
 bool isGreen(QRgb pixel)
 {
     return qGreen(pixel) > 200 && qRed(pixel) < 80 && qBlue(pixel) < 80;
@@ -148,6 +237,8 @@ private Q_SLOTS:
     void session_data();
     void session();
     void saveAndFind();
+    void hexView_data();
+    void hexView();
 
 private:
     // The real binary on the X display, with those arguments.
@@ -336,6 +427,97 @@ void TestEndToEnd::saveAndFind()
                 10000);
         }(),
         120000);
+
+    run(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-c"), window.id});
+    QVERIFY(brisol.waitForFinished(20000));
+    QCOMPARE(brisol.exitCode(), 0);
+}
+
+void TestEndToEnd::hexView_data()
+{
+    // The keys that switch the receive box between its views, pressed with
+    // the box focused.
+    QTest::addColumn<QStringList>("switchKeys");
+    QTest::newRow("Ctrl+H") << QStringList{QStringLiteral("ctrl+h")};
+    QStringList menu{QStringLiteral("Menu")};
+    for (int down = 0; down < kSwitchItemDowns; ++down)
+        menu << QStringLiteral("Down");
+    menu << QStringLiteral("Return");
+    QTest::newRow("\"Ver en hexadecimal\" in the context menu") << menu;
+}
+
+void TestEndToEnd::hexView()
+{
+    QFETCH(QStringList, switchKeys);
+    LoopbackPeer peer;
+    QSignalSpy accepted(&peer, &LoopbackPeer::accepted);
+    QProcess brisol;
+    startBrisol(brisol, {QStringLiteral("127.0.0.1"), peer.portText()});
+    QVERIFY(brisol.waitForStarted());
+    const Window window = findWindow(exactly(QStringLiteral(BRISOL_TITLE)));
+    QVERIFY(!window.id.isEmpty());
+    QVERIFY(accepted.count() > 0 || accepted.wait(20000));
+    QTRY_VERIFY_WITH_TIMEOUT(window.statusPixels(isGreen) > 20, 20000);
+
+    // Every byte value in each of twelve orders, each followed by CR LF,
+    // NULs and bytes above 0x7F; the last row ends halfway.
+    QByteArray stream;
+    for (int round = 0; round < 12; ++round) {
+        for (int b = 0; b < 256; ++b)
+            stream.append(static_cast<char>((b * 7 + round * 29) & 0xFF));
+        stream.append("\r\n\0\0\xFF\x80", 6);
+    }
+    QCOMPARE(stream.size() % 16, 8);
+    peer.socket()->write(stream);
+    while (peer.socket()->bytesToWrite() > 0)
+        QVERIFY(peer.socket()->waitForBytesWritten(20000));
+
+    window.click(480 + 2000, 4440 + 600); // into "Ventana de Recepción"
+    // The whole stream in the text view first: the switch then shows bytes
+    // already kept.
+    const QString text = translated(stream, cp1252Table());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            key(QStringLiteral("ctrl+a"));
+            key(QStringLiteral("ctrl+c"));
+            return clipboard() == text;
+        }(),
+        20000);
+
+    xdotool(QStringList{QStringLiteral("key")} + switchKeys);
+    QByteArray dumped;
+    QString wrong;
+    const bool readBack = QTest::qWaitFor(
+        [&] {
+            key(QStringLiteral("ctrl+a"));
+            key(QStringLiteral("ctrl+c"));
+            wrong = bytesOfRows(clipboard(), dumped);
+            return wrong.isEmpty() && dumped == stream;
+        },
+        20000);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+    QVERIFY2(readBack, qPrintable(firstDifference(dumped, stream)));
+
+    // "Copiar como hexadecimal", reached from the menu key, on the same
+    // selection.
+    QStringList copyAsHex{QStringLiteral("key"), QStringLiteral("Menu")};
+    for (int down = 0; down < kCopyAsHexItemDowns; ++down)
+        copyAsHex << QStringLiteral("Down");
+    copyAsHex << QStringLiteral("Return");
+    xdotool(copyAsHex);
+    const QString pairs = QString::fromLatin1(stream.toHex(' '));
+    QTRY_COMPARE_WITH_TIMEOUT(clipboard().size(), pairs.size(), 20000);
+    QCOMPARE(clipboard(), pairs);
+
+    // The same keys switch back: Ctrl+C copies text again.
+    xdotool(QStringList{QStringLiteral("key")} + switchKeys);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            key(QStringLiteral("ctrl+a"));
+            key(QStringLiteral("ctrl+c"));
+            return clipboard() == text;
+        }(),
+        20000);
 
     run(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-c"), window.id});
     QVERIFY(brisol.waitForFinished(20000));
