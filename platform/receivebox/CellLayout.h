@@ -19,7 +19,10 @@ struct Cell
     int column = 0; // in the row; a TAB begun on the row before starts left of 0
     int width = 1;
     char16_t ch = 0;
-    bool selectable = true; // the hexadecimal view's offsets and blanks are not
+    bool selectable = true; // the hexadecimal view's offsets and outer blanks are not
+    // A blank between two bytes' hex pairs: selected when the bytes on both
+    // sides are, position being the second's.
+    bool joinsPrevious = false;
 };
 
 struct CellMetrics
@@ -38,7 +41,12 @@ struct RowColours
     qsizetype selTo = 0;
 
     bool selected(qsizetype position) const { return position >= selFrom && position < selTo; }
-    bool selected(const Cell &cell) const { return cell.selectable && selected(cell.position); }
+    bool selected(const Cell &cell) const
+    {
+        if (cell.joinsPrevious)
+            return cell.position > selFrom && cell.position < selTo;
+        return cell.selectable && selected(cell.position);
+    }
 };
 
 // What a paint path needs of the view.

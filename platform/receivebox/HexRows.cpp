@@ -64,6 +64,8 @@ void layoutRow(std::vector<Cell> &cells, const ByteStore &store, const Geometry 
     const qsizetype first = row * kRowBytes;
     const int count =
         static_cast<int>(std::clamp<qsizetype>(store.byteCount() - first, 0, kRowBytes));
+    if (count == 0)
+        return; // the empty row of an empty transcript
     const qsizetype rowPosition = store.positionOfByte(first);
     auto blank = [&](int from, int to) {
         if (to > from)
@@ -75,8 +77,6 @@ void layoutRow(std::vector<Cell> &cells, const ByteStore &store, const Geometry 
         cells.push_back(Cell{rowPosition, i, 1,
                              hexDigit(static_cast<unsigned>(offset >> (4 * (digits - 1 - i)))),
                              false});
-    if (count == 0)
-        return;
     std::array<quint8, kRowBytes> bytes{};
     std::array<qsizetype, kRowBytes> positions{};
     for (int i = 0; i < count; ++i) {
@@ -93,7 +93,11 @@ void layoutRow(std::vector<Cell> &cells, const ByteStore &store, const Geometry 
     int column = geometry.offsetDigits();
     for (int i = 0; i < count; ++i) {
         const int at = geometry.pairColumn(i);
-        blank(column, at);
+        if (i == 0)
+            blank(column, at);
+        else if (at > column)
+            cells.push_back(Cell{positions[static_cast<std::size_t>(i)], column, at - column, u' ',
+                                 false, true});
         const quint8 b = bytes[static_cast<std::size_t>(i)];
         const qsizetype position = positions[static_cast<std::size_t>(i)];
         cells.push_back(Cell{position, at, 1, hexDigit(b >> 4u), true});
