@@ -321,6 +321,8 @@ private Q_SLOTS:
     void findBarFindsInTurn();
     void findBarInTheBox();
     void findSearchesWhatArrivesMeanwhile();
+    void findInTheHexViewSaysItsKind_data();
+    void findInTheHexViewSaysItsKind();
     void hexRowsAsCopied_data();
     void hexRowsAsCopied();
     void hexOffsetsPast4GiB();
@@ -1549,6 +1551,102 @@ void TestReceiveBox::findSearchesWhatArrivesMeanwhile()
     QTRY_VERIFY_WITH_TIMEOUT(!search->isRunning(), 30000);
     QCOMPARE(box.selectionStart(), at + 6);
     QCOMPARE(bar->findChild<QLabel *>(QStringLiteral("findStatus"))->text(), QString());
+}
+
+void TestReceiveBox::findInTheHexViewSaysItsKind_data()
+{
+    QTest::addColumn<bool>("hexView");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<qsizetype>("caret");
+    QTest::addColumn<QString>("keys");              // n: Enter, p: Shift+Enter
+    QTest::addColumn<QList<qsizetype>>("selected"); // the match's start after each; -1: none
+    QTest::addColumn<qsizetype>("length");          // its characters
+    QTest::addColumn<QStringList>("said");
+    QTest::addColumn<QByteArray>("meanwhile"); // arrives as the first search starts
+
+    constexpr qsizetype kSlab = 2 << 20;
+    const QByteArray typedAsText("0d 0a 61\r\n");
+    QTest::newRow("bytes across line ends and NULs, round past the end")
+        << true << QByteArray("Hola\r\n\0\xFF\r\n\0", 11) << QStringLiteral("0d 0a 00")
+        << qsizetype{0} << QStringLiteral("nnn") << QList<qsizetype>{4, 11, 4} << qsizetype{6}
+        << QStringList{QStringLiteral("Bytes"), QStringLiteral("Bytes"),
+                       QStringLiteral("Bytes: Desde el principio")}
+        << QByteArray();
+    QTest::newRow("a text in the hex view")
+        << true << QByteArray("Hola hola") << QStringLiteral("hola") << qsizetype{0}
+        << QStringLiteral("nnn") << QList<qsizetype>{0, 5, 0} << qsizetype{4}
+        << QStringList{QStringLiteral("Texto"), QStringLiteral("Texto"),
+                       QStringLiteral("Texto: Desde el principio")}
+        << QByteArray();
+    QTest::newRow("hex pairs the bytes do not hold, though the text does")
+        << true << typedAsText << QStringLiteral("0d 0a 61") << qsizetype{0} << QStringLiteral("n")
+        << QList<qsizetype>{-1} << qsizetype{0}
+        << QStringList{QStringLiteral("Bytes: Sin coincidencias")} << QByteArray();
+    QTest::newRow("hex pairs in the text view are a text")
+        << false << typedAsText << QStringLiteral("0d 0a 61") << qsizetype{0}
+        << QStringLiteral("nn") << QList<qsizetype>{0, 0} << qsizetype{8}
+        << QStringList{QString(), QStringLiteral("Desde el principio")} << QByteArray();
+    QTest::newRow("across a 2 MiB slab boundary, backwards from the end")
+        << true << QByteArray(kSlab - 1, 'a') + QByteArray("\r\n\0b", 4)
+        << QStringLiteral("0d 0a 00") << (qsizetype{1} << 40) << QStringLiteral("pp")
+        << QList<qsizetype>{kSlab - 1, kSlab - 1} << qsizetype{6}
+        << QStringList{QStringLiteral("Bytes"), QStringLiteral("Bytes: Desde el final")}
+        << QByteArray();
+    // The NUL at the end of what the search was given takes four
+    // characters: the match starts five before its end.
+    QTest::newRow("bytes that run into what arrives meanwhile, after a NUL")
+        << true << QByteArray("x\n\0", 3) << QStringLiteral("0a 00 00 7a") << qsizetype{0}
+        << QStringLiteral("n") << QList<qsizetype>{1} << qsizetype{10}
+        << QStringList{QStringLiteral("Bytes")} << QByteArray("\0z", 2);
+}
+
+// Typed into the bar key by key in the hexadecimal view: hex pairs find the
+// bytes, whatever they are, and the bar says which kind of search it made;
+// the text view finds the same typing as a text, and says as it always did.
+void TestReceiveBox::findInTheHexViewSaysItsKind()
+{
+    QFETCH(bool, hexView);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, typed);
+    QFETCH(qsizetype, caret);
+    QFETCH(QString, keys);
+    QFETCH(QList<qsizetype>, selected);
+    QFETCH(qsizetype, length);
+    QFETCH(QStringList, said);
+    QFETCH(QByteArray, meanwhile);
+    ReceiveBox box;
+    SHOW(box, 400, 300);
+    box.setHexView(hexView);
+    appendArrivals(box, bytes, {1 << 20});
+    box.setSelStart(caret);
+    box.setFocus();
+    QTest::keyClick(&box, Qt::Key_F, Qt::ControlModifier);
+    auto *bar = box.findChild<FindBar *>();
+    QVERIFY(bar && bar->isVisible());
+    auto *field = bar->findChild<QLineEdit *>(QStringLiteral("findText"));
+    QVERIFY(field->hasFocus());
+    QTest::keyClicks(field, typed);
+    QCOMPARE(field->text(), typed);
+    auto *search = bar->findChild<BackgroundFind *>();
+    auto *status = bar->findChild<QLabel *>(QStringLiteral("findStatus"));
+    QVERIFY(search && status);
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        QTest::keyClick(field, Qt::Key_Return,
+                        keys[i] == u'p' ? Qt::ShiftModifier : Qt::NoModifier);
+        // The search has its share of the store; these bytes come after it.
+        if (i == 0 && !meanwhile.isEmpty())
+            box.appendBytes(meanwhile, platform::codepage::ansiTable());
+        QTRY_VERIFY(!search->isRunning());
+        const qsizetype start = selected[i];
+        const qsizetype end = start < 0 ? box.selectionStart() : start + length;
+        QTRY_COMPARE(box.selectionEnd(), end);
+        if (start >= 0)
+            QCOMPARE(box.selectionStart(), start);
+        else
+            QCOMPARE(box.selectionStart(), box.selectionEnd());
+        QCOMPARE(status->text(), said[i]);
+    }
 }
 
 QTEST_MAIN(TestReceiveBox)

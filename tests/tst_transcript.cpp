@@ -2,9 +2,13 @@
 // the characters the table gives for them (a NUL as "\x00"); its line index
 // agrees with the same text put as characters, however the bytes are split;
 // and an append that runs out of memory leaves no trace. A search finds
-// what the text shows, reading no more of the store than it passes over.
+// what the text shows, reading no more of the store than it passes over;
+// a search for bytes finds them wherever they lie, line ends and NULs
+// included.
 
 #include "ByteStreams.h"
+#include "transcript/ByteSearch.h"
+#include "transcript/Indexing.h"
 #include "transcript/ReadCount_p.h"
 #include "transcript/Search.h"
 #include "transcript/Transcript.h"
@@ -23,6 +27,8 @@
 #include <new>
 
 Q_DECLARE_METATYPE(CharTable)
+
+using platform::transcript::ix;
 
 namespace {
 
@@ -192,6 +198,76 @@ QList<qsizetype> backwardMatches(const ByteStore &store, const TextSearch &searc
     return found;
 }
 
+// Where the bytes hold the needle, every start: the model the byte search
+// is held to.
+QList<qsizetype> byteMatches(const QByteArray &bytes, const QByteArray &needle)
+{
+    QList<qsizetype> found;
+    for (auto it = std::search(bytes.begin(), bytes.end(), needle.begin(), needle.end());
+         it != bytes.end(); it = std::search(it + 1, bytes.end(), needle.begin(), needle.end()))
+        found.append(it - bytes.begin());
+    return found;
+}
+
+// The character each byte's characters start at, as the box shows the
+// bytes, and past the last.
+std::vector<qsizetype> charactersOf(const QByteArray &bytes)
+{
+    std::vector<qsizetype> starts{0};
+    for (const char byte : bytes)
+        starts.push_back(starts.back() + (byte == 0 ? 4 : 1));
+    return starts;
+}
+
+// Each list ends at the first match out of its range, which a search that
+// finds the same match again would give.
+QList<qsizetype> forwardByteMatches(const ByteStore &store, const ByteSearch &search)
+{
+    QList<qsizetype> found;
+    for (qsizetype at = search.firstByte(store, 0, store.byteCount());
+         at >= 0 && (found.isEmpty() || at > found.back());
+         at = search.firstByte(store, at + 1, store.byteCount()))
+        found.append(at);
+    return found;
+}
+
+QList<qsizetype> backwardByteMatches(const ByteStore &store, const ByteSearch &search)
+{
+    QList<qsizetype> found;
+    for (qsizetype at = search.lastByte(store, 0, store.byteCount());
+         at >= 0 && (found.isEmpty() || at < found.front()); at = search.lastByte(store, 0, at))
+        found.prepend(at);
+    return found;
+}
+
+// The same in characters, each match with its length: forwards from just
+// past each match's first character, which inside a NUL is not a byte's.
+QList<std::pair<qsizetype, qsizetype>> forwardCharacterMatches(const ByteStore &store,
+                                                               const ByteSearch &search)
+{
+    QList<std::pair<qsizetype, qsizetype>> found;
+    for (ByteSearch::Match match = search.first(store, 0, store.size()); match.start >= 0;
+         match = search.first(store, match.start + 1, store.size())) {
+        found.append({match.start, match.length});
+        if (found.size() > 1 && match.start <= found[found.size() - 2].first)
+            break;
+    }
+    return found;
+}
+
+QList<std::pair<qsizetype, qsizetype>> backwardCharacterMatches(const ByteStore &store,
+                                                                const ByteSearch &search)
+{
+    QList<std::pair<qsizetype, qsizetype>> found;
+    for (ByteSearch::Match match = search.last(store, 0, store.size()); match.start >= 0;
+         match = search.last(store, 0, match.start)) {
+        found.prepend({match.start, match.length});
+        if (found.size() > 1 && match.start >= found[1].first)
+            break;
+    }
+    return found;
+}
+
 QByteArray randomBytes(qsizetype size)
 {
     QByteArray bytes(size, Qt::Uninitialized);
@@ -221,6 +297,11 @@ private Q_SLOTS:
     void searchAgreesWithTheShownText();
     void searchReadsWhatItPasses_data();
     void searchReadsWhatItPasses();
+    void hexPairsAreBytes_data();
+    void hexPairsAreBytes();
+    void byteSearchFindsTheBytes_data();
+    void byteSearchFindsTheBytes();
+    void byteSearchAgreesWithAModel();
     void cancelledSaveLeavesNoFile_data();
     void cancelledSaveLeavesNoFile();
     void shareKeepsItsText_data();
@@ -622,6 +703,182 @@ void TestTranscript::searchReadsWhatItPasses()
     QVERIFY2(read >= passed - 2 * ChunkSlabs::kChunkBytes &&
                  read <= passed + 2 * ChunkSlabs::kChunkBytes,
              qPrintable(QString::number(read)));
+}
+
+void TestTranscript::hexPairsAreBytes_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QByteArray>("bytes"); // empty: a text, not hex pairs
+
+    QTest::newRow("CR LF NUL") << QStringLiteral("0d 0a 00") << QByteArray("\r\n\0", 3);
+    QTest::newRow("one pair, capitals") << QStringLiteral("FF") << QByteArray("\xFF");
+    QTest::newRow("one pair of letters") << QStringLiteral("ab") << QByteArray("\xAB");
+    QTest::newRow("a word") << QStringLiteral("48 6f 6C 61") << QByteArray("Hola");
+    QTest::newRow("blanks around and between") << QStringLiteral(" 41  42 ") << QByteArray("AB");
+    QTest::newRow("a tab between") << QStringLiteral("41\t42") << QByteArray("AB");
+    QTest::newRow("pairs run together") << QStringLiteral("0d0a") << QByteArray();
+    QTest::newRow("not a hex digit") << QStringLiteral("0g") << QByteArray();
+    QTest::newRow("empty") << QString() << QByteArray();
+    QTest::newRow("only blanks") << QStringLiteral("   ") << QByteArray();
+    QTest::newRow("one digit") << QStringLiteral("0") << QByteArray();
+    QTest::newRow("a last digit alone") << QStringLiteral("0d 0") << QByteArray();
+    QTest::newRow("three digits") << QStringLiteral("0d 0a0") << QByteArray();
+    QTest::newRow("commas") << QStringLiteral("0d,0a") << QByteArray();
+    QTest::newRow("a C prefix") << QStringLiteral("0x0d") << QByteArray();
+    QTest::newRow("a word of letters") << QStringLiteral("hola") << QByteArray();
+    QTest::newRow("digits of another script") << QStringLiteral("\u0661\u0662") << QByteArray();
+}
+
+void TestTranscript::hexPairsAreBytes()
+{
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(ByteSearch::hexPairs(typed), bytes);
+}
+
+void TestTranscript::byteSearchFindsTheBytes_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("needle");
+    QTest::addColumn<QList<qsizetype>>("starts"); // bytes
+    QTest::addColumn<qsizetype>("firstAt");       // the first's character; -1: none
+
+    constexpr qsizetype kChunk = 64 << 10;
+    constexpr qsizetype kSlab = 2 << 20;
+    const QByteArray crLfNul("\r\n\0", 3);
+    QTest::newRow("at the start") << QByteArray("\x01\x02rest") << QByteArray("\x01\x02")
+                                  << QList<qsizetype>{0} << qsizetype{0};
+    QTest::newRow("at the end") << QByteArray("rest\xFE\xFF") << QByteArray("\xFE\xFF")
+                                << QList<qsizetype>{4} << qsizetype{4};
+    QTest::newRow("CR LF NUL, across the line end")
+        << QByteArray("ab\r\n\0cd", 7) << crLfNul << QList<qsizetype>{2} << qsizetype{2};
+    QTest::newRow("after NULs, three characters further each")
+        << QByteArray("\0\0x\0y\0", 6) << QByteArray("x\0y", 3) << QList<qsizetype>{2}
+        << qsizetype{8};
+    QTest::newRow("starting with a NUL, after one")
+        << QByteArray("\0a\0\0b", 5) << QByteArray("\0b", 2) << QList<qsizetype>{3} << qsizetype{9};
+    QTest::newRow("overlapping") << QByteArray("\xAA\xAA\xAA") << QByteArray("\xAA\xAA")
+                                 << QList<qsizetype>{0, 1} << qsizetype{0};
+    QTest::newRow("NULs overlapping") << QByteArray(5, '\0') << QByteArray(2, '\0')
+                                      << QList<qsizetype>{0, 1, 2, 3} << qsizetype{0};
+    QTest::newRow("not found") << QByteArray("\r\n\r\n") << QByteArray("\n\n") << QList<qsizetype>{}
+                               << qsizetype{-1};
+    QTest::newRow("not the text \\x00 for a NUL")
+        << QByteArray("a\\x00b") << QByteArray("a\0b", 3) << QList<qsizetype>{} << qsizetype{-1};
+    QTest::newRow("longer than the store")
+        << QByteArray("ab") << QByteArray("abc") << QList<qsizetype>{} << qsizetype{-1};
+    QTest::newRow("every byte value, once")
+        << allBytes() + allBytes() << QByteArray("\xFF\0\x01", 3) << QList<qsizetype>{255}
+        << qsizetype{258};
+    QTest::newRow("across a chunk boundary")
+        << QByteArray(kChunk - 2, 'a') + crLfNul + "z" << crLfNul + "z"
+        << QList<qsizetype>{kChunk - 2} << kChunk - 2;
+    QTest::newRow("the first byte of the next chunk")
+        << QByteArray(kChunk, '\0') + "z" << QByteArray("\0z", 2) << QList<qsizetype>{kChunk - 1}
+        << 4 * (kChunk - 1);
+    QTest::newRow("across a 2 MiB slab boundary")
+        << QByteArray(kSlab - 3, 'a') + crLfNul + "\xFF" + QByteArray(9, 'a') << crLfNul + "\xFF"
+        << QList<qsizetype>{kSlab - 3} << kSlab - 3;
+    QTest::newRow("on both sides of a slab boundary")
+        << QByteArray(kSlab - 2, 'a') + "\r\n" + QByteArray(kChunk, 'a') + "\r\n"
+        << QByteArray("a\r\n") << QList<qsizetype>{kSlab - 3, kSlab + kChunk - 1} << kSlab - 3;
+    QTest::newRow("longer than a chunk, across three of them")
+        << "p" + QByteArray(140000, 'q') + "r" << QByteArray(69999, 'q') + "r"
+        << QList<qsizetype>{70002} << qsizetype{70002};
+}
+
+// Every match, one after the other forwards and backwards, in bytes and in
+// characters; a range holds a match whose first character is in it.
+void TestTranscript::byteSearchFindsTheBytes()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, needle);
+    QFETCH(QList<qsizetype>, starts);
+    QFETCH(qsizetype, firstAt);
+    const auto stored = storeOf(bytes, ansi(), bytes.size());
+    const ByteStore &store = *stored;
+    const ByteSearch search(needle);
+    QCOMPARE(forwardByteMatches(store, search), starts);
+    QCOMPARE(backwardByteMatches(store, search), starts);
+    const std::vector<qsizetype> characters = charactersOf(bytes);
+    QList<std::pair<qsizetype, qsizetype>> matches;
+    for (const qsizetype start : starts) {
+        const qsizetype at = characters[ix(start)];
+        matches.append({at, characters[ix(start + needle.size())] - at});
+    }
+    QCOMPARE(search.first(store, 0, store.size()).start, firstAt);
+    QCOMPARE(forwardCharacterMatches(store, search), matches);
+    QCOMPARE(backwardCharacterMatches(store, search), matches);
+    for (const auto &[at, length] : matches) {
+        QCOMPARE(search.first(store, at, at + 1).start, at);
+        // A range that ends inside the first character's NUL holds it.
+        QCOMPARE(search.last(store, at, at + 1).start, at);
+    }
+}
+
+// Stores of few byte values or many, NULs and line ends among them, and
+// needles from their own bytes, many about chunk boundaries: the matches
+// are those the bytes hold, in both directions, in bytes and in
+// characters, from any range.
+void TestTranscript::byteSearchAgreesWithAModel()
+{
+    constexpr qsizetype kChunk = 64 << 10;
+    constexpr qsizetype kSlab = 2 << 20;
+    QRandomGenerator random(21);
+    const QByteArray few("\0\r\n\xAA", 4);
+    QByteArray many;
+    for (int b = 0; b < 256; b += 17)
+        many.append(static_cast<char>(b));
+    const struct
+    {
+        qsizetype size;
+        QByteArray alphabet;
+    } stores[] = {
+        {300, few}, {3 * kChunk + 100, few}, {3 * kChunk + 100, many}, {kSlab + kChunk, many}};
+    for (const auto &[size, alphabet] : stores) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (char &byte : bytes)
+            byte = alphabet[random.bounded(alphabet.size())];
+        const auto stored = storeOf(bytes, ansi(), random.bounded(1000, 100000));
+        const ByteStore &store = *stored;
+        const std::vector<qsizetype> characters = charactersOf(bytes);
+        for (int round = 0; round < 12; ++round) {
+            const auto length = static_cast<qsizetype>(random.bounded(1, round < 10 ? 9 : 300));
+            // About a chunk boundary, or anywhere.
+            const qsizetype boundary = kChunk * random.bounded(1, int(size / kChunk) + 1);
+            qsizetype at = round % 2 == 0 && boundary < size
+                               ? boundary - random.bounded(int(length))
+                               : random.bounded(size);
+            at = std::clamp<qsizetype>(at, 0, size - length);
+            const QByteArray needle = bytes.mid(at, length);
+            const ByteSearch search(needle);
+            const QList<qsizetype> expected = byteMatches(bytes, needle);
+            const auto context = [&] {
+                return qPrintable(QStringLiteral("store of %1, needle %2 at %3")
+                                      .arg(size)
+                                      .arg(QString::fromLatin1(needle.left(16).toHex(' ')))
+                                      .arg(at));
+            };
+            QVERIFY2(forwardByteMatches(store, search) == expected, context());
+            QVERIFY2(backwardByteMatches(store, search) == expected, context());
+            // A range of characters, its ends anywhere, NULs' insides too.
+            qsizetype from = random.bounded(store.size());
+            qsizetype to = random.bounded(store.size());
+            if (from > to)
+                std::swap(from, to);
+            qsizetype first = -1;
+            qsizetype last = -1;
+            for (const qsizetype start : expected) {
+                const qsizetype character = characters[ix(start)];
+                if (character >= from && character < to) {
+                    first = first < 0 ? character : first;
+                    last = character;
+                }
+            }
+            QVERIFY2(search.first(store, from, to).start == first, context());
+            QVERIFY2(search.last(store, from, to).start == last, context());
+        }
+    }
 }
 
 void TestTranscript::cancelledSaveLeavesNoFile_data()

@@ -1,5 +1,6 @@
 #include "BackgroundFind.h"
 
+#include "transcript/ByteSearch.h"
 #include "transcript/Search.h"
 
 #include <algorithm>
@@ -20,7 +21,22 @@ void BackgroundFind::start(const QString &text, bool matchCase, bool forward, qs
 {
     stop();
     m_text = text;
+    m_bytes.clear();
     m_matchCase = matchCase;
+    begin(forward, origin);
+}
+
+void BackgroundFind::startBytes(const QByteArray &bytes, bool forward, qsizetype origin)
+{
+    stop();
+    m_text.clear();
+    m_bytes = bytes;
+    m_matchCase = true;
+    begin(forward, origin);
+}
+
+void BackgroundFind::begin(bool forward, qsizetype origin)
+{
     m_forward = forward;
     m_origin = std::max<qsizetype>(origin, 0);
     m_phase = Phase::Ahead;
@@ -52,7 +68,7 @@ void BackgroundFind::join()
 void BackgroundFind::run(std::shared_ptr<const ByteStore> store, qsizetype from, qsizetype to)
 {
     join();
-    const Job job{m_serial, m_text, m_matchCase, m_forward, from, to};
+    const Job job{m_serial, m_text, m_bytes, m_matchCase, m_forward, from, to};
     try {
         // The share goes to the thread alone, which lets it go there: the
         // last holder of a store already emptied gives its memory back.
@@ -66,40 +82,58 @@ void BackgroundFind::run(std::shared_ptr<const ByteStore> store, qsizetype from,
 
 void BackgroundFind::search(const Job &job, std::shared_ptr<const ByteStore> store)
 {
-    const TextSearch textSearch(job.text, job.matchCase, store->table());
-    const qsizetype at = job.forward ? textSearch.first(*store, job.from, job.to, &m_stop)
-                                     : textSearch.last(*store, job.from, job.to, &m_stop);
-    const qsizetype size = store->size();
+    const Outcome outcome =
+        job.bytes.isEmpty() ? searchText(job, *store, &m_stop) : searchBytes(job, *store, &m_stop);
     store.reset();
     QMetaObject::invokeMethod(
-        this,
-        [this, serial = job.serial, at, length = textSearch.length(), size] {
-            ran(serial, at, length, size);
-        },
-        Qt::QueuedConnection);
+        this, [this, serial = job.serial, outcome] { ran(serial, outcome); }, Qt::QueuedConnection);
 }
 
-void BackgroundFind::ran(quint64 serial, qsizetype at, qsizetype length, qsizetype searchedSize)
+BackgroundFind::Outcome BackgroundFind::searchText(const Job &job, const ByteStore &store,
+                                                   const std::atomic<bool> *stop)
+{
+    const TextSearch textSearch(job.text, job.matchCase, store.table());
+    const qsizetype length = textSearch.length();
+    const qsizetype at = job.forward ? textSearch.first(store, job.from, job.to, stop)
+                                     : textSearch.last(store, job.from, job.to, stop);
+    return {at, length, length > 0, store.size(), store.size() - length + 1};
+}
+
+BackgroundFind::Outcome BackgroundFind::searchBytes(const Job &job, const ByteStore &store,
+                                                    const std::atomic<bool> *stop)
+{
+    const ByteSearch byteSearch(job.bytes);
+    const ByteSearch::Match match = job.forward ? byteSearch.first(store, job.from, job.to, stop)
+                                                : byteSearch.last(store, job.from, job.to, stop);
+    // The tail's NULs make its characters more than its bytes: the resume
+    // point is the character start of the first byte that a match could
+    // share with what arrives next.
+    const qsizetype resume = store.positionOfByte(
+        std::max<qsizetype>(store.byteCount() - byteSearch.byteLength() + 1, 0));
+    return {match.start, match.length, true, store.size(), resume};
+}
+
+void BackgroundFind::ran(quint64 serial, const Outcome &outcome)
 {
     if (serial != m_serial)
         return;
     join();
-    if (at >= 0) {
+    if (outcome.at >= 0) {
         m_running = false;
-        Q_EMIT found(at, length, m_phase == Phase::Wrapped);
+        Q_EMIT found(outcome.at, outcome.length, m_phase == Phase::Wrapped);
         return;
     }
-    if (length == 0 || m_phase == Phase::Wrapped) {
+    if (!outcome.possible || m_phase == Phase::Wrapped) {
         m_running = false;
         Q_EMIT notFound();
         return;
     }
     std::shared_ptr<const ByteStore> store = m_share();
     const qsizetype size = store->size();
-    if (m_forward && size > searchedSize) {
+    if (m_forward && size > outcome.searchedSize) {
         // Text arrived meanwhile: every start up to where a match could
         // still run into it has been looked at.
-        m_resume = std::max(m_resume, searchedSize - length + 1);
+        m_resume = std::max(m_resume, outcome.resume);
         run(std::move(store), m_resume, size);
         return;
     }

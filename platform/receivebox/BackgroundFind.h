@@ -10,9 +10,14 @@
 // a newer share of the store once the search reaches the end of its own.
 // Backwards it looks from the origin back to the start, then from the end
 // (as it then stands) back to the origin.
+//
+// It finds a text as the box shows it (TextSearch) or a sequence of bytes as
+// they were received (ByteSearch); either way origins and matches are
+// character positions.
 
 #include "transcript/ByteStore.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -37,6 +42,9 @@ public:
     // Forwards: the first match starting at or after the origin; backwards:
     // the last starting before it. A search still going is dropped.
     void start(const QString &text, bool matchCase, bool forward, qsizetype origin);
+    // The same for the bytes, not empty: a match starts at a byte's first
+    // character.
+    void startBytes(const QByteArray &bytes, bool forward, qsizetype origin);
     // Drops the search going, if any: nothing of it is told.
     void stop();
     bool isRunning() const { return m_running; }
@@ -50,25 +58,46 @@ Q_SIGNALS:
 private:
     enum class Phase { Ahead, Wrapped };
 
-    // What a thread is to look for.
+    // What a thread is to look for: bytes when there are any, else the
+    // text.
     struct Job
     {
         quint64 serial = 0;
         QString text;
+        QByteArray bytes;
         bool matchCase = true;
         bool forward = true;
         qsizetype from = 0;
         qsizetype to = 0;
     };
 
+    // What a thread found, in character positions.
+    struct Outcome
+    {
+        qsizetype at = -1;
+        qsizetype length = 0;
+        // Whether anything can match at all.
+        bool possible = false;
+        // The size of the store searched, and the first start a match
+        // running past its end could have.
+        qsizetype searchedSize = 0;
+        qsizetype resume = 0;
+    };
+
+    void begin(bool forward, qsizetype origin);
     void run(std::shared_ptr<const ByteStore> store, qsizetype from, qsizetype to);
     // On the thread: the search, then its result queued.
     void search(const Job &job, std::shared_ptr<const ByteStore> store);
-    void ran(quint64 serial, qsizetype at, qsizetype length, qsizetype searchedSize);
+    static Outcome searchText(const Job &job, const ByteStore &store,
+                              const std::atomic<bool> *stop);
+    static Outcome searchBytes(const Job &job, const ByteStore &store,
+                               const std::atomic<bool> *stop);
+    void ran(quint64 serial, const Outcome &outcome);
     void join();
 
     Share m_share;
     QString m_text;
+    QByteArray m_bytes;
     bool m_matchCase = true;
     bool m_forward = true;
     qsizetype m_origin = 0;

@@ -3,6 +3,7 @@
 #include "ReceiveBox.h"
 #include "ReceiveBox_p.h"
 #include "platform/Fonts.h"
+#include "transcript/ByteSearch.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -41,6 +42,25 @@ const QString &searchingText()
     return text;
 }
 
+const QString &bytesText()
+{
+    static const QString text = QStringLiteral("Bytes");
+    return text;
+}
+
+const QString &textText()
+{
+    static const QString text = QStringLiteral("Texto");
+    return text;
+}
+
+// A state said with the kind of search before it, as the hex view says it;
+// only the kind when the state has no words (found, not wrapped).
+QString withKind(const QString &kind, const QString &state)
+{
+    return state.isEmpty() ? kind : kind + QStringLiteral(": ") + state;
+}
+
 } // namespace
 
 FindBar::FindBar(ReceiveBox *box)
@@ -69,10 +89,14 @@ FindBar::FindBar(ReceiveBox *box)
     m_next->setAutoDefault(true);
     m_matchCase->setObjectName(QStringLiteral("findMatchCase"));
     m_status->setObjectName(QStringLiteral("findStatus"));
-    m_status->setMinimumWidth(std::max({fontMetrics().horizontalAdvance(notFoundText()),
-                                        fontMetrics().horizontalAdvance(fromTheStartText()),
-                                        fontMetrics().horizontalAdvance(fromTheEndText()),
-                                        fontMetrics().horizontalAdvance(searchingText())}));
+    // Wide enough for the longest it says, so that the bar never moves.
+    int widest = 0;
+    for (const QString *state :
+         {&notFoundText(), &fromTheStartText(), &fromTheEndText(), &searchingText()}) {
+        for (const QString *kind : {&bytesText(), &textText()})
+            widest = std::max(widest, fontMetrics().horizontalAdvance(withKind(*kind, *state)));
+    }
+    m_status->setMinimumWidth(widest);
     m_close->setObjectName(QStringLiteral("findClose"));
     m_close->setAccessibleName(QStringLiteral("Cerrar"));
     m_close->setToolTip(QStringLiteral("Cerrar"));
@@ -186,8 +210,14 @@ void FindBar::find(bool forward)
     // match selected is passed; backwards from before it.
     const qsizetype from = m_box->selectionStart();
     const bool selected = m_box->selectionEnd() > from;
-    say(searchingText());
-    m_search.start(text, m_matchCase->isChecked(), forward, forward && selected ? from + 1 : from);
+    const qsizetype origin = forward && selected ? from + 1 : from;
+    const QByteArray bytes = m_box->isHexView() ? ByteSearch::hexPairs(text) : QByteArray();
+    m_kind = !m_box->isHexView() ? Kind::Text : bytes.isEmpty() ? Kind::TextInHex : Kind::Bytes;
+    tell(searchingText());
+    if (m_kind == Kind::Bytes)
+        m_search.startBytes(bytes, forward, origin);
+    else
+        m_search.start(text, m_matchCase->isChecked(), forward, origin);
 }
 
 void FindBar::showFound(qsizetype start, qsizetype length, bool wrapped)
@@ -195,12 +225,27 @@ void FindBar::showFound(qsizetype start, qsizetype length, bool wrapped)
     m_box->setSelection(start, start + length);
     m_box->scrollToShow(start + length);
     m_box->scrollToShow(start);
-    say(wrapped ? (m_forward ? fromTheStartText() : fromTheEndText()) : QString());
+    tell(wrapped ? (m_forward ? fromTheStartText() : fromTheEndText()) : QString());
 }
 
 void FindBar::showNotFound()
 {
-    say(notFoundText());
+    tell(notFoundText());
+}
+
+void FindBar::tell(const QString &state)
+{
+    switch (m_kind) {
+    case Kind::Text:
+        say(state);
+        return;
+    case Kind::TextInHex:
+        say(withKind(textText(), state));
+        return;
+    case Kind::Bytes:
+        say(withKind(bytesText(), state));
+        return;
+    }
 }
 
 void FindBar::say(const QString &text)

@@ -12,6 +12,10 @@
 // and a screen reader hears it; "Sin coincidencias" and a search that went
 // round past the end ("Desde el principio") or the start ("Desde el final")
 // are said in the bar itself.
+//
+// In the hexadecimal view, a text of hex pairs ("0d 0a 00") is looked for
+// as those bytes, and what the bar says starts with the kind of search it
+// made: "Bytes" or "Texto".
 
 #include "BackgroundFind.h"
 
@@ -47,9 +51,14 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    // What the search going looks for; the hex view tells the kinds apart.
+    enum class Kind { Text, TextInHex, Bytes };
+
     void find(bool forward);
     void showFound(qsizetype start, qsizetype length, bool wrapped);
     void showNotFound();
+    // Says a state of the search going, in words of its kind.
+    void tell(const QString &state);
     void say(const QString &text);
 
     ReceiveBox *m_box;
@@ -61,4 +70,5 @@ private:
     QToolButton *m_close;
     BackgroundFind m_search;
     bool m_forward = true;
+    Kind m_kind = Kind::Text;
 };

@@ -28,7 +28,7 @@ TARGETS = {
 
 # What other targets may include: everything else in a folder is its own.
 PUBLIC = {
-    "transcript": {"ByteStore.h", "ChunkSlabs.h", "Indexing.h", "LineIndex.h",
+    "transcript": {"ByteSearch.h", "ByteStore.h", "ChunkSlabs.h", "Indexing.h", "LineIndex.h",
                    "LineRecords.h", "NulText.h", "Search.h", "Transcript.h",
                    "TranscriptFile.h"},
     "platform": {"CodePage.h", "Fonts.h", "ProcessExit.h", "SendBox.h",

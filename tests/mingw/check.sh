@@ -5,7 +5,8 @@
 #     linked, with a small check program, into a static Windows executable
 #     that must import the system calls they make;
 #   - CodePage.cpp and the receive box's transcript (its store, with the
-#     Windows slab mapping, and line index) and the socket descriptor calls
+#     Windows slab mapping, its byte search, with the Windows byte finder,
+#     and line index) and the socket descriptor calls
 #     (Winsock), which need Qt, are compiled
 #     against Qt's headers (there is no Qt for Windows to link here).
 # The executable then runs under Debian's wine64, twice: in the default locale
@@ -59,7 +60,8 @@ for dir in "${qt_includes[@]}"; do
   [ -n "$dir" ] && qt_flags+=(-isystem "$dir")
 done
 transcript=receivebox/transcript
-for source in CodePage.cpp SocketDescriptor_windows.cpp $transcript/ByteScan.cpp $transcript/ByteStore.cpp \
+for source in CodePage.cpp SocketDescriptor_windows.cpp $transcript/ByteScan.cpp \
+  $transcript/ByteScan_windows.cpp $transcript/ByteSearch.cpp $transcript/ByteStore.cpp \
   $transcript/ChunkSlabs.cpp $transcript/ChunkSlabs_windows.cpp $transcript/LineIndex.cpp \
   $transcript/Transcript.cpp; do
   echo "compiling $source against Qt's headers"

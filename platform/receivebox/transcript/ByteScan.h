@@ -59,6 +59,12 @@ qsizetype countNuls(const quint8 *bytes, qsizetype count);
 // in one pass.
 qsizetype copyCountingNuls(const quint8 *bytes, qsizetype count, quint8 *out);
 
+// The first place in [0, size) of haystack where the n bytes of needle
+// stand whole, or nullptr; n > 0. Linear in size + n whatever the bytes
+// (glibc's two-way search), so that a search that asks again over shrinking
+// ranges stays bounded.
+const quint8 *findBytes(const quint8 *haystack, qsizetype size, const quint8 *needle, qsizetype n);
+
 // out[i] = table[in[i]] for count bytes, none of them NUL. With asciiKept the
 // table gives bytes 0x00..0x7F as themselves, and runs of them are widened
 // sixteen at a time.
