@@ -377,6 +377,13 @@ void TestAccessibility::receiveBoxReadsAsText()
     text->setCursorPosition(12);
     QCOMPARE(box.selectionStart(), 12);
     QCOMPARE(text->cursorPosition(), 12);
+
+    // No attributes anywhere: one run, the whole text, wherever it is asked.
+    for (const int offset : {0, 7, 22}) {
+        text->attributes(offset, &start, &end);
+        QCOMPARE(start, 0);
+        QCOMPARE(end, 23);
+    }
 }
 
 void TestAccessibility::receiveBoxPieces_data()

@@ -293,9 +293,14 @@ public:
         box()->scrollToShow(shown.positionAt(std::clamp(startIndex, 0, characterCount())));
     }
 
+    // The whole text is one run without attributes. A screen reader walks
+    // the runs of a line to pick a voice per language: an empty run at each
+    // offset would leave it one character short of the line.
     QString attributes(int offset, int *startOffset, int *endOffset) const override
     {
-        *startOffset = *endOffset = std::clamp(offset, 0, characterCount());
+        Q_UNUSED(offset)
+        *startOffset = 0;
+        *endOffset = characterCount();
         return {};
     }
 

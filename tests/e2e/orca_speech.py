@@ -437,9 +437,9 @@ def converse(run):
          [r"^login: ?$", r"segunda linea tras el clic"]),
         ("Ctrl+H: the hexadecimal view, a row read as a line", lambda: keys(
             "ctrl+h", "ctrl+Home", "Down"),
-         [r"^00000010\s+72\s+76\s+69\s+64"]),
+         [r"^00000010\s+72\s+76\s+69\s+64\s.*\srvidor de prueba\s*$"]),
         ("Ctrl+H again: the text, a line read", lambda: keys("ctrl+h", "ctrl+Home", "Down"),
-         [r"^login: segunda linea tras el clic"]),
+         [r"^login: segunda linea tras el clic\s*$"]),
         ("back to Desconectar", lambda: keys("shift+Tab", "shift+Tab"),
          [r"^Desconectar push button\.?$"]),
         ("Desconectar", lambda: keys("space"), [r"^Desconectado\.?$"]),
