@@ -1,6 +1,8 @@
-// The receive box fed received bytes in arbitrary pieces: its text is the
-// rendering of all the bytes in order, pieces of it and selections read back
-// exactly, and painting any state of it does not crash.
+// The receive box fed received bytes in arbitrary pieces, in its text or its
+// hexadecimal view: its text is the rendering of all the bytes in order,
+// pieces of it read back exactly, a selection holds what was asked (in the
+// hexadecimal view, widened to whole bytes), and painting any state of it
+// does not crash.
 
 #include "FuzzInput.h"
 
@@ -43,6 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     ReceiveBox &box = *g_box;
     box.clear();
+    const bool hex = (flags & 8) != 0;
+    box.setHexView(hex);
     box.resize(40 + width * 3, 60 + (flags >> 4) * 10);
     QString expected;
     int painted = 0;
@@ -67,7 +71,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const qsizetype count = qsizetype(width) * 131 % (length - from + 1);
         FUZZ_CHECK(box.mid(from, count) == expected.mid(from, count));
         box.setSelection(from + count, from);
-        FUZZ_CHECK(box.selectedText() == expected.mid(from, count));
+        if (hex) {
+            // Whole bytes: never a part of a NUL's four characters.
+            FUZZ_CHECK(box.selectionStart() <= from && from - box.selectionStart() <= 3);
+            if (count > 0)
+                FUZZ_CHECK(box.selectionEnd() >= from + count &&
+                           box.selectionEnd() - from - count <= 3);
+            else
+                FUZZ_CHECK(box.selectionEnd() == box.selectionStart());
+            FUZZ_CHECK(box.selectedText() ==
+                       expected.mid(box.selectionStart(),
+                                    box.selectionEnd() - box.selectionStart()));
+        } else {
+            FUZZ_CHECK(box.selectedText() == expected.mid(from, count));
+        }
         if (flags & 2) {
             box.setSelStart(from);
             box.grab();
