@@ -103,15 +103,11 @@ int main(int argc, char **argv)
 {
     bench::defaultToOffscreen();
     bench::TimedApplication app(argc, argv);
-    qsizetype mib = 4096;
-    int repeats = 3;
     const QStringList arguments = app.arguments();
-    for (qsizetype i = 1; i + 1 < arguments.size(); i += 2) {
-        if (arguments[i] == QStringLiteral("--mib"))
-            mib = arguments[i + 1].toLongLong();
-        else if (arguments[i] == QStringLiteral("--repeat"))
-            repeats = arguments[i + 1].toInt();
-    }
+    const qsizetype mib =
+        bench::option(arguments, QStringLiteral("--mib"), QStringLiteral("4096")).toLongLong();
+    const int repeats =
+        bench::option(arguments, QStringLiteral("--repeat"), QStringLiteral("3")).toInt();
     const QString file =
         QStringLiteral("/dev/shm/brisol-bench-find-%1.txt").arg(QCoreApplication::applicationPid());
     ReceiveBox box;

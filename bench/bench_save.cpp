@@ -52,18 +52,12 @@ int main(int argc, char **argv)
 {
     bench::defaultToOffscreen();
     bench::TimedApplication app(argc, argv);
-    qsizetype mib = 1024;
-    int repeats = 3;
-    QString folder;
     const QStringList arguments = app.arguments();
-    for (qsizetype i = 1; i + 1 < arguments.size(); i += 2) {
-        if (arguments[i] == QStringLiteral("--mib"))
-            mib = arguments[i + 1].toLongLong();
-        else if (arguments[i] == QStringLiteral("--folder"))
-            folder = arguments[i + 1];
-        else if (arguments[i] == QStringLiteral("--repeat"))
-            repeats = arguments[i + 1].toInt();
-    }
+    const qsizetype mib =
+        bench::option(arguments, QStringLiteral("--mib"), QStringLiteral("1024")).toLongLong();
+    const int repeats =
+        bench::option(arguments, QStringLiteral("--repeat"), QStringLiteral("3")).toInt();
+    QString folder = bench::option(arguments, QStringLiteral("--folder"), QString());
     const QString tag =
         QStringLiteral("brisol-bench-save-%1").arg(QCoreApplication::applicationPid());
     const bool ownFolder = folder.isEmpty();

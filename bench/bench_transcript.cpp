@@ -160,6 +160,15 @@ void Turns::take(const TurnWatch &watch)
     }
 }
 
+QString option(const QStringList &arguments, const QString &name, const QString &fallback)
+{
+    for (qsizetype i = 1; i + 1 < arguments.size(); i += 2) {
+        if (arguments[i] == name)
+            return arguments[i + 1];
+    }
+    return fallback;
+}
+
 void press(QWidget *widget, int key, Qt::KeyboardModifiers modifiers)
 {
     QKeyEvent event(QEvent::KeyPress, key, modifiers);

@@ -88,6 +88,10 @@ struct Turns
     void take(const TurnWatch &watch);
 };
 
+// The value given after an option on the command line ("--mib 512"), or
+// the fallback.
+QString option(const QStringList &arguments, const QString &name, const QString &fallback);
+
 // A key pressed on a widget, as the keyboard delivers it.
 void press(QWidget *widget, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 

@@ -259,6 +259,22 @@ QAction *menuAction(QMenu &menu, const QString &text)
     return nullptr;
 }
 
+// Ctrl+F in the box and the text typed into the bar's field key by key: the
+// bar, or none when it did not open with the focus in its field.
+FindBar *findBarTyped(ReceiveBox &box, const QString &typed)
+{
+    box.setFocus();
+    QTest::keyClick(&box, Qt::Key_F, Qt::ControlModifier);
+    auto *bar = box.findChild<FindBar *>();
+    if (!bar || !bar->isVisible())
+        return nullptr;
+    auto *field = bar->findChild<QLineEdit *>(QStringLiteral("findText"));
+    if (!field->hasFocus())
+        return nullptr;
+    QTest::keyClicks(field, typed);
+    return field->text() == typed ? bar : nullptr;
+}
+
 } // namespace
 
 #define SHOW(box, width, height)                                                                   \
@@ -1436,13 +1452,9 @@ void TestReceiveBox::findBarFindsInTurn()
     SHOW(box, 400, 300);
     appendArrivals(box, bytes, {1 << 20});
     box.setSelStart(caret);
-    box.setFocus();
-    QTest::keyClick(&box, Qt::Key_F, Qt::ControlModifier);
-    auto *bar = box.findChild<FindBar *>();
-    QVERIFY(bar && bar->isVisible());
+    FindBar *bar = findBarTyped(box, needle);
+    QVERIFY(bar);
     auto *field = bar->findChild<QLineEdit *>(QStringLiteral("findText"));
-    QVERIFY(field->hasFocus());
-    QTest::keyClicks(field, needle);
     if (matchCase)
         QTest::keyClick(bar->findChild<QCheckBox *>(QStringLiteral("findMatchCase")),
                         Qt::Key_Space);
@@ -1538,11 +1550,9 @@ void TestReceiveBox::findSearchesWhatArrivesMeanwhile()
     SHOW(box, 400, 300);
     appendArrivals(box, linesWithHighBytes(32 << 20, 0), {1 << 20});
     box.setSelStart(0);
-    box.setFocus();
-    QTest::keyClick(&box, Qt::Key_F, Qt::ControlModifier);
-    auto *bar = box.findChild<FindBar *>();
+    FindBar *bar = findBarTyped(box, QStringLiteral("tarde"));
+    QVERIFY(bar);
     auto *field = bar->findChild<QLineEdit *>(QStringLiteral("findText"));
-    QTest::keyClicks(field, QStringLiteral("tarde"));
     QTest::keyClick(field, Qt::Key_Return);
     // The search has its share of the store; these bytes come after it.
     const qsizetype at = box.length() + 2;
@@ -1620,14 +1630,9 @@ void TestReceiveBox::findInTheHexViewSaysItsKind()
     box.setHexView(hexView);
     appendArrivals(box, bytes, {1 << 20});
     box.setSelStart(caret);
-    box.setFocus();
-    QTest::keyClick(&box, Qt::Key_F, Qt::ControlModifier);
-    auto *bar = box.findChild<FindBar *>();
-    QVERIFY(bar && bar->isVisible());
+    FindBar *bar = findBarTyped(box, typed);
+    QVERIFY(bar);
     auto *field = bar->findChild<QLineEdit *>(QStringLiteral("findText"));
-    QVERIFY(field->hasFocus());
-    QTest::keyClicks(field, typed);
-    QCOMPARE(field->text(), typed);
     auto *search = bar->findChild<BackgroundFind *>();
     auto *status = bar->findChild<QLabel *>(QStringLiteral("findStatus"));
     QVERIFY(search && status);

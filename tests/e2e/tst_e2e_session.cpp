@@ -250,6 +250,19 @@ private:
         brisol.start(m_binary, arguments);
     }
 
+    // The binary, started with the peer's address on its command line,
+    // connected to it: its window found, the status line green.
+    void startConnected(QProcess &brisol, LoopbackPeer &peer, QSignalSpy &accepted,
+                        Window &window) const
+    {
+        startBrisol(brisol, {QStringLiteral("127.0.0.1"), peer.portText()});
+        QVERIFY(brisol.waitForStarted());
+        window = findWindow(exactly(QStringLiteral(BRISOL_TITLE)));
+        QVERIFY(!window.id.isEmpty());
+        QVERIFY(accepted.count() > 0 || accepted.wait(20000));
+        QTRY_VERIFY_WITH_TIMEOUT(window.statusPixels(isGreen) > 20, 20000);
+    }
+
     QString m_binary;
 };
 
@@ -353,12 +366,10 @@ void TestEndToEnd::saveAndFind()
     QSignalSpy accepted(&peer, &LoopbackPeer::accepted);
     QProcess brisol;
     // The command line connects once the window shows.
-    startBrisol(brisol, {QStringLiteral("127.0.0.1"), peer.portText()});
-    QVERIFY(brisol.waitForStarted());
-    const Window window = findWindow(exactly(QStringLiteral(BRISOL_TITLE)));
-    QVERIFY(!window.id.isEmpty());
-    QVERIFY(accepted.count() > 0 || accepted.wait(20000));
-    QTRY_VERIFY_WITH_TIMEOUT(window.statusPixels(isGreen) > 20, 20000);
+    Window window;
+    startConnected(brisol, peer, accepted, window);
+    if (QTest::currentTestFailed())
+        return;
 
     // Every byte value, NULs, and a CR and its LF in two writes.
     const QByteArray first = allBytes() + QByteArray("\0\0line\r");
@@ -452,12 +463,10 @@ void TestEndToEnd::hexView()
     LoopbackPeer peer;
     QSignalSpy accepted(&peer, &LoopbackPeer::accepted);
     QProcess brisol;
-    startBrisol(brisol, {QStringLiteral("127.0.0.1"), peer.portText()});
-    QVERIFY(brisol.waitForStarted());
-    const Window window = findWindow(exactly(QStringLiteral(BRISOL_TITLE)));
-    QVERIFY(!window.id.isEmpty());
-    QVERIFY(accepted.count() > 0 || accepted.wait(20000));
-    QTRY_VERIFY_WITH_TIMEOUT(window.statusPixels(isGreen) > 20, 20000);
+    Window window;
+    startConnected(brisol, peer, accepted, window);
+    if (QTest::currentTestFailed())
+        return;
 
     // Every byte value in each of twelve orders, each followed by CR LF,
     // NULs and bytes above 0x7F; the last row ends halfway.
