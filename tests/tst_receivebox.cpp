@@ -1240,11 +1240,15 @@ void TestReceiveBox::paintsAgreeOnEveryDevice()
     };
     const QRegion twoParts =
         QRegion(view.adjusted(5, 5, -200, -150)) + QRegion(view.adjusted(150, 100, -3, -3));
-    for (const QRegion &region :
-         {QRegion(view), QRegion(view.adjusted(23, 9, -41, -30)), twoParts, QRegion()}) {
-        const QImage direct = render(QImage::Format_ARGB32_Premultiplied, region);
-        const QImage framed = render(QImage::Format_RGB888, region);
-        QCOMPARE(direct, framed);
+    // The hexadecimal view's rows, wider than the view here, the same way.
+    for (const bool hex : {false, true}) {
+        box->setHexView(hex);
+        for (const QRegion &region :
+             {QRegion(view), QRegion(view.adjusted(23, 9, -41, -30)), twoParts, QRegion()}) {
+            const QImage direct = render(QImage::Format_ARGB32_Premultiplied, region);
+            const QImage framed = render(QImage::Format_RGB888, region);
+            QCOMPARE(direct, framed);
+        }
     }
 }
 
@@ -1873,6 +1877,9 @@ void TestReceiveBox::hexSwitchKeepsFirstByteInView()
     box.appendBytes(QByteArray(5000, 'z'), platform::codepage::ansiTable());
     box.setSelStart(box.length());
     QVERIFY(shown(box.length()));
+    // The next connection empties the box; the view stays as chosen.
+    box.clear();
+    QVERIFY(box.isHexView());
 }
 
 void TestReceiveBox::hexKeysMoveCaret_data()
