@@ -79,9 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                            box.selectionEnd() - from - count <= 3);
             else
                 FUZZ_CHECK(box.selectionEnd() == box.selectionStart());
-            FUZZ_CHECK(box.selectedText() ==
-                       expected.mid(box.selectionStart(),
-                                    box.selectionEnd() - box.selectionStart()));
+            FUZZ_CHECK(
+                box.selectedText() ==
+                expected.mid(box.selectionStart(), box.selectionEnd() - box.selectionStart()));
         } else {
             FUZZ_CHECK(box.selectedText() == expected.mid(from, count));
         }
