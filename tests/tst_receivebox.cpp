@@ -1751,11 +1751,19 @@ void TestReceiveBox::hexOffsetsPast4GiB()
     {
         qsizetype from;
         qsizetype to;
-    } ranges[] = {{start - 8, start + tail.size()}, {0, 20}, {start + 3, start + 4}};
+    } ranges[] = {{start - 8, start + tail.size()},
+                  {0, 20},
+                  {start + 3, start + 4},
+                  {start - 150'001, start + tail.size()}};
     for (const auto &range : ranges) {
         const HexClipboardText rows(store.share(), range.from, range.to, HexClipboardText::Rows);
         QCOMPARE(rows.text(), hexRowsModel(byteAt, range.from, range.to, 9));
         QCOMPARE(rows.textLength(), rows.text().size());
+        // As UTF-8, made a stretch of rows at a time, the same text.
+        QCOMPARE(rows.data(QStringLiteral("text/plain")), rows.text().toUtf8());
+        const HexClipboardText pairs(store.share(), range.from, range.to, HexClipboardText::Pairs);
+        QCOMPARE(pairs.data(QStringLiteral("text/plain")), pairs.text().toUtf8());
+        QCOMPARE(pairs.textLength(), pairs.text().size());
     }
     const qsizetype mark = qsizetype{1} << 32;
     const QString across =

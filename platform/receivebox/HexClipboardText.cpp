@@ -4,6 +4,7 @@
 
 #include <QVariant>
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -48,16 +49,42 @@ QString HexClipboardText::text() const
 {
     QString out;
     out.reserve(textLength());
+    appendText(out, m_from, m_to);
+    return out;
+}
+
+// The text of the rows (or pairs) of bytes [from, to) of the copy.
+void HexClipboardText::appendText(QString &out, qsizetype from, qsizetype to) const
+{
     if (m_form == Pairs) {
-        appendPairs(out, *m_store, m_from, m_to);
-        return out;
+        if (from > m_from)
+            out.append(u' ');
+        appendPairs(out, *m_store, from, to);
+        return;
     }
     const Geometry geometry(m_store->byteCount());
-    for (qsizetype row = m_from / kRowBytes; row * kRowBytes < m_to; ++row) {
+    for (qsizetype row = from / kRowBytes; row * kRowBytes < to; ++row) {
         appendRowText(out, *m_store, geometry, row, m_from, m_to);
         out.append(u'\n');
     }
-    return out;
+}
+
+QByteArray HexClipboardText::asUtf8() const
+{
+    // A stretch of rows at a time, so that no 16-bit copy of the whole text
+    // is ever made.
+    constexpr qsizetype kStretchBytes = kRowBytes << 12;
+    QByteArray utf8;
+    utf8.reserve(textLength());
+    QString stretch;
+    for (qsizetype from = m_from; from < m_to;) {
+        const qsizetype to = std::min(m_to, (from / kStretchBytes + 1) * kStretchBytes);
+        stretch.clear();
+        appendText(stretch, from, to);
+        utf8 += stretch.toUtf8();
+        from = to;
+    }
+    return utf8;
 }
 
 QVariant HexClipboardText::retrieveData(const QString &mimeType, QMetaType type) const
@@ -67,7 +94,7 @@ QVariant HexClipboardText::retrieveData(const QString &mimeType, QMetaType type)
     try {
         if (type.id() == QMetaType::QString)
             return text();
-        return text().toUtf8();
+        return asUtf8();
     } catch (const std::bad_alloc &) {
         // The program that asked gets nothing, rather than this one ending.
         return {};

@@ -31,10 +31,14 @@ public:
     QString text() const;
 
 protected:
-    // Nothing when there is no memory for it.
+    // As a string when asked for one, otherwise as UTF-8 built a stretch of
+    // rows at a time. Nothing when there is no memory for it.
     QVariant retrieveData(const QString &mimeType, QMetaType type) const override;
 
 private:
+    void appendText(QString &out, qsizetype from, qsizetype to) const;
+    QByteArray asUtf8() const;
+
     std::shared_ptr<const ByteStore> m_store;
     qsizetype m_from;
     qsizetype m_to;
