@@ -630,4 +630,5 @@ void TestAccessibility::receiveBoxReadsHexRowsAsLines()
     text->selection(0, &start, &end);
     QCOMPARE(start, 10);
     QCOMPARE(end, 15);
+    QCOMPARE(text->cursorPosition(), 15);
 }

@@ -225,9 +225,13 @@ public:
         }
     }
 
+    // At the end of a selection the caret stands after its last character
+    // (in the hexadecimal view, its last pair), where the selection ends.
     int cursorPosition() const override
     {
-        return accessibleOffset(ShownText(box()).offsetOf(box()->caretPosition(), false));
+        const qsizetype caret = box()->caretPosition();
+        const bool atEnd = caret == box()->selectionEnd() && caret != box()->selectionStart();
+        return accessibleOffset(ShownText(box()).offsetOf(caret, atEnd));
     }
     void setCursorPosition(int position) override
     {
