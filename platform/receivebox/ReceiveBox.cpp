@@ -3,7 +3,6 @@
 #include "CaretNavigation.h"
 #include "ClipboardText.h"
 #include "FindBar.h"
-#include "HexClipboardText.h"
 #include "ReceiveBox_p.h"
 #include "TranscriptSaver.h"
 #include "platform/CodePage.h"
@@ -36,65 +35,6 @@ void ReceiveBox::Private::clear()
     text.clear(textColour.rgb());
     anchor = caret = 0;
     scroller.placeFirstRow(0);
-}
-
-qsizetype ReceiveBox::Private::rowCount() const
-{
-    return hexView ? platform::hexrows::rowCount(text.chars().byteCount()) : lines().rowCount();
-}
-
-LineIndex::RowColumn ReceiveBox::Private::rowColumnOf(qsizetype position) const
-{
-    if (!hexView)
-        return lines().rowColumnOf(position);
-    const platform::hexrows::RowGap at =
-        platform::hexrows::rowGapOf(byteOf(position, false), text.chars().byteCount());
-    return {at.row, hexGeometry().gapColumn(at.gap)};
-}
-
-qsizetype ReceiveBox::Private::firstShownByte() const
-{
-    if (hexView)
-        return scroller.firstRow() * platform::hexrows::kRowBytes;
-    return byteOf(lines().rowStartPosition(scroller.firstRow()), false);
-}
-
-void ReceiveBox::Private::setHexView(bool on)
-{
-    if (on == hexView)
-        return;
-    const qsizetype first = firstShownByte();
-    hexView = on;
-    if (on)
-        snapSelectionToBytes();
-    scroller.placeFirstRow(on ? first / platform::hexrows::kRowBytes
-                              : lines().rowColumnOf(positionOfByte(first)).row);
-    scroller.sync();
-    q->viewport()->update();
-    announcer.viewChanged();
-    selectionMoved();
-}
-
-void ReceiveBox::Private::snapSelectionToBytes()
-{
-    if (!hexView)
-        return;
-    if (anchor == caret) {
-        anchor = caret = positionOfByte(byteOf(caret, false));
-        return;
-    }
-    const bool forward = anchor < caret;
-    anchor = positionOfByte(byteOf(anchor, !forward));
-    caret = positionOfByte(byteOf(caret, forward));
-}
-
-void ReceiveBox::Private::copyHex(bool rows) const
-{
-    const auto [from, to] = selectedBytes();
-    if (from >= to)
-        return;
-    QGuiApplication::clipboard()->setMimeData(new HexClipboardText(
-        text.chars().share(), from, to, rows ? HexClipboardText::Rows : HexClipboardText::Pairs));
 }
 
 void ReceiveBox::Private::appended(qsizetype from)
@@ -152,16 +92,6 @@ void ReceiveBox::Private::updateGeometry()
 void ReceiveBox::Private::ensureVisible(qsizetype position)
 {
     scroller.ensureVisible(rowColumnOf(position).row);
-}
-
-qsizetype ReceiveBox::Private::hitTest(const QPoint &point, bool betweenCharacters) const
-{
-    if (hexView)
-        return positionOfByte(platform::hexrows::byteAt(hexGeometry(), text.chars().byteCount(),
-                                                        scroller.firstRow(), cell, point,
-                                                        betweenCharacters));
-    return platform::caretnavigation::positionAt(text, scroller.firstRow(), cell, point,
-                                                 betweenCharacters);
 }
 
 void ReceiveBox::Private::moveCaret(qsizetype position, bool extend)
@@ -271,14 +201,8 @@ void ReceiveBox::Private::drawCaret(QPainter &painter, int bottomRow)
         painter.fillRect(QRect(x, y, 1, cell.height), textColour);
     };
     bar(at.column);
-    if (hexView) {
-        // The same gap among the characters.
-        const platform::hexrows::RowGap gap =
-            platform::hexrows::rowGapOf(byteOf(caret, false), text.chars().byteCount());
-        const platform::hexrows::Geometry geometry = hexGeometry();
-        bar(gap.gap < platform::hexrows::kRowBytes ? geometry.charColumn(gap.gap)
-                                                   : geometry.width());
-    }
+    if (const int column = caretCharacterColumn(); column >= 0)
+        bar(column);
 }
 
 void ReceiveBox::Private::autoScrollStep()
@@ -464,16 +388,6 @@ qsizetype ReceiveBox::positionAt(const QPoint &viewportPoint) const
 qsizetype ReceiveBox::rowCount() const
 {
     return d->rowCount();
-}
-
-void ReceiveBox::setHexView(bool on)
-{
-    d->setHexView(on);
-}
-
-bool ReceiveBox::isHexView() const
-{
-    return d->hexView;
 }
 
 void ReceiveBox::setSaveName(const QString &name)

@@ -5,8 +5,9 @@
 // How its units fit:
 //
 //   ReceiveBox (this widget: API, caret and selection, clipboard, context
-//   |           menu; its events in ReceiveBoxEvents.cpp, the state both
-//   |           share in ReceiveBox_p.h)
+//   |           menu; its events in ReceiveBoxEvents.cpp, what differs
+//   |           between its text and hexadecimal views in
+//   |           ReceiveBoxViews.cpp, the state they share in ReceiveBox_p.h)
 //   +- CaretNavigation     the position under a point, words, caret keys
 //   +- Transcript -------- ByteStore   the received bytes, one byte per byte;
 //   |  (transcript/,       |           characters through the code page's

@@ -3,7 +3,6 @@
 
 #include "ReceiveBox.h"
 
-#include "CaretNavigation.h"
 #include "FindBar.h"
 #include "ReceiveBox_p.h"
 
@@ -76,15 +75,7 @@ void ReceiveBox::keyPressEvent(QKeyEvent *event)
     }
     ViewScroller &scroller = d->scroller;
     const int page = scroller.visibleRows();
-    qsizetype position = -1;
-    if (d->hexView) {
-        const qsizetype byte = platform::hexrows::byteAfterKey(
-            d->byteOf(d->caret, false), d->text.chars().byteCount(), event->key(), control, page);
-        position = byte < 0 ? -1 : d->positionOfByte(byte);
-    } else {
-        position = platform::caretnavigation::positionAfterKey(d->text, d->caret, event->key(),
-                                                               control, page);
-    }
+    const qsizetype position = d->positionAfterKey(event->key(), control, page);
     if (position < 0) {
         event->ignore();
         return;
@@ -143,14 +134,7 @@ void ReceiveBox::mouseDoubleClickEvent(QMouseEvent *event)
         QAbstractScrollArea::mouseDoubleClickEvent(event);
         return;
     }
-    const qsizetype position = d->hitTest(event->position().toPoint(), false);
-    if (d->hexView) {
-        // A byte is the word of the hexadecimal view.
-        d->anchor = position;
-        d->caret = d->positionOfByte(d->byteOf(position, false) + 1);
-    } else {
-        std::tie(d->anchor, d->caret) = platform::caretnavigation::wordAt(d->text, position);
-    }
+    std::tie(d->anchor, d->caret) = d->unitAt(d->hitTest(event->position().toPoint(), false));
     d->selectionMoved();
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 
-// The receive box's state, shared by its two files: ReceiveBox.cpp (the
-// public interface and what it drives) and ReceiveBoxEvents.cpp (the
-// widget's events). Checks of the box's internals reach it through of().
+// The receive box's state, shared by its files: ReceiveBox.cpp (the public
+// interface and what it drives), ReceiveBoxEvents.cpp (the widget's events)
+// and ReceiveBoxViews.cpp (what differs between its two views). Checks of
+// the box's internals reach it through of().
 
 #include "BlockPainter.h"
 #include "CellCache.h"
@@ -81,6 +82,13 @@ struct ReceiveBox::Private
     qsizetype positionOfByte(qsizetype byte) const { return text.chars().positionOfByte(byte); }
     // The row and column where the caret before a position is drawn.
     LineIndex::RowColumn rowColumnOf(qsizetype position) const;
+    // The caret's place after a caret key, or -1 for any other key.
+    qsizetype positionAfterKey(int key, bool control, int pageRows) const;
+    // What a double click selects at a position: a word, or a byte.
+    std::pair<qsizetype, qsizetype> unitAt(qsizetype position) const;
+    // In the hexadecimal view the caret is drawn among the characters too,
+    // at this column; -1 in the text view.
+    int caretCharacterColumn() const;
     // The byte of the first row shown.
     qsizetype firstShownByte() const;
     // Switches the view; the first byte shown stays in view, the selection
