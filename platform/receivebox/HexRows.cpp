@@ -5,7 +5,6 @@
 #include <QtGlobal>
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -66,48 +65,27 @@ void layoutRow(std::vector<Cell> &cells, const ByteStore &store, const Geometry 
         static_cast<int>(std::clamp<qsizetype>(store.byteCount() - first, 0, kRowBytes));
     if (count == 0)
         return; // the empty row of an empty transcript
+    // The row reads as its copy does: the cells take their characters from it.
+    QString shown;
+    appendRowText(shown, store, geometry, row, first, first + count);
     const qsizetype rowPosition = store.positionOfByte(first);
-    auto blank = [&](int from, int to) {
-        if (to > from)
-            cells.push_back(Cell{rowPosition, from, to - from, u' ', false});
+    auto put = [&](int from, int to, qsizetype position, bool selectable, bool joins = false) {
+        for (int column = from; column < to; ++column)
+            cells.push_back(
+                Cell{position, column, 1, shown.at(column).unicode(), selectable, joins});
     };
-    const auto offset = static_cast<quint64>(first);
-    const int digits = geometry.offsetDigits();
-    for (int i = 0; i < digits; ++i)
-        cells.push_back(Cell{rowPosition, i, 1,
-                             hexDigit(static_cast<unsigned>(offset >> (4 * (digits - 1 - i)))),
-                             false});
-    std::array<quint8, kRowBytes> bytes{};
-    std::array<qsizetype, kRowBytes> positions{};
+    put(0, geometry.pairColumn(0), rowPosition, false);
+    qsizetype position = rowPosition;
     for (int i = 0; i < count; ++i) {
-        bytes[static_cast<std::size_t>(i)] = store.byteAt(first + i);
-        // Without a NUL characters are bytes; otherwise each NUL before a byte
-        // moves it three characters on.
-        positions[static_cast<std::size_t>(i)] =
-            i == 0
-                ? rowPosition
-                : positions[static_cast<std::size_t>(i - 1)] +
-                      (bytes[static_cast<std::size_t>(i - 1)] == 0 ? platform::transcript::kNulChars
-                                                                   : 1);
+        if (i > 0) {
+            // Each NUL before a byte moves its characters three further on.
+            position += store.byteAt(first + i - 1) == 0 ? platform::transcript::kNulChars : 1;
+            put(geometry.pairColumn(i - 1) + 2, geometry.pairColumn(i), position, false, true);
+        }
+        put(geometry.pairColumn(i), geometry.pairColumn(i) + 2, position, true);
+        put(geometry.charColumn(i), geometry.charColumn(i) + 1, position, true);
     }
-    int column = geometry.offsetDigits();
-    for (int i = 0; i < count; ++i) {
-        const int at = geometry.pairColumn(i);
-        if (i == 0)
-            blank(column, at);
-        else if (at > column)
-            cells.push_back(Cell{positions[static_cast<std::size_t>(i)], column, at - column, u' ',
-                                 false, true});
-        const quint8 b = bytes[static_cast<std::size_t>(i)];
-        const qsizetype position = positions[static_cast<std::size_t>(i)];
-        cells.push_back(Cell{position, at, 1, hexDigit(b >> 4u), true});
-        cells.push_back(Cell{position, at + 1, 1, hexDigit(b), true});
-        column = at + 2;
-    }
-    blank(column, geometry.charColumn(0));
-    for (int i = 0; i < count; ++i)
-        cells.push_back(Cell{positions[static_cast<std::size_t>(i)], geometry.charColumn(i), 1,
-                             shownCharacter(store, bytes[static_cast<std::size_t>(i)]), true});
+    put(geometry.pairColumn(count - 1) + 2, geometry.charColumn(0), rowPosition, false);
 }
 
 qsizetype rowTextLength(const Geometry &geometry, qsizetype row, qsizetype toByte)
