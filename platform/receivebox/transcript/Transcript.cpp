@@ -27,12 +27,21 @@ void Transcript::appendBytes(QByteArrayView bytes, const CharTable &table)
 {
     if (bytes.isEmpty())
         return;
+    takeTable(table);
+    appendPiece(reinterpret_cast<const quint8 *>(bytes.data()), bytes.size());
+}
+
+void Transcript::takeTable(const CharTable &table)
+{
     if (m_chars.byteCount() == 0 && !m_chars.readsAs(table))
         m_chars.setTable(table);
-    const auto *data = reinterpret_cast<const quint8 *>(bytes.data());
+}
+
+void Transcript::appendPiece(const quint8 *bytes, qsizetype count)
+{
     wholly([&] {
-        const qsizetype nuls = m_chars.appendBytes(data, bytes.size());
-        m_lines.appendBytes(data, bytes.size(), nuls > 0);
+        const qsizetype nuls = m_chars.appendBytes(bytes, count);
+        m_lines.appendBytes(bytes, count, nuls > 0);
     });
 }
 
@@ -41,8 +50,7 @@ qsizetype Transcript::appendFilled(qsizetype count, const ByteStore::Fill &fill,
 {
     if (count <= 0)
         return 0;
-    if (m_chars.byteCount() == 0 && !m_chars.readsAs(table))
-        m_chars.setTable(table);
+    takeTable(table);
     qsizetype appended = 0;
     if constexpr (kReceiveDirect) {
         wholly([&] {
@@ -62,11 +70,7 @@ qsizetype Transcript::appendFilled(qsizetype count, const ByteStore::Fill &fill,
             fill(m_landing.data(), std::min(count - appended, qsizetype{kLandingBytes}));
         if (got <= 0)
             break;
-        const auto *bytes = m_landing.data();
-        wholly([&] {
-            const qsizetype nuls = m_chars.appendBytes(bytes, got);
-            m_lines.appendBytes(bytes, got, nuls > 0);
-        });
+        appendPiece(m_landing.data(), got);
         appended += got;
     }
     return appended;

@@ -63,6 +63,10 @@ public:
 
 private:
     template <typename Append> void wholly(const Append &append);
+    // The table of the first bytes since the text was emptied.
+    void takeTable(const CharTable &table);
+    // Bytes to the store and the index, wholly or not at all.
+    void appendPiece(const quint8 *bytes, qsizetype count);
 
     // Where received bytes land before the store, reused for every arrival.
     std::vector<quint8> m_landing;
