@@ -21,8 +21,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -435,6 +437,30 @@ void TestTranscript::charactersAtEveryPosition()
             if (transcript.mid(from, count) != expected.mid(from, count))
                 QFAIL(qPrintable(QStringLiteral("%1 characters from %2").arg(count).arg(from)));
         }
+    }
+
+    // The same bytes written straight into the store's memory, as the
+    // one-copy receive path does, in stretches across blocks: the same
+    // characters, and each stretch told whether it holds a NUL.
+    const QByteArray all = bytes + more + bytes.left(100);
+    ByteStore store(table);
+    qsizetype given = 0;
+    bool toldNul = false;
+    const qsizetype appended = store.appendFilled(
+        all.size(),
+        [&](quint8 *into, qsizetype room) {
+            const qsizetype take = std::min({room, all.size() - given, qsizetype{3001}});
+            std::memcpy(into, all.constData() + given, static_cast<std::size_t>(take));
+            given += take;
+            return take;
+        },
+        [&](const quint8 *, qsizetype, bool hasNul) { toldNul = toldNul || hasNul; });
+    QCOMPARE(appended, all.size());
+    QCOMPARE(toldNul, all.contains('\0'));
+    QCOMPARE(store.size(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        if (store.at(i) != expected[i].unicode())
+            QFAIL(qPrintable(QStringLiteral("character %1, written in place").arg(i)));
     }
 }
 

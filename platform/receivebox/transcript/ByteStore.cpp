@@ -90,20 +90,18 @@ void ByteStore::accountBlock(qsizetype count, qsizetype nuls)
     m_chars += count + platform::transcript::kNulExtraChars * nuls;
 }
 
-void ByteStore::account(const quint8 *bytes, qsizetype count, qsizetype nuls)
+qsizetype ByteStore::account(const quint8 *bytes, qsizetype count)
 {
-    if (nuls == 0 && !m_hasNul) {
-        // Every byte one character: the block starts are not kept yet.
-        m_bytes += count;
-        m_chars += count;
-        return;
-    }
+    qsizetype allNuls = 0;
     while (count > 0) {
         const qsizetype take = std::min(count, kBlockBytes - (m_bytes & (kBlockBytes - 1)));
-        accountBlock(take, platform::bytescan::countNuls(bytes, take));
+        const qsizetype nuls = platform::bytescan::countNuls(bytes, take);
+        accountBlock(take, nuls);
+        allNuls += nuls;
         bytes += take;
         count -= take;
     }
+    return allNuls;
 }
 
 qsizetype ByteStore::appendBytes(const quint8 *bytes, qsizetype count)
@@ -138,9 +136,7 @@ qsizetype ByteStore::appendFilled(qsizetype count, const Fill &fill, const Writt
         const qsizetype got = fill(at, room);
         if (got <= 0)
             break;
-        const qsizetype nuls = platform::bytescan::countNuls(at, got);
-        account(at, got, nuls);
-        written(at, got, nuls > 0);
+        written(at, got, account(at, got) > 0);
         done += got;
     }
     return done;

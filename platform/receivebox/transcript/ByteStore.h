@@ -113,8 +113,9 @@ private:
 
     // The chunk that holds byte position `byte`, taken now if need be.
     quint8 *chunkFor(qsizetype byte);
-    // Counts bytes just written at the end of the text, nuls of them NUL.
-    void account(const quint8 *bytes, qsizetype count, qsizetype nuls);
+    // Counts bytes just written at the end of the text, block by block;
+    // returns how many of them are NUL.
+    qsizetype account(const quint8 *bytes, qsizetype count);
     // The same for bytes that do not cross a block.
     void accountBlock(qsizetype count, qsizetype nuls);
 
