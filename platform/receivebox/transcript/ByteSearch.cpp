@@ -1,17 +1,12 @@
 #include "ByteSearch.h"
 
 #include "ByteScan.h"
-#include "ReadCount_p.h"
+#include "WindowedSearch.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
-
-// The store is searched a chunk at a time; whether to stop is looked at
-// every sixteen of them, a MiB.
-constexpr qsizetype kWindow = ChunkSlabs::kChunkBytes;
-constexpr int kWindowsBetweenStops = 16;
 
 bool isBlank(QChar c)
 {
@@ -107,67 +102,16 @@ qsizetype ByteSearch::find(const ByteStore &store, qsizetype from, qsizetype to,
     const qsizetype n = m_bytes.size();
     if (n == 0)
         return -1;
-    const qsizetype low = std::max<qsizetype>(from, 0);
-    const qsizetype high = std::min(to, store.byteCount() - n + 1);
     std::vector<quint8> scratch;
-    qsizetype windowFrom = low;
-    qsizetype windowTo = high;
-    for (int windows = 1; kForward ? windowFrom < high : windowTo > low; ++windows) {
-        if constexpr (kForward)
-            windowTo = std::min(high, (windowFrom | (kWindow - 1)) + 1);
-        else
-            windowFrom = std::max(low, (windowTo - 1) & ~(kWindow - 1));
-        const qsizetype start = inChunk<kForward>(store, windowFrom, windowTo, scratch);
-        platform::transcript::countRead(windowTo - windowFrom);
-        if (start >= 0)
-            return start;
-        if constexpr (kForward)
-            windowFrom = windowTo;
-        else
-            windowTo = windowFrom;
-        if (stop && windows % kWindowsBetweenStops == 0 && stop->load(std::memory_order_relaxed))
-            return -1;
-    }
-    return -1;
-}
-
-template <bool kForward>
-qsizetype ByteSearch::inChunk(const ByteStore &store, qsizetype from, qsizetype to,
-                              std::vector<quint8> &scratch) const
-{
-    const qsizetype n = m_bytes.size();
-    const std::span<const quint8> chunk = store.bytesFrom(from);
-    // Starts before the split have their match in this chunk; from there on
-    // it runs into the next.
-    const qsizetype split =
-        std::clamp(from + static_cast<qsizetype>(chunk.size()) - n + 1, from, to);
-    const auto inPlace = [&]() -> qsizetype {
-        const qsizetype start =
-            kForward ? firstIn(chunk.data(), split - from) : lastIn(chunk.data(), split - from);
-        return start < 0 ? -1 : from + start;
+    const auto scan = [this](const quint8 *bytes, qsizetype starts) {
+        return kForward ? firstIn(bytes, starts) : lastIn(bytes, starts);
     };
-    const auto across = [&]() -> qsizetype {
-        if (split >= to)
-            return -1;
-        scratch.resize(static_cast<std::size_t>(to - split + n - 1));
-        for (qsizetype at = split, end = to + n - 1; at < end;) {
-            const std::span<const quint8> piece = store.bytesFrom(at);
-            const auto count = std::min<qsizetype>(static_cast<qsizetype>(piece.size()), end - at);
-            std::memcpy(scratch.data() + (at - split), piece.data(),
-                        static_cast<std::size_t>(count));
-            at += count;
-        }
-        const qsizetype start =
-            kForward ? firstIn(scratch.data(), to - split) : lastIn(scratch.data(), to - split);
-        return start < 0 ? -1 : split + start;
-    };
-    if constexpr (kForward) {
-        const qsizetype start = inPlace();
-        return start >= 0 ? start : across();
-    } else {
-        const qsizetype start = across();
-        return start >= 0 ? start : inPlace();
-    }
+    return platform::transcript::forEachWindow<kForward>(
+        std::max<qsizetype>(from, 0), std::min(to, store.byteCount() - n + 1), stop,
+        [&](qsizetype windowFrom, qsizetype windowTo) {
+            return platform::transcript::searchChunk<kForward>(store, windowFrom, windowTo, n,
+                                                               scratch, scan);
+        });
 }
 
 qsizetype ByteSearch::firstIn(const quint8 *bytes, qsizetype starts) const

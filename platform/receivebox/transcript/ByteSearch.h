@@ -66,10 +66,6 @@ private:
     template <bool kForward>
     Match findCharacters(const ByteStore &store, qsizetype from, qsizetype to,
                          const std::atomic<bool> *stop) const;
-    // Starts [from, to), all in one chunk.
-    template <bool kForward>
-    qsizetype inChunk(const ByteStore &store, qsizetype from, qsizetype to,
-                      std::vector<quint8> &scratch) const;
     // The first (last) of starts [0, starts) of bytes laid out in memory,
     // which hold every byte a match starting there takes.
     qsizetype firstIn(const quint8 *bytes, qsizetype starts) const;

@@ -3,6 +3,7 @@
 #include "ByteScan.h"
 #include "NulText.h"
 #include "ReadCount_p.h"
+#include "WindowedSearch.h"
 
 #include <QChar>
 #include <QHash>
@@ -25,11 +26,6 @@ bool operator<(const ByteStore::Place &a, const ByteStore::Place &b)
 {
     return a.byte < b.byte || (a.byte == b.byte && a.sub < b.sub);
 }
-
-// The store is searched a chunk at a time; whether to stop is looked at
-// every sixteen of them.
-constexpr qsizetype kWindow = ChunkSlabs::kChunkBytes;
-constexpr int kWindowsBetweenStops = 16;
 
 } // namespace
 
@@ -135,36 +131,23 @@ qsizetype TextSearch::find(const ByteStore &store, qsizetype from, qsizetype to,
     const qsizetype high = range.high.byte + (range.high.sub > 0 ? 1 : 0);
     const bool nulPossible = m_nulPossible && store.hasNul();
     std::vector<quint8> scratch;
-    qsizetype windowFrom = low;
-    qsizetype windowTo = high;
-    for (int windows = 1; kForward ? windowFrom < high : windowTo > low; ++windows) {
-        if constexpr (kForward)
-            windowTo = std::min(high, (windowFrom | (kWindow - 1)) + 1);
-        else
-            windowFrom = std::max(low, (windowTo - 1) & ~(kWindow - 1));
-        Found best;
-        if (m_plainPossible) {
-            if (const qsizetype start = plain<kForward>(store, windowFrom, windowTo, scratch);
-                start >= 0)
-                best = {Place{start, 0}, true};
-        }
-        if (nulPossible) {
-            const Found withNulFound = withNul<kForward>(store, windowFrom, windowTo, range);
-            if (withNulFound.valid && (!best.valid || (kForward ? withNulFound.place < best.place
-                                                                : best.place < withNulFound.place)))
-                best = withNulFound;
-        }
-        platform::transcript::countRead(windowTo - windowFrom);
-        if (best.valid)
-            return store.positionOfByte(best.place.byte) + best.place.sub;
-        if constexpr (kForward)
-            windowFrom = windowTo;
-        else
-            windowTo = windowFrom;
-        if (stop && windows % kWindowsBetweenStops == 0 && stop->load(std::memory_order_relaxed))
-            return -1;
-    }
-    return -1;
+    return platform::transcript::forEachWindow<kForward>(
+        low, high, stop, [&](qsizetype windowFrom, qsizetype windowTo) -> qsizetype {
+            Found best;
+            if (m_plainPossible) {
+                if (const qsizetype start = plain<kForward>(store, windowFrom, windowTo, scratch);
+                    start >= 0)
+                    best = {Place{start, 0}, true};
+            }
+            if (nulPossible) {
+                const Found withNulFound = withNul<kForward>(store, windowFrom, windowTo, range);
+                if (withNulFound.valid &&
+                    (!best.valid || (kForward ? withNulFound.place < best.place
+                                              : best.place < withNulFound.place)))
+                    best = withNulFound;
+            }
+            return best.valid ? store.positionOfByte(best.place.byte) + best.place.sub : -1;
+        });
 }
 
 template <bool kForward>
@@ -175,37 +158,9 @@ qsizetype TextSearch::plain(const ByteStore &store, qsizetype from, qsizetype to
     to = std::min(to, store.byteCount() - n + 1);
     if (from >= to)
         return -1;
-    const std::span<const quint8> chunk = store.bytesFrom(from);
-    // Starts whose match lies in this chunk are scanned where the bytes lie;
-    // those whose match runs on into the next chunks, in a copy of the bytes
-    // they take (a few, unless the text is longer than a chunk).
-    const qsizetype split =
-        std::clamp(from + static_cast<qsizetype>(chunk.size()) - n + 1, from, to);
-    const auto inPlace = [&]() -> qsizetype {
-        const qsizetype start = scan<kForward>(chunk.data(), 0, split - from);
-        return start < 0 ? -1 : from + start;
-    };
-    const auto across = [&]() -> qsizetype {
-        if (split >= to)
-            return -1;
-        scratch.resize(static_cast<std::size_t>(to - split + n - 1));
-        for (qsizetype at = split, end = to + n - 1; at < end;) {
-            const std::span<const quint8> piece = store.bytesFrom(at);
-            const auto count = std::min<qsizetype>(static_cast<qsizetype>(piece.size()), end - at);
-            std::memcpy(scratch.data() + (at - split), piece.data(),
-                        static_cast<std::size_t>(count));
-            at += count;
-        }
-        const qsizetype start = scan<kForward>(scratch.data(), 0, to - split);
-        return start < 0 ? -1 : split + start;
-    };
-    if constexpr (kForward) {
-        const qsizetype start = inPlace();
-        return start >= 0 ? start : across();
-    } else {
-        const qsizetype start = across();
-        return start >= 0 ? start : inPlace();
-    }
+    return platform::transcript::searchChunk<kForward>(
+        store, from, to, n, scratch,
+        [this](const quint8 *bytes, qsizetype starts) { return scan<kForward>(bytes, 0, starts); });
 }
 
 template <bool kForward>
