@@ -104,10 +104,7 @@ int main(int argc, char **argv)
     bench::defaultToOffscreen();
     bench::TimedApplication app(argc, argv);
     const QStringList arguments = app.arguments();
-    const qsizetype mib =
-        bench::option(arguments, QStringLiteral("--mib"), QStringLiteral("4096")).toLongLong();
-    const int repeats =
-        bench::option(arguments, QStringLiteral("--repeat"), QStringLiteral("3")).toInt();
+    const auto [mib, repeats] = bench::runSize(arguments, 4096);
     const QString file =
         QStringLiteral("/dev/shm/brisol-bench-find-%1.txt").arg(QCoreApplication::applicationPid());
     ReceiveBox box;

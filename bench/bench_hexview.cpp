@@ -41,10 +41,7 @@ int main(int argc, char **argv)
     bench::defaultToOffscreen();
     bench::TimedApplication app(argc, argv);
     const QStringList arguments = app.arguments();
-    const qsizetype mib =
-        bench::option(arguments, QStringLiteral("--mib"), QStringLiteral("4096")).toLongLong();
-    const int repeats =
-        bench::option(arguments, QStringLiteral("--repeat"), QStringLiteral("3")).toInt();
+    const auto [mib, repeats] = bench::runSize(arguments, 4096);
     ReceiveBox box;
     box.resize(800, 600);
     box.show();

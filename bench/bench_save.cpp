@@ -53,10 +53,7 @@ int main(int argc, char **argv)
     bench::defaultToOffscreen();
     bench::TimedApplication app(argc, argv);
     const QStringList arguments = app.arguments();
-    const qsizetype mib =
-        bench::option(arguments, QStringLiteral("--mib"), QStringLiteral("1024")).toLongLong();
-    const int repeats =
-        bench::option(arguments, QStringLiteral("--repeat"), QStringLiteral("3")).toInt();
+    const auto [mib, repeats] = bench::runSize(arguments, 1024);
     QString folder = bench::option(arguments, QStringLiteral("--folder"), QString());
     const QString tag =
         QStringLiteral("brisol-bench-save-%1").arg(QCoreApplication::applicationPid());

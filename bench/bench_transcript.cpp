@@ -169,6 +169,12 @@ QString option(const QStringList &arguments, const QString &name, const QString 
     return fallback;
 }
 
+RunSize runSize(const QStringList &arguments, qsizetype defaultMib)
+{
+    return {option(arguments, QStringLiteral("--mib"), QString::number(defaultMib)).toLongLong(),
+            option(arguments, QStringLiteral("--repeat"), QStringLiteral("3")).toInt()};
+}
+
 void press(QWidget *widget, int key, Qt::KeyboardModifiers modifiers)
 {
     QKeyEvent event(QEvent::KeyPress, key, modifiers);

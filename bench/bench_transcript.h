@@ -92,6 +92,15 @@ struct Turns
 // the fallback.
 QString option(const QStringList &arguments, const QString &name, const QString &fallback);
 
+// How much a benchmark streams and how often it repeats: --mib N and
+// --repeat R on the command line, or the defaults.
+struct RunSize
+{
+    qsizetype mib = 0;
+    int repeats = 3;
+};
+RunSize runSize(const QStringList &arguments, qsizetype defaultMib);
+
 // A key pressed on a widget, as the keyboard delivers it.
 void press(QWidget *widget, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 
