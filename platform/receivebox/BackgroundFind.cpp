@@ -20,24 +20,24 @@ BackgroundFind::~BackgroundFind()
 void BackgroundFind::start(const QString &text, bool matchCase, bool forward, qsizetype origin)
 {
     stop();
-    m_text = text;
-    m_bytes.clear();
-    m_matchCase = matchCase;
+    m_job.text = text;
+    m_job.bytes.clear();
+    m_job.matchCase = matchCase;
     begin(forward, origin);
 }
 
 void BackgroundFind::startBytes(const QByteArray &bytes, bool forward, qsizetype origin)
 {
     stop();
-    m_text.clear();
-    m_bytes = bytes;
-    m_matchCase = true;
+    m_job.text.clear();
+    m_job.bytes = bytes;
+    m_job.matchCase = true;
     begin(forward, origin);
 }
 
 void BackgroundFind::begin(bool forward, qsizetype origin)
 {
-    m_forward = forward;
+    m_job.forward = forward;
     m_origin = std::max<qsizetype>(origin, 0);
     m_phase = Phase::Ahead;
     m_resume = m_origin;
@@ -68,7 +68,10 @@ void BackgroundFind::join()
 void BackgroundFind::run(std::shared_ptr<const ByteStore> store, qsizetype from, qsizetype to)
 {
     join();
-    const Job job{m_serial, m_text, m_bytes, m_matchCase, m_forward, from, to};
+    Job job = m_job;
+    job.serial = m_serial;
+    job.from = from;
+    job.to = to;
     try {
         // The share goes to the thread alone, which lets it go there: the
         // last holder of a store already emptied gives its memory back.
@@ -130,7 +133,7 @@ void BackgroundFind::ran(quint64 serial, const Outcome &outcome)
     }
     std::shared_ptr<const ByteStore> store = m_share();
     const qsizetype size = store->size();
-    if (m_forward && size > outcome.searchedSize) {
+    if (m_job.forward && size > outcome.searchedSize) {
         // Text arrived meanwhile: every start up to where a match could
         // still run into it has been looked at.
         m_resume = std::max(m_resume, outcome.resume);
@@ -138,7 +141,7 @@ void BackgroundFind::ran(quint64 serial, const Outcome &outcome)
         return;
     }
     m_phase = Phase::Wrapped;
-    if (m_forward)
+    if (m_job.forward)
         run(std::move(store), 0, m_origin);
     else
         run(std::move(store), m_origin, size);

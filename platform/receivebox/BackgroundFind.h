@@ -96,10 +96,9 @@ private:
     void join();
 
     Share m_share;
-    QString m_text;
-    QByteArray m_bytes;
-    bool m_matchCase = true;
-    bool m_forward = true;
+    // The search going: what it looks for and which way; each thread's run
+    // takes a copy with its serial and range.
+    Job m_job;
     qsizetype m_origin = 0;
     Phase m_phase = Phase::Ahead;
     // Where the forward search goes on in a newer share: the first start
