@@ -8,9 +8,9 @@
 #include <QStyle>
 #include <QToolTip>
 
-namespace {
+#include <algorithm>
 
-constexpr auto kNoticeName = "Estado_notice";
+namespace {
 
 // One of the line's notices: a child of the line named with the caption it
 // last told, with no place of its own on the screen, so that a screen reader
@@ -48,9 +48,7 @@ class StatusLineAccessible final : public QAccessibleWidget
 {
 public:
     explicit StatusLineAccessible(StatusLine *line)
-        : QAccessibleWidget(line, QAccessible::StatusBar),
-          m_notices(
-              line->findChildren<QObject *>(QLatin1String(kNoticeName), Qt::FindDirectChildrenOnly))
+        : QAccessibleWidget(line, QAccessible::StatusBar)
     {}
 
     QString text(QAccessible::Text kind) const override
@@ -60,20 +58,27 @@ public:
         return QAccessibleWidget::text(kind);
     }
 
-    int childCount() const override { return static_cast<int>(m_notices.size()); }
+    int childCount() const override { return static_cast<int>(notices().size()); }
     QAccessibleInterface *child(int index) const override
     {
-        return index >= 0 && index < childCount()
-                   ? QAccessible::queryAccessibleInterface(m_notices.at(index))
-                   : nullptr;
+        return index >= 0 && index < childCount() ? QAccessible::queryAccessibleInterface(
+                                                        notices()[static_cast<std::size_t>(index)])
+                                                  : nullptr;
     }
     int indexOfChild(const QAccessibleInterface *child) const override
     {
-        return child ? static_cast<int>(m_notices.indexOf(child->object())) : -1;
+        if (!child)
+            return -1;
+        const auto &all = notices();
+        const auto *at = std::find(all.begin(), all.end(), child->object());
+        return at == all.end() ? -1 : static_cast<int>(at - all.begin());
     }
 
 private:
-    QList<QObject *> m_notices;
+    const std::array<QObject *, 4> &notices() const
+    {
+        return static_cast<const StatusLine *>(widget())->notices();
+    }
 };
 
 QAccessibleInterface *statusLineAccessible(const QString &className, QObject *object)
@@ -98,7 +103,6 @@ StatusLine::StatusLine(const QString &caption, QWidget *parent) : QLabel(parent)
     Q_UNUSED(factoryInstalled)
     for (QObject *&notice : m_notices) {
         notice = new QObject(this);
-        notice->setObjectName(QLatin1String(kNoticeName));
         // A plain object has no interface of its own: it is given one, which
         // Qt keeps and deletes with the object.
         QAccessible::registerAccessibleInterface(new StatusNoticeAccessible(notice, this, caption));

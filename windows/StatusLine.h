@@ -41,6 +41,10 @@ public:
     // notice shows with it as its name. Called after each change of the
     // caption.
     void announce();
+    // The objects assistive technology knows as the line's notices, its
+    // accessible children; a few, so that each is told again only after the
+    // screen reader has long caught up.
+    const std::array<QObject *, 4> &notices() const { return m_notices; }
 
 protected:
     bool event(QEvent *event) override;
@@ -49,8 +53,6 @@ protected:
 private:
     QRect textRect() const;
 
-    // The objects assistive technology knows as the line's notices; a few, so
-    // that each is told again only after the screen reader has long caught up.
     std::array<QObject *, 4> m_notices{};
     std::size_t m_nextNotice = 0;
 };
