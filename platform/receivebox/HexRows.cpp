@@ -5,6 +5,7 @@
 #include <QtGlobal>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -74,18 +75,24 @@ void layoutRow(std::vector<Cell> &cells, const ByteStore &store, const Geometry 
             cells.push_back(
                 Cell{position, column, 1, shown.at(column).unicode(), selectable, joins});
     };
+    // In column order: the painters take the last cell's end as the row's.
     put(0, geometry.pairColumn(0), rowPosition, false);
-    qsizetype position = rowPosition;
+    std::array<qsizetype, kRowBytes> positions{};
     for (int i = 0; i < count; ++i) {
+        qsizetype &position = positions[static_cast<std::size_t>(i)];
+        position = rowPosition;
         if (i > 0) {
             // Each NUL before a byte moves its characters three further on.
-            position += store.byteAt(first + i - 1) == 0 ? platform::transcript::kNulChars : 1;
+            position = positions[static_cast<std::size_t>(i - 1)] +
+                       (store.byteAt(first + i - 1) == 0 ? platform::transcript::kNulChars : 1);
             put(geometry.pairColumn(i - 1) + 2, geometry.pairColumn(i), position, false, true);
         }
         put(geometry.pairColumn(i), geometry.pairColumn(i) + 2, position, true);
-        put(geometry.charColumn(i), geometry.charColumn(i) + 1, position, true);
     }
     put(geometry.pairColumn(count - 1) + 2, geometry.charColumn(0), rowPosition, false);
+    for (int i = 0; i < count; ++i)
+        put(geometry.charColumn(i), geometry.charColumn(i) + 1,
+            positions[static_cast<std::size_t>(i)], true);
 }
 
 qsizetype rowTextLength(const Geometry &geometry, qsizetype row, qsizetype toByte)
