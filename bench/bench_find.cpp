@@ -18,10 +18,10 @@
 #include "bench_support.h"
 #include "bench_transcript.h"
 
-#include "receivebox/BackgroundFind.h"
 #include "receivebox/ReceiveBox.h"
 #include "receivebox/ReceiveBox_p.h"
-#include "transcript/Search.h"
+#include "receivebox/find/BackgroundFind.h"
+#include "transcript/TextSearch.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -118,7 +118,7 @@ int main(int argc, char **argv)
     bench::Turns opening;
     bench::Turns finding;
     const std::shared_ptr<const ByteStore> store =
-        ReceiveBox::Private::of(box).text.chars().share();
+        ReceiveBox::Private::of(box).text.store().share();
     for (int r = 0; r < repeats; ++r) {
         for (const char *locale : {"C.UTF-8", "C"}) {
             for (const bool fold : {false, true}) {
@@ -141,7 +141,7 @@ int main(int argc, char **argv)
             const TextSearch search(kWord, matchCase, store->table());
             QElapsedTimer clock;
             clock.start();
-            const qsizetype at = search.first(*store, 0, store->size());
+            const qsizetype at = search.first(*store, 0, store->characterCount());
             const double seconds = double(clock.nsecsElapsed()) / 1e9;
             if (at != expected) {
                 std::fprintf(stderr, "found %lld, not %lld\n", static_cast<long long>(at),

@@ -12,8 +12,8 @@
 
 #include "bench_support.h"
 
-#include "platform/CodePage.h"
 #include "receivebox/ReceiveBox.h"
+#include "system/CodePage.h"
 
 #include <QApplication>
 #include <QProcess>
@@ -85,7 +85,7 @@ int runPattern(const Pattern &pattern, qsizetype mib)
     box.resize(640, 480);
     box.show();
     QCoreApplication::processEvents();
-    const auto &table = platform::codepage::ansiTable();
+    const auto &table = platform::system::codepage::ansiTable();
     // One arrival first, so that what every box allocates once is not counted.
     QByteArray arrival = pattern.arrival();
     box.appendBytes(arrival, table);

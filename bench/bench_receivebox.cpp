@@ -10,8 +10,8 @@
 
 #include "bench_support.h"
 
-#include "platform/CodePage.h"
 #include "receivebox/ReceiveBox.h"
+#include "system/CodePage.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -105,9 +105,9 @@ Result runReceiveBox(const QString &piece, qsizetype total)
     box.setBackColour(Qt::black);
     box.setTextColour(QColor(0xE0E0E0));
     // The piece as the bytes that arrive, each a character of its own.
-    const QByteArray bytes = platform::codepage::stringToAnsi(piece);
+    const QByteArray bytes = platform::system::codepage::stringToAnsi(piece);
     return run(box, box.viewport(), piece, total, [&](const QString &) {
-        box.appendBytes(bytes, platform::codepage::ansiTable());
+        box.appendBytes(bytes, platform::system::codepage::ansiTable());
         box.setSelStart(box.length());
     });
 }

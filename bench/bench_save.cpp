@@ -22,7 +22,7 @@
 
 #include "receivebox/ReceiveBox.h"
 #include "receivebox/ReceiveBox_p.h"
-#include "receivebox/TranscriptSaver.h"
+#include "receivebox/save/TranscriptSaver.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -101,7 +101,7 @@ int main(int argc, char **argv)
             app.watch(true);
         }
         TranscriptSaver *saver = ReceiveBox::Private::of(box).saveTo(
-            ReceiveBox::Private::of(box).text.chars().share(), saved);
+            ReceiveBox::Private::of(box).text.store().share(), saved);
         platform::transcript::SaveResult result = platform::transcript::SaveResult::Failed;
         QObject::connect(saver, &TranscriptSaver::finished, &loop,
                          [&](platform::transcript::SaveResult outcome) {

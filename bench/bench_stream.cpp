@@ -23,9 +23,9 @@
 
 #include "bench_support.h"
 
-#include "platform/SendBox.h"
-#include "platform/SocketControl.h"
 #include "receivebox/ReceiveBox.h"
+#include "sendbox/SendBox.h"
+#include "system/SocketControl.h"
 #include "windows/tcp_client.h"
 #include "windows/tcp_client_p.h"
 

@@ -2,8 +2,8 @@
 
 #include "bench_support.h"
 
-#include "platform/CodePage.h"
 #include "receivebox/ReceiveBox.h"
+#include "system/CodePage.h"
 
 #include <QFile>
 #include <QKeyEvent>
@@ -42,13 +42,13 @@ void fillBox(ReceiveBox &box, qsizetype bytes, const QByteArray &tail, const QSt
         const qsizetype take = std::min(kArrival, bytes - done);
         arrival.resize(take);
         lines.fill(arrival.data(), static_cast<std::size_t>(take));
-        box.appendBytes(arrival, platform::codepage::ansiTable());
+        box.appendBytes(arrival, platform::system::codepage::ansiTable());
         box.setSelStart(box.length());
         if (copy.isOpen())
             copy.write(arrival);
         done += take;
     }
-    box.appendBytes(tail, platform::codepage::ansiTable());
+    box.appendBytes(tail, platform::system::codepage::ansiTable());
     if (copy.isOpen())
         copy.write(tail);
 }

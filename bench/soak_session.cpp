@@ -8,10 +8,10 @@
 
 #include "ByteStreams.h"
 #include "connection/Connection.h"
-#include "platform/CodePage.h"
-#include "platform/ProcessExit_p.h"
-#include "platform/SendBox.h"
 #include "receivebox/ReceiveBox.h"
+#include "sendbox/SendBox.h"
+#include "system/CodePage.h"
+#include "system/ProcessExit_p.h"
 #include "windows/tcp_client.h"
 #include "windows/tcp_client_p.h"
 
@@ -83,7 +83,7 @@ int main(int argc, char **argv)
     const qint64 mebibytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 1024;
     const int lines = argc > 2 ? QByteArray(argv[2]).toInt() : 10000;
     const qint64 total = mebibytes * 1024 * 1024;
-    platform::setExitHandler([](int) {});
+    platform::system::setExitHandler([](int) {});
 
     // The peer: a listening socket, a thread that streams, one that reads.
     quint16 port = 0;
@@ -104,7 +104,7 @@ int main(int argc, char **argv)
         qint64 left = total;
         while (left > 0) {
             const QByteArray block = makeBlock(random, qMin<qint64>(left, 1 << 20));
-            const QString rendered = translated(block, platform::codepage::ansiTable());
+            const QString rendered = translated(block, platform::system::codepage::ansiTable());
             sentHash.add(rendered);
             renderedLength += rendered.size();
             for (qsizetype at = 0; at < block.size();) {
@@ -158,8 +158,8 @@ int main(int argc, char **argv)
         }
         QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
         QApplication::sendEvent(controls(window).txtSend, &enter);
-        QByteArray bytes = platform::codepage::stringToAnsi(line + QStringLiteral("\r\n"));
-        platform::codepage::ansiToOem(bytes);
+        QByteArray bytes = platform::system::codepage::stringToAnsi(line + QStringLiteral("\r\n"));
+        platform::system::codepage::ansiToOem(bytes);
         typedExpected += bytes;
         // The send box keeps what is typed; keep it from growing for ever.
         if (typed % 100 == 0)

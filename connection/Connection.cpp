@@ -6,11 +6,11 @@
 #include "Transcoding.h"
 #include "brisol_version.h"
 
-#include "platform/CodePage.h"
-#include "platform/SendBox.h"
-#include "platform/SocketControl.h"
-#include "platform/SystemColour.h"
 #include "receivebox/ReceiveBox.h"
+#include "sendbox/SendBox.h"
+#include "system/CodePage.h"
+#include "system/SocketControl.h"
+#include "system/SystemColour.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -91,7 +91,7 @@ void Connection::setStatus(std::uint32_t colour, const QString &caption)
 {
     QLabel &estado = *m_controls.Estado;
     QPalette palette = estado.palette();
-    palette.setColor(QPalette::WindowText, platform::colourFromWord(colour));
+    palette.setColor(QPalette::WindowText, platform::system::colourFromWord(colour));
     estado.setPalette(palette);
     if (estado.text() == caption)
         return;
@@ -197,9 +197,9 @@ void Connection::cmdConnect_Click()
     m_controls.cmdDisconnect->setEnabled(true);
     m_controls.cmdDisconnect->setFocus();
     m_controls.txtSend->setText(QString());
-    m_controls.txtSend->setTextColour(platform::colourFromWord(kBoxTextColour));
+    m_controls.txtSend->setTextColour(platform::system::colourFromWord(kBoxTextColour));
     m_controls.txtRcv->clear();
-    m_controls.txtRcv->setTextColour(platform::colourFromWord(kBoxTextColour));
+    m_controls.txtRcv->setTextColour(platform::system::colourFromWord(kBoxTextColour));
     m_controls.txtRcv->setSaveName(sessionFileName(host_str, portFromText(puerto_str).value_or(0),
                                                    QDateTime::currentDateTime()));
     m_proxyReply.reset();
@@ -225,7 +225,7 @@ void Connection::tcpClient_DataArrival(std::int32_t bytesTotal)
         box.appendReceived(
             qMax<std::int32_t>(bytesTotal, 0),
             [&socket](quint8 *into, qsizetype room) { return socket.GetData(into, room); },
-            platform::codepage::ansiTable());
+            platform::system::codepage::ansiTable());
         box.setSelStart(box.length());
         // The reply test reads what arrived as the box shows it.
         if (usando_proxy && !tunel_listo)
@@ -268,7 +268,7 @@ void Connection::txtSend_KeyPress(int keyAscii)
         buffer_str.clear();
         return;
     }
-    buffer_str += platform::codepage::ansiToChar(static_cast<unsigned char>(keyAscii));
+    buffer_str += platform::system::codepage::ansiToChar(static_cast<unsigned char>(keyAscii));
     if (!m_controls.send_button->isEnabled())
         m_controls.send_button->setEnabled(true);
 }

@@ -1,10 +1,10 @@
 #include "Transcoding.h"
 
-#include "platform/CodePage.h"
+#include "system/CodePage.h"
 
 QString toOemText(const QString &text)
 {
-    QByteArray bytes = platform::codepage::stringToAnsi(text);
-    platform::codepage::ansiToOem(bytes);
-    return platform::codepage::ansiToString(bytes);
+    QByteArray bytes = platform::system::codepage::stringToAnsi(text);
+    platform::system::codepage::ansiToOem(bytes);
+    return platform::system::codepage::ansiToString(bytes);
 }

@@ -4,11 +4,11 @@
 
 #include "FuzzInput.h"
 
-#include "platform/CodePage.h"
+#include "system/CodePage.h"
 
 #include <cstring>
 
-using namespace platform::codepage;
+using namespace platform::system::codepage;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {

@@ -6,7 +6,7 @@
 
 #include "ByteStreams.h"
 #include "connection/ProxyTunnel.h"
-#include "platform/CodePage.h"
+#include "system/CodePage.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FuzzInput input(data, size);
     const QList<qsizetype> sizes = input.takePieceSizes();
     const QByteArrayView bytes = input.rest();
-    const QString whole = translated(bytes, platform::codepage::ansiTable());
+    const QString whole = translated(bytes, platform::system::codepage::ansiTable());
     const ProxyVerdict expected = referenceVerdict(whole);
 
     ProxyReply reply;
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     ProxyVerdict verdict = ProxyVerdict::Incomplete;
     for (const QByteArrayView piece : splitInto(bytes, sizes)) {
         const QString before = shown;
-        shown += translated(piece, platform::codepage::ansiTable());
+        shown += translated(piece, platform::system::codepage::ansiTable());
         verdict = reply.feed(shown.mid(before.size()));
         if (verdict != ProxyVerdict::Incomplete) {
             // Made at the arrival that completes the blank line, not before.

@@ -7,8 +7,8 @@
 #include "FuzzInput.h"
 
 #include "ByteStreams.h"
-#include "platform/CodePage.h"
 #include "receivebox/ReceiveBox.h"
+#include "system/CodePage.h"
 
 #include <QApplication>
 
@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     g_box->show();
     // Fonts and glyph caches are made on the first paint and kept for the
     // process; make them here, not inside the first input.
-    g_box->appendBytes(QByteArrayView("warm-up \x01\t\x80\r\n"), platform::codepage::ansiTable());
+    g_box->appendBytes(QByteArrayView("warm-up \x01\t\x80\r\n"),
+                       platform::system::codepage::ansiTable());
     g_box->selectAll();
     g_box->grab();
     return 0;
@@ -51,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     QString expected;
     int painted = 0;
     for (const QByteArrayView piece : splitInto(bytes, sizes)) {
-        expected += translated(piece, platform::codepage::ansiTable());
-        box.appendBytes(piece, platform::codepage::ansiTable());
+        expected += translated(piece, platform::system::codepage::ansiTable());
+        box.appendBytes(piece, platform::system::codepage::ansiTable());
         box.setSelStart(box.length());
         FUZZ_CHECK(box.length() == expected.size());
         FUZZ_CHECK(box.selectionStart() == expected.size());

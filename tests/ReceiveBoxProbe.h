@@ -4,9 +4,9 @@
 // through its private state, and text put into it as the bytes that show it.
 
 #include "ByteStreams.h"
-#include "platform/CodePage.h"
 #include "receivebox/ReceiveBox.h"
 #include "receivebox/ReceiveBox_p.h"
+#include "system/CodePage.h"
 #include "transcript/ReadCount_p.h"
 
 #include <QSize>
@@ -70,8 +70,8 @@ inline qsizetype charactersRead()
 // (textTable()) when the box is empty.
 inline void putText(ReceiveBox &box, QStringView text)
 {
-    CharTable table =
-        box.length() == 0 ? platform::codepage::ansiTable() : boxState(box).text.chars().table();
+    CharTable table = box.length() == 0 ? platform::system::codepage::ansiTable()
+                                        : boxState(box).text.store().table();
     const QByteArray bytes = bytesReadingAs(text, table, box.length() == 0);
     box.appendBytes(bytes, table);
 }

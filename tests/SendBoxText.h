@@ -3,7 +3,7 @@
 // The send box's text as the program put it and a user typed it: its line
 // breaks read back as CR LF.
 
-#include "platform/SendBox.h"
+#include "sendbox/SendBox.h"
 
 inline QString sendText(const SendBox &box)
 {

@@ -10,10 +10,10 @@
 #include "windows/tcp_client_p.h"
 
 #include "connection/Connection.h"
-#include "platform/CodePage.h"
-#include "platform/ProcessExit_p.h"
-#include "platform/SendBox.h"
 #include "receivebox/ReceiveBox.h"
+#include "sendbox/SendBox.h"
+#include "system/CodePage.h"
+#include "system/ProcessExit_p.h"
 #include "windows/proxy_settings.h"
 #include "windows/tcp_client.h"
 
@@ -175,7 +175,7 @@ private:
 
 void TestAccessibility::initTestCase()
 {
-    platform::setExitHandler(&ignoreExit);
+    platform::system::setExitHandler(&ignoreExit);
     QPlatformAccessibility *accessibility =
         QGuiApplicationPrivate::platformIntegration()->accessibility();
     QVERIFY2(accessibility, "the platform has no accessibility");
@@ -457,7 +457,7 @@ void TestAccessibility::receiveBoxReadsLongLinesInStretches()
     ReceiveBox &box = *controls(*m_window).txtRcv;
     const QByteArray piece(64 * 1024, 'x');
     for (int n = 0; n < 64; ++n)
-        box.appendBytes(piece, platform::codepage::ansiTable());
+        box.appendBytes(piece, platform::system::codepage::ansiTable());
     putText(box, QStringLiteral("\r\nfin"));
     QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(&box)->textInterface();
     const qsizetype before = charactersRead();
@@ -482,7 +482,7 @@ void TestAccessibility::receiveBoxAnnouncesChanges()
     g_watched = &box;
 
     putText(box, QStringLiteral("hola"));
-    box.appendBytes(QByteArrayView(" \xF1", 2), platform::codepage::ansiTable());
+    box.appendBytes(QByteArrayView(" \xF1", 2), platform::system::codepage::ansiTable());
     box.setSelStart(box.length());
     box.setSelStart(box.length()); // no move, nothing to say
     box.setSelection(1, 3);
@@ -520,7 +520,7 @@ void TestAccessibility::receiveBoxFloodIsCoalesced()
     const QByteArray arrival = QByteArray("0123456789abcdef").repeated(64) + "\r\n";
     const int arrivals = 4000;
     for (int n = 0; n < arrivals; ++n) {
-        box.appendBytes(arrival, platform::codepage::ansiTable());
+        box.appendBytes(arrival, platform::system::codepage::ansiTable());
         box.setSelStart(box.length());
         if (n % 100 == 0)
             QCoreApplication::processEvents();
@@ -605,7 +605,7 @@ void TestAccessibility::receiveBoxReadsHexRowsAsLines()
                                "ABCDEF"
                                "0123",
                                20),
-                    platform::codepage::ansiTable());
+                    platform::system::codepage::ansiTable());
     box.setHexView(true);
     QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(&box)->textInterface();
     const QString first = QStringLiteral(

@@ -2,8 +2,8 @@
 // measured for MS Sans Serif 8 pt, and where a wider font stands in for it a
 // caption that would be clipped is narrowed instead, the geometry unchanged.
 
-#include "platform/Fonts.h"
-#include "platform/ProcessExit_p.h"
+#include "system/Fonts.h"
+#include "system/ProcessExit_p.h"
 #include "windows/proxy_settings.h"
 #include "windows/tcp_client.h"
 #include "windows/tcp_client_p.h"
@@ -80,7 +80,7 @@ class TestCaptions : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { platform::setExitHandler(&ignoreExit); }
+    void initTestCase() { platform::system::setExitHandler(&ignoreExit); }
     void fontFittingWidth_data();
     void fontFittingWidth();
     void everyCaptionFits_data();
@@ -116,12 +116,12 @@ void TestCaptions::fontFittingWidth()
     QFETCH(bool, smaller);
     QFETCH(bool, fits);
 
-    const QFont font = platform::msSansSerifFont();
+    const QFont font = platform::system::msSansSerifFont();
     const QString text = QStringLiteral("Equipo Remoto");
     const int natural = advance(font, text);
     const int room = static_cast<int>(natural * fraction) + extraPixels;
 
-    const QFont fitted = platform::fontFittingWidth(font, text, room);
+    const QFont fitted = platform::system::fontFittingWidth(font, text, room);
     QCOMPARE(fitted == font, unchanged);
     QCOMPARE(fitted.stretch() < QFont::Unstretched && fitted.stretch() != QFont::AnyStretch,
              narrower);

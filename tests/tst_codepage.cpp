@@ -1,8 +1,8 @@
-#include "platform/CodePage.h"
+#include "system/CodePage.h"
 
 #include <QTest>
 
-using namespace platform::codepage;
+using namespace platform::system::codepage;
 
 class TestCodePage : public QObject
 {

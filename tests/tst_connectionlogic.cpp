@@ -8,7 +8,7 @@
 #include "connection/Transcoding.h"
 #include "transcript/Transcript.h"
 
-#include "platform/CodePage.h"
+#include "system/CodePage.h"
 
 #include <QTest>
 
@@ -245,7 +245,7 @@ void TestConnectionLogic::rendering()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
     // As the receive box's transcript reads them, through the ANSI table.
-    const auto &ansi = platform::codepage::ansiTable();
+    const auto &ansi = platform::system::codepage::ansiTable();
     Transcript transcript(ansi);
     transcript.appendBytes(bytes, ansi);
     QCOMPARE(transcript.mid(0, transcript.length()), text);
@@ -269,7 +269,7 @@ void TestConnectionLogic::oemText()
     // What SendData puts on the wire: the converted text's ANSI bytes.
     const QString converted = toOemText(typed);
     QCOMPARE(converted.size(), typed.size());
-    QCOMPARE(platform::codepage::stringToAnsi(converted), wire);
+    QCOMPARE(platform::system::codepage::stringToAnsi(converted), wire);
 }
 
 void TestConnectionLogic::sessionFileNames_data()

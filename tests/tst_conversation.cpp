@@ -12,12 +12,12 @@
 #include "brisol_version.h"
 #include "connection/Connection.h"
 #include "connection/Transcoding.h"
-#include "platform/CodePage.h"
-#include "platform/ProcessExit_p.h"
-#include "platform/SendBox.h"
-#include "platform/SocketControl_p.h"
-#include "platform/SystemColour.h"
 #include "receivebox/ReceiveBox.h"
+#include "sendbox/SendBox.h"
+#include "system/CodePage.h"
+#include "system/ProcessExit_p.h"
+#include "system/SocketControl_p.h"
+#include "system/SystemColour.h"
 #include "windows/proxy_settings.h"
 #include "windows/tcp_client.h"
 
@@ -105,7 +105,7 @@ void TestConversation::initTestCase()
 {
     // Port texts are read with the user's locale; these tests use the point.
     QLocale::setDefault(QLocale::c());
-    platform::setExitHandler(&ignoreExit);
+    platform::system::setExitHandler(&ignoreExit);
 }
 
 void TestConversation::init()
@@ -420,15 +420,15 @@ void TestConversation::receive_data()
             for (int byte = 0; byte < 256; ++byte)
                 all.append(static_cast<char>(byte));
             return QList<QByteArray>{all};
-        }()
-                                      << [] {
-                                             QString text = QStringLiteral("\\x00");
-                                             for (int byte = 1; byte < 256; ++byte) {
-                                                 const QByteArray one(1, static_cast<char>(byte));
-                                                 text += platform::codepage::ansiToString(one);
-                                             }
-                                             return text;
-                                         }();
+        }() <<
+        [] {
+            QString text = QStringLiteral("\\x00");
+            for (int byte = 1; byte < 256; ++byte) {
+                const QByteArray one(1, static_cast<char>(byte));
+                text += platform::system::codepage::ansiToString(one);
+            }
+            return text;
+        }();
 }
 
 void TestConversation::receive()
@@ -582,7 +582,7 @@ void TestConversation::tunnel()
     QByteArray sent;
     for (int i = 0; i < pieces.size(); ++i) {
         sent += pieces[i];
-        const QString expectedText = translated(sent, platform::codepage::ansiTable());
+        const QString expectedText = translated(sent, platform::system::codepage::ansiTable());
         proxy.send(pieces[i]);
         QTRY_COMPARE_WITH_TIMEOUT(boxText(*controls(w).txtRcv), expectedText, 10000);
         if (i < verdictAt) {
@@ -602,7 +602,7 @@ void TestConversation::tunnel()
     } else {
         QCOMPARE(controls(w).Estado->text(), status::proxyRefused());
         QCOMPARE(foreColour(controls(w).Estado),
-                 platform::colourFromWord(platform::kWindowBackgroundColour));
+                 platform::system::colourFromWord(platform::system::kWindowBackgroundColour));
         QVERIFY(controls(w).cmdConnect->isEnabled());
         QCOMPARE(controls(w).tcpClient->State(), int(SocketControl::StateClosed));
     }
@@ -685,7 +685,8 @@ void TestConversation::sessionThroughTinyproxy()
     typeKeys(controls(w).txtSend, QStringLiteral("hola\r\u00F1\r"));
     QTRY_COMPARE_WITH_TIMEOUT(boxText(*controls(w).txtRcv).mid(replySize),
                               QStringLiteral("hola\r\n") +
-                                  platform::codepage::ansiToString("\xA4") + QStringLiteral("\r\n"),
+                                  platform::system::codepage::ansiToString("\xA4") +
+                                  QStringLiteral("\r\n"),
                               10000);
     QTest::mouseClick(controls(w).cmdDisconnect, Qt::LeftButton);
     QCOMPARE(controls(w).Estado->text(), status::disconnected());

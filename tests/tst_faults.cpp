@@ -10,11 +10,11 @@
 #include "windows/tcp_client_p.h"
 
 #include "connection/Connection.h"
-#include "platform/CodePage.h"
-#include "platform/ProcessExit_p.h"
-#include "platform/SendBox.h"
-#include "platform/SocketControl.h"
 #include "receivebox/ReceiveBox.h"
+#include "sendbox/SendBox.h"
+#include "system/CodePage.h"
+#include "system/ProcessExit_p.h"
+#include "system/SocketControl.h"
 #include "windows/proxy_settings.h"
 #include "windows/tcp_client.h"
 
@@ -221,7 +221,7 @@ private:
 void TestFaults::initTestCase()
 {
     QLocale::setDefault(QLocale::c());
-    platform::setExitHandler(&ignoreExit);
+    platform::system::setExitHandler(&ignoreExit);
 }
 
 void TestFaults::init()
@@ -490,7 +490,7 @@ void TestFaults::copyLargerThanMemoryGivesNothing()
     const QByteArray line = QByteArray(78, 'c') + "\r\n";
     const QByteArray arrival = line.repeated(1 << 14);
     while (box.length() < 64 * 1024 * 1024)
-        box.appendBytes(arrival, platform::codepage::ansiTable());
+        box.appendBytes(arrival, platform::system::codepage::ansiTable());
     box.setFocus();
     QTest::keyClick(&box, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(&box, Qt::Key_C, Qt::ControlModifier);

@@ -9,11 +9,11 @@
 
 #include "brisol_version.h"
 #include "connection/Connection.h"
-#include "platform/ProcessExit_p.h"
-#include "platform/SendBox.h"
-#include "platform/SocketControl.h"
-#include "platform/SystemColour.h"
 #include "receivebox/ReceiveBox.h"
+#include "sendbox/SendBox.h"
+#include "system/ProcessExit_p.h"
+#include "system/SocketControl.h"
+#include "system/SystemColour.h"
 #include "windows/StatusLine.h"
 #include "windows/Twips.h"
 #include "windows/proxy_settings.h"
@@ -87,7 +87,7 @@ private:
 void TestMainWindow::init()
 {
     g_exitCodes.clear();
-    platform::setExitHandler(&recordExit);
+    platform::system::setExitHandler(&recordExit);
     m_window = std::make_unique<tcp_client>();
     m_window->show();
     QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
@@ -96,7 +96,7 @@ void TestMainWindow::init()
 void TestMainWindow::cleanup()
 {
     m_window.reset();
-    platform::setExitHandler(nullptr);
+    platform::system::setExitHandler(nullptr);
 }
 
 void TestMainWindow::connectTo(const LoopbackPeer &peer)
@@ -171,7 +171,7 @@ void TestMainWindow::initialState()
     QCOMPARE(controls(w).Estado->text(), QStringLiteral("Listo"));
     QCOMPARE(controls(w).Estado->palette().color(QPalette::Window), QColor(0x80, 0x80, 0x80));
     QCOMPARE(foreColour(controls(w).Estado),
-             platform::colourFromWord(platform::kWindowBackgroundColour));
+             platform::system::colourFromWord(platform::system::kWindowBackgroundColour));
     QVERIFY(controls(w).Estado->autoFillBackground());
 
     QVERIFY(controls(w).cmdConnect->isEnabled());
@@ -186,14 +186,14 @@ void TestMainWindow::initialState()
     QCOMPARE(sendText(*controls(w).txtSend), QString());
     QCOMPARE(boxText(*controls(w).txtRcv), QString());
     QCOMPARE(controls(w).txtRcv->backColour(),
-             platform::colourFromWord(platform::kWindowTextColour));
+             platform::system::colourFromWord(platform::system::kWindowTextColour));
     // Light grey on the dark back colour from the start: what is typed before
     // the first connection shows.
     const QColor lightGrey(0xE0, 0xE0, 0xE0);
     QCOMPARE(controls(w).txtRcv->textColour(), lightGrey);
     QCOMPARE(controls(w).txtSend->palette().color(QPalette::Text), lightGrey);
     QCOMPARE(controls(w).txtSend->palette().color(QPalette::Base),
-             platform::colourFromWord(platform::kWindowTextColour));
+             platform::system::colourFromWord(platform::system::kWindowTextColour));
     QCOMPARE(controls(w).tcpClient->State(), int(SocketControl::StateClosed));
     QVERIFY(w.proxySettingsWindow() == nullptr);
 
@@ -335,7 +335,7 @@ void TestMainWindow::checkIdle(const QString &caption, const QString &received,
     tcp_client &w = *m_window;
     QCOMPARE(controls(w).Estado->text(), caption);
     QCOMPARE(foreColour(controls(w).Estado),
-             platform::colourFromWord(platform::kWindowBackgroundColour));
+             platform::system::colourFromWord(platform::system::kWindowBackgroundColour));
     QVERIFY(controls(w).cmdConnect->isEnabled());
     QVERIFY(controls(w).cmdConnect->hasFocus());
     QVERIFY(!controls(w).cmdDisconnect->isEnabled());

@@ -5,7 +5,7 @@
 #include "windows/tcp_client_p.h"
 
 #include "connection/Connection.h"
-#include "platform/ProcessExit_p.h"
+#include "system/ProcessExit_p.h"
 #include "windows/Twips.h"
 #include "windows/proxy_settings.h"
 #include "windows/tcp_client.h"
@@ -25,7 +25,7 @@ class TestProxyWindow : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { platform::setExitHandler(&ignoreExit); }
+    void initTestCase() { platform::system::setExitHandler(&ignoreExit); }
     void init();
     void cleanup() { m_window.reset(); }
 

@@ -1,13 +1,13 @@
 #include "ByteStreams.h"
 #include "ReceiveBoxProbe.h"
-#include "platform/CodePage.h"
-#include "receivebox/BackgroundFind.h"
-#include "receivebox/FindBar.h"
-#include "receivebox/HexClipboardText.h"
-#include "receivebox/HexRows.h"
 #include "receivebox/ReceiveBox.h"
-#include "receivebox/TranscriptSaver.h"
 #include "receivebox/ViewScroller.h"
+#include "receivebox/find/BackgroundFind.h"
+#include "receivebox/find/FindBar.h"
+#include "receivebox/save/TranscriptSaver.h"
+#include "receivebox/views/HexClipboardText.h"
+#include "receivebox/views/HexRows.h"
+#include "system/CodePage.h"
 #include "transcript/ByteStore_p.h"
 
 #include <cmath>
@@ -184,7 +184,7 @@ QStringList folderEntries(const QTemporaryDir &folder)
 void appendArrivals(ReceiveBox &box, const QByteArray &bytes, const QList<qsizetype> &pieces)
 {
     for (const QByteArray &piece : split(bytes, pieces))
-        box.appendBytes(piece, platform::codepage::ansiTable());
+        box.appendBytes(piece, platform::system::codepage::ansiTable());
 }
 
 // Ctrl+S in the box, the path put into the save dialog and the dialog
@@ -212,7 +212,7 @@ TranscriptSaver *saveThroughTheDialog(ReceiveBox &box, const QString &path,
 QString hexRowsModel(const std::function<quint8(qsizetype)> &byteAt, qsizetype from, qsizetype to,
                      int digits = 8)
 {
-    const CharTable table = platform::codepage::ansiTable();
+    const CharTable table = platform::system::codepage::ansiTable();
     QString out;
     for (qsizetype row = from / 16 * 16; row < to; row += 16) {
         QString pairs;
@@ -720,7 +720,7 @@ void TestReceiveBox::copyReadsNothingUntilAsked()
     const QByteArray line = QByteArray("l\xEDnea\0\tfin").leftJustified(78, '.') + "\r\n";
     const QByteArray arrival = line.repeated(1000);
     for (int n = 0; n < 100; ++n)
-        box.appendBytes(arrival, platform::codepage::ansiTable());
+        box.appendBytes(arrival, platform::system::codepage::ansiTable());
     putText(box, QStringLiteral("\u00E9\u20AC \u00FF"));
     const QString text = boxText(box);
     box.setFocus();
@@ -744,7 +744,7 @@ void TestReceiveBox::doubleClickInAHugeWord()
     SHOW(box, 400, 300);
     const QByteArray piece(64 * 1024, 'w');
     for (int n = 0; n < 64; ++n)
-        box.appendBytes(piece, platform::codepage::ansiTable());
+        box.appendBytes(piece, platform::system::codepage::ansiTable());
     box.setSelStart(box.length() / 2);
     const qsizetype before = charactersRead();
     QTest::mouseDClick(box.viewport(), Qt::LeftButton, {}, cellCentre(box, 1, 3));
@@ -1306,16 +1306,18 @@ void TestReceiveBox::saveHoldsWhatCameBeforeTheCommand()
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("prefijo.bin"));
     TranscriptSaver *saver = saveThroughTheDialog(box, path, [&] {
-        box.appendBytes(QByteArrayLiteral("\nwhile asked"), platform::codepage::ansiTable());
+        box.appendBytes(QByteArrayLiteral("\nwhile asked"),
+                        platform::system::codepage::ansiTable());
     });
     QVERIFY(saver);
     QSignalSpy finished(saver, &TranscriptSaver::finished);
     const QByteArray stream = linesWithHighBytes(1 << 20, 3);
     for (int n = 0; finished.isEmpty(); ++n) {
-        box.appendBytes(stream, platform::codepage::ansiTable());
+        box.appendBytes(stream, platform::system::codepage::ansiTable());
         if (n == 2) {
             box.clear();
-            box.appendBytes(QByteArrayLiteral("next session"), platform::codepage::ansiTable());
+            box.appendBytes(QByteArrayLiteral("next session"),
+                            platform::system::codepage::ansiTable());
         }
         QCoreApplication::processEvents();
     }
@@ -1376,7 +1378,7 @@ void TestReceiveBox::saveFailureIsReported()
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
     }
 #endif
-    TranscriptSaver *saver = boxControl(box).saveTo(boxState(box).text.chars().share(), path);
+    TranscriptSaver *saver = boxControl(box).saveTo(boxState(box).text.store().share(), path);
     QSignalSpy finished(saver, &TranscriptSaver::finished);
     const bool ended = finished.wait(60000);
 #if defined(Q_OS_UNIX)
@@ -1560,7 +1562,7 @@ void TestReceiveBox::findSearchesWhatArrivesMeanwhile()
     QTest::keyClick(field, Qt::Key_Return);
     // The search has its share of the store; these bytes come after it.
     const qsizetype at = box.length() + 2;
-    box.appendBytes(QByteArrayLiteral("\r\nllega tarde"), platform::codepage::ansiTable());
+    box.appendBytes(QByteArrayLiteral("\r\nllega tarde"), platform::system::codepage::ansiTable());
     auto *search = bar->findChild<BackgroundFind *>();
     QTRY_VERIFY_WITH_TIMEOUT(!search->isRunning(), 30000);
     QCOMPARE(box.selectionStart(), at + 6);
@@ -1645,7 +1647,7 @@ void TestReceiveBox::findInTheHexViewSaysItsKind()
                         keys[i] == u'p' ? Qt::ShiftModifier : Qt::NoModifier);
         // The search has its share of the store; these bytes come after it.
         if (i == 0 && !meanwhile.isEmpty())
-            box.appendBytes(meanwhile, platform::codepage::ansiTable());
+            box.appendBytes(meanwhile, platform::system::codepage::ansiTable());
         QTRY_VERIFY(!search->isRunning());
         const qsizetype start = selected[i];
         const qsizetype end = start < 0 ? box.selectionStart() : start + length;
@@ -1697,7 +1699,7 @@ void TestReceiveBox::hexRowsAsCopied()
     QFETCH(QString, literal);
     ReceiveBox box;
     SHOW(box, 700, 300);
-    box.appendBytes(bytes, platform::codepage::ansiTable());
+    box.appendBytes(bytes, platform::system::codepage::ansiTable());
     box.setFocus();
     QTest::keyClick(&box, Qt::Key_H, Qt::ControlModifier);
     QVERIFY(box.isHexView());
@@ -1728,7 +1730,7 @@ void TestReceiveBox::hexRowsAsCopied()
     QCOMPARE(QGuiApplication::clipboard()->mimeData()->data(QStringLiteral("text/plain")),
              pairs.toUtf8());
     // Saving is of the bytes, whatever the view.
-    QCOMPARE(boxState(box).text.chars().byteCount(), bytes.size());
+    QCOMPARE(boxState(box).text.store().byteCount(), bytes.size());
 }
 
 void TestReceiveBox::hexOffsetsPast4GiB()
@@ -1736,7 +1738,7 @@ void TestReceiveBox::hexOffsetsPast4GiB()
     // Past 4 GiB every row's offset takes nine digits, the rows before that
     // mark too, so that the columns still line up.
     static std::vector<quint8> chunk(ChunkSlabs::kChunkBytes, 'A');
-    ByteStore store(platform::codepage::ansiTable());
+    ByteStore store(platform::system::codepage::ansiTable());
     const qsizetype chunks = (qsizetype{1} << 32) / ChunkSlabs::kChunkBytes + 1;
     ByteStore::Private::appendAlike(store, chunk.data(), chunks);
     const qsizetype start = chunks * ChunkSlabs::kChunkBytes;
@@ -1802,7 +1804,7 @@ void TestReceiveBox::hexSelectionMapsBothWays()
     QFETCH(int, hexCaret);
     ReceiveBox box;
     SHOW(box, 700, 300);
-    box.appendBytes(QByteArray("ab\0cd\r\nef", 9), platform::codepage::ansiTable());
+    box.appendBytes(QByteArray("ab\0cd\r\nef", 9), platform::system::codepage::ansiTable());
     box.setSelection(anchor, caret);
     box.setHexView(true);
     QCOMPARE(box.caretPosition(), hexCaret);
@@ -1851,7 +1853,7 @@ void TestReceiveBox::hexSwitchKeepsFirstByteInView()
                  QByteArray(n % 3, '\n') + QByteArray(n % 7, '\t') + "x\r";
     ReceiveBox box;
     SHOW(box, 700, 300);
-    box.appendBytes(bytes, platform::codepage::ansiTable());
+    box.appendBytes(bytes, platform::system::codepage::ansiTable());
     const int viewHeight = box.viewport()->height();
     auto shown = [&](qsizetype position) {
         const QRect cell = box.characterRect(position);
@@ -1882,7 +1884,7 @@ void TestReceiveBox::hexSwitchKeepsFirstByteInView()
     // Arrivals, the caret put at the end as the receive path does, keep the
     // end in view in the hexadecimal view too.
     box.setHexView(true);
-    box.appendBytes(QByteArray(5000, 'z'), platform::codepage::ansiTable());
+    box.appendBytes(QByteArray(5000, 'z'), platform::system::codepage::ansiTable());
     box.setSelStart(box.length());
     QVERIFY(shown(box.length()));
     // The next connection empties the box; the view stays as chosen.
@@ -1922,7 +1924,7 @@ void TestReceiveBox::hexKeysMoveCaret()
     QVERIFY(QTest::qWaitForWindowExposed(&box));
     box.resize(700, box.height() - box.viewport()->height() + 3 * cellSize(box).height());
     QTRY_COMPARE(visibleRowCount(box), 3);
-    box.appendBytes(QByteArray(100, 'x'), platform::codepage::ansiTable());
+    box.appendBytes(QByteArray(100, 'x'), platform::system::codepage::ansiTable());
     box.setHexView(true);
     box.setSelStart(start);
     box.setFocus();
@@ -1939,7 +1941,7 @@ void TestReceiveBox::hexMouseSelectsBytes()
     // select the bytes between; a double click takes one byte.
     ReceiveBox box;
     SHOW(box, 700, 300);
-    box.appendBytes(allBytes(), platform::codepage::ansiTable());
+    box.appendBytes(allBytes(), platform::system::codepage::ansiTable());
     box.setHexView(true);
     const platform::hexrows::Geometry geometry(256);
     const QSize cell = cellSize(box);

@@ -4,9 +4,9 @@
 
 #include "ReceiveBoxProbe.h"
 #include "SendBoxText.h"
-#include "platform/SendBox.h"
-#include "receivebox/ClipboardText.h"
 #include "receivebox/ReceiveBox.h"
+#include "receivebox/views/ClipboardText.h"
+#include "sendbox/SendBox.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

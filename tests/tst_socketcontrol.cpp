@@ -1,8 +1,8 @@
 // The socket control against real loopback servers: its events, their order,
 // and the promise that none arrives inside a call or after Close.
 
-#include "platform/SocketControl_p.h"
-#include "platform/Translations.h"
+#include "system/SocketControl_p.h"
+#include "system/Translations.h"
 
 #include <QHostAddress>
 #include <QSignalSpy>
@@ -391,7 +391,7 @@ void TestSocketControl::descriptionsInSpanish()
     QTRY_VERIFY_WITH_TIMEOUT(recorder.events.contains(QStringLiteral("error")), 10000);
     const QString english = recorder.lastDescription;
 
-    QVERIFY(platform::installSpanishQtTranslations(*QCoreApplication::instance()));
+    QVERIFY(platform::system::installSpanishQtTranslations(*QCoreApplication::instance()));
     recorder.events.clear();
     control.Close();
     control.setRemotePort(closedPort());

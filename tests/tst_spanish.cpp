@@ -8,10 +8,10 @@
 #include "windows/tcp_client_p.h"
 
 #include "brisol_version.h"
-#include "platform/ProcessExit_p.h"
-#include "platform/SendBox.h"
-#include "platform/Translations.h"
 #include "receivebox/ReceiveBox.h"
+#include "sendbox/SendBox.h"
+#include "system/ProcessExit_p.h"
+#include "system/Translations.h"
 #include "windows/proxy_settings.h"
 #include "windows/tcp_client.h"
 
@@ -148,8 +148,8 @@ private:
 
 void TestSpanish::initTestCase()
 {
-    platform::setExitHandler(&ignoreExit);
-    QVERIFY2(platform::installSpanishQtTranslations(*QCoreApplication::instance()),
+    platform::system::setExitHandler(&ignoreExit);
+    QVERIFY2(platform::system::installSpanishQtTranslations(*QCoreApplication::instance()),
              "Qt's Spanish translations are not installed (qt6-translations-l10n)");
 }
 

@@ -1,6 +1,6 @@
 #include "Application.h"
 
-#include "platform/Translations.h"
+#include "system/Translations.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -12,5 +12,5 @@ void setUpApplication(QApplication &application)
     // entry by it, and the icon theme finds the icon under it once installed.
     QGuiApplication::setDesktopFileName(QStringLiteral(BRISOL_APP_ID));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(BRISOL_APP_ID)));
-    platform::installSpanishQtTranslations(application);
+    platform::system::installSpanishQtTranslations(application);
 }

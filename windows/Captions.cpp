@@ -1,6 +1,6 @@
 #include "Captions.h"
 
-#include "platform/Fonts.h"
+#include "system/Fonts.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -9,8 +9,8 @@
 
 void fitCaption(QLabel &label)
 {
-    label.setFont(
-        platform::fontFittingWidth(label.font(), label.text(), label.contentsRect().width()));
+    label.setFont(platform::system::fontFittingWidth(label.font(), label.text(),
+                                                     label.contentsRect().width()));
 }
 
 void nameAfter(QComboBox &combo, const QLabel &label)

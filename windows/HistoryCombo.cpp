@@ -1,6 +1,6 @@
 #include "HistoryCombo.h"
 
-#include "platform/Fonts.h"
+#include "system/Fonts.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -82,5 +82,5 @@ void fitLargestPort(QComboBox &combo)
     // The edit field keeps two pixels a side and one for the caret.
     const QMargins margins = combo.lineEdit()->textMargins();
     const int room = field.width() - margins.left() - margins.right() - 2 * 2 - 1;
-    combo.setFont(platform::fontFittingWidth(combo.font(), QStringLiteral("65535"), room));
+    combo.setFont(platform::system::fontFittingWidth(combo.font(), QStringLiteral("65535"), room));
 }

@@ -6,7 +6,7 @@
 #include "Twips.h"
 
 #include "connection/Connection.h"
-#include "platform/Fonts.h"
+#include "system/Fonts.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -20,7 +20,7 @@ proxy_settings::proxy_settings(QWidget &owner, Connection &connection)
 {
     setObjectName(QStringLiteral("proxy_settings"));
     setWindowTitle(QStringLiteral("Configuración Proxy"));
-    setFont(platform::msSansSerifFont());
+    setFont(platform::system::msSansSerifFont());
     setFixedSize(pixelsFromTwips(4695), pixelsFromTwips(1335));
 
     auto *label1 = new QLabel(QStringLiteral("Proxy HTTP"), this);

@@ -8,12 +8,12 @@
 #include "brisol_version.h"
 #include "proxy_settings.h"
 
-#include "platform/Fonts.h"
-#include "platform/ProcessExit.h"
-#include "platform/SendBox.h"
-#include "platform/SocketControl.h"
-#include "platform/SystemColour.h"
 #include "receivebox/ReceiveBox.h"
+#include "sendbox/SendBox.h"
+#include "system/Fonts.h"
+#include "system/ProcessExit.h"
+#include "system/SocketControl.h"
+#include "system/SystemColour.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -26,7 +26,7 @@
 namespace {
 
 constexpr std::uint32_t kStatusBackColour = 0x00808080;
-constexpr std::uint32_t kBoxBackColour = platform::kWindowTextColour;
+constexpr std::uint32_t kBoxBackColour = platform::system::kWindowTextColour;
 
 QPushButton *commandButton(QWidget *parent, const char *name, const QString &caption)
 {
@@ -59,7 +59,7 @@ tcp_client::tcp_client(QWidget *parent)
     setWindowTitle(QStringLiteral(BRISOL_TITLE));
     // The layout is measured for the classic 8 pt dialog font: larger
     // defaults would clip the captions.
-    setFont(platform::msSansSerifFont());
+    setFont(platform::system::msSansSerifFont());
     buildControls();
     m_connection = std::make_unique<Connection>(m_form, static_cast<ProxySettingsAccess &>(*this));
     wireEvents();
@@ -91,13 +91,13 @@ void tcp_client::buildControls()
 
     m_form.Estado = named(new StatusLine(QStringLiteral("Listo"), client), "Estado");
     m_form.Estado->setGeometry(rectFromTwips(240, 7320, 11415, 375));
-    m_form.Estado->setFont(platform::msSansSerifFont(9.75));
+    m_form.Estado->setFont(platform::system::msSansSerifFont(9.75));
     m_form.Estado->setAutoFillBackground(true);
     {
         QPalette palette = m_form.Estado->palette();
-        palette.setColor(QPalette::Window, platform::colourFromWord(kStatusBackColour));
-        palette.setColor(QPalette::WindowText,
-                         platform::colourFromWord(platform::kWindowBackgroundColour));
+        palette.setColor(QPalette::Window, platform::system::colourFromWord(kStatusBackColour));
+        palette.setColor(QPalette::WindowText, platform::system::colourFromWord(
+                                                   platform::system::kWindowBackgroundColour));
         m_form.Estado->setPalette(palette);
     }
 
@@ -117,10 +117,10 @@ void tcp_client::buildControls()
     m_form.usar_proxy = named(new QCheckBox(QStringLiteral("Usar Proxy"), client), "usar_proxy");
     m_form.usar_proxy->setGeometry(rectFromTwips(5160, 120, 1215, 255));
 
-    const QFont boxFont = platform::fixedsysFont();
-    const QColor boxBack = platform::colourFromWord(kBoxBackColour);
+    const QFont boxFont = platform::system::fixedsysFont();
+    const QColor boxBack = platform::system::colourFromWord(kBoxBackColour);
     // Typed text shows before the first connect command sets the colour again.
-    const QColor boxText = platform::colourFromWord(kBoxTextColour);
+    const QColor boxText = platform::system::colourFromWord(kBoxTextColour);
     m_form.txtRcv = named(new ReceiveBox(client), "txtRcv");
     m_form.txtRcv->setGeometry(rectFromTwips(480, 4440, 10935, 2415));
     m_form.txtRcv->setFont(boxFont);
@@ -230,6 +230,6 @@ void tcp_client::proxy_settings_menu_Click()
 void tcp_client::closeEvent(QCloseEvent *event)
 {
     // Ends the process here, in every state: the connection ends with it.
-    platform::exitProcess(0);
+    platform::system::exitProcess(0);
     event->accept();
 }

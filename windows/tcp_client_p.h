@@ -4,9 +4,9 @@
 // user's tools reach them: by their object names. For checks that drive the
 // real window; the window itself keeps the pointers private.
 
-#include "platform/SendBox.h"
-#include "platform/SocketControl.h"
 #include "receivebox/ReceiveBox.h"
+#include "sendbox/SendBox.h"
+#include "system/SocketControl.h"
 #include "tcp_client.h"
 
 #include <QAction>

@@ -1,12 +1,12 @@
 #include "ReceiveBox.h"
 
-#include "CaretNavigation.h"
-#include "ClipboardText.h"
-#include "FindBar.h"
 #include "ReceiveBox_p.h"
-#include "TranscriptSaver.h"
-#include "platform/CodePage.h"
-#include "platform/Fonts.h"
+#include "receivebox/find/FindBar.h"
+#include "receivebox/save/TranscriptSaver.h"
+#include "receivebox/views/CaretNavigation.h"
+#include "receivebox/views/ClipboardText.h"
+#include "system/CodePage.h"
+#include "system/Fonts.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -22,8 +22,9 @@
 #include <cmath>
 
 ReceiveBox::Private::Private(ReceiveBox *box)
-    : q(box), text(platform::codepage::ansiTable()), scroller(box, [this] { return rowCount(); }),
-      blockPainter(cache), glyphPainter(cache), announcer(box)
+    : q(box), text(platform::system::codepage::ansiTable()),
+      scroller(box, [this] { return rowCount(); }), blockPainter(cache), glyphPainter(cache),
+      announcer(box)
 {}
 
 void ReceiveBox::Private::clear()
@@ -115,7 +116,7 @@ void ReceiveBox::Private::openFindBar()
     if (hexView) {
         // The bytes, as the hex pairs the bar then looks for.
         if (toByte > fromByte && (toByte - fromByte) * 3 <= kLongestSelectionTaken)
-            platform::hexrows::appendPairs(selected, text.chars(), fromByte, toByte);
+            platform::hexrows::appendPairs(selected, text.store(), fromByte, toByte);
     } else if (selectionTo() > selectionFrom() &&
                selectionTo() - selectionFrom() <= kLongestSelectionTaken) {
         selected = q->selectedText();
@@ -145,7 +146,7 @@ void ReceiveBox::Private::saveAs()
 {
     // What was received up to the command, whatever arrives while the
     // dialog asks.
-    std::shared_ptr<const ByteStore> store = text.chars().share();
+    std::shared_ptr<const ByteStore> store = text.store().share();
     auto *dialog = new QFileDialog(q->window(), QStringLiteral("Guardar como"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setOption(QFileDialog::DontUseNativeDialog);
@@ -226,7 +227,7 @@ void ReceiveBox::Private::autoScrollStep()
 ReceiveBox::ReceiveBox(QWidget *parent) : QAbstractScrollArea(parent), d(new Private(this))
 {
     platform::receiveboxaccessible::install();
-    setFont(platform::fixedsysFont());
+    setFont(platform::system::fixedsysFont());
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     viewport()->setAutoFillBackground(false);
@@ -351,7 +352,7 @@ void ReceiveBox::copy() const
         return;
     }
     QGuiApplication::clipboard()->setMimeData(new ClipboardText(
-        d->text.chars().share(), d->selectionFrom(), d->selectionTo() - d->selectionFrom()));
+        d->text.store().share(), d->selectionFrom(), d->selectionTo() - d->selectionFrom()));
 }
 
 std::pair<qsizetype, qsizetype> ReceiveBox::wordAt(qsizetype position) const

@@ -3,8 +3,8 @@
 
 #include "ReceiveBox.h"
 
-#include "FindBar.h"
 #include "ReceiveBox_p.h"
+#include "receivebox/find/FindBar.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

@@ -6,9 +6,9 @@
 
 #include "ReceiveBox.h"
 
-#include "CaretNavigation.h"
-#include "HexClipboardText.h"
 #include "ReceiveBox_p.h"
+#include "receivebox/views/CaretNavigation.h"
+#include "receivebox/views/HexClipboardText.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -17,7 +17,7 @@ using platform::hexrows::kRowBytes;
 
 qsizetype ReceiveBox::Private::rowCount() const
 {
-    return hexView ? platform::hexrows::rowCount(text.chars().byteCount()) : lines().rowCount();
+    return hexView ? platform::hexrows::rowCount(text.store().byteCount()) : lines().rowCount();
 }
 
 LineIndex::RowColumn ReceiveBox::Private::rowColumnOf(qsizetype position) const
@@ -25,7 +25,7 @@ LineIndex::RowColumn ReceiveBox::Private::rowColumnOf(qsizetype position) const
     if (!hexView)
         return lines().rowColumnOf(position);
     const platform::hexrows::RowGap at =
-        platform::hexrows::rowGapOf(byteOf(position, false), text.chars().byteCount());
+        platform::hexrows::rowGapOf(byteOf(position, false), text.store().byteCount());
     return {at.row, hexGeometry().gapColumn(at.gap)};
 }
 
@@ -70,13 +70,13 @@ void ReceiveBox::Private::copyHex(bool rows) const
     if (from >= to)
         return;
     QGuiApplication::clipboard()->setMimeData(new HexClipboardText(
-        text.chars().share(), from, to, rows ? HexClipboardText::Rows : HexClipboardText::Pairs));
+        text.store().share(), from, to, rows ? HexClipboardText::Rows : HexClipboardText::Pairs));
 }
 
 qsizetype ReceiveBox::Private::hitTest(const QPoint &point, bool betweenCharacters) const
 {
     if (hexView)
-        return positionOfByte(platform::hexrows::byteAt(hexGeometry(), text.chars().byteCount(),
+        return positionOfByte(platform::hexrows::byteAt(hexGeometry(), text.store().byteCount(),
                                                         scroller.firstRow(), cell, point,
                                                         betweenCharacters));
     return platform::caretnavigation::positionAt(text, scroller.firstRow(), cell, point,
@@ -88,7 +88,7 @@ qsizetype ReceiveBox::Private::positionAfterKey(int key, bool control, int pageR
     if (!hexView)
         return platform::caretnavigation::positionAfterKey(text, caret, key, control, pageRows);
     const qsizetype byte = platform::hexrows::byteAfterKey(
-        byteOf(caret, false), text.chars().byteCount(), key, control, pageRows);
+        byteOf(caret, false), text.store().byteCount(), key, control, pageRows);
     return byte < 0 ? -1 : positionOfByte(byte);
 }
 
@@ -97,7 +97,7 @@ int ReceiveBox::Private::caretCharacterColumn() const
     if (!hexView)
         return -1;
     const platform::hexrows::RowGap at =
-        platform::hexrows::rowGapOf(byteOf(caret, false), text.chars().byteCount());
+        platform::hexrows::rowGapOf(byteOf(caret, false), text.store().byteCount());
     const platform::hexrows::Geometry geometry = hexGeometry();
     return at.gap < kRowBytes ? geometry.charColumn(at.gap) : geometry.width();
 }

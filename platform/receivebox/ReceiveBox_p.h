@@ -5,13 +5,13 @@
 // and ReceiveBoxViews.cpp (what differs between its two views). Checks of
 // the box's internals reach it through of().
 
-#include "BlockPainter.h"
-#include "CellCache.h"
-#include "GlyphRunPainter.h"
-#include "HexRows.h"
 #include "ReceiveBox.h"
-#include "ReceiveBoxAccessible.h"
 #include "ViewScroller.h"
+#include "receivebox/accessibility/ReceiveBoxAccessible.h"
+#include "receivebox/paint/BlockPainter.h"
+#include "receivebox/paint/CellCache.h"
+#include "receivebox/paint/GlyphRunPainter.h"
+#include "receivebox/views/HexRows.h"
 #include "transcript/Transcript.h"
 
 #include <QColor>
@@ -73,13 +73,13 @@ struct ReceiveBox::Private
     qsizetype rowCount() const;
     platform::hexrows::Geometry hexGeometry() const
     {
-        return platform::hexrows::Geometry(text.chars().byteCount());
+        return platform::hexrows::Geometry(text.store().byteCount());
     }
     qsizetype byteOf(qsizetype position, bool roundUp) const
     {
-        return platform::hexrows::byteOf(text.chars(), position, roundUp);
+        return platform::hexrows::byteOf(text.store(), position, roundUp);
     }
-    qsizetype positionOfByte(qsizetype byte) const { return text.chars().positionOfByte(byte); }
+    qsizetype positionOfByte(qsizetype byte) const { return text.store().positionOfByte(byte); }
     // The row and column where the caret before a position is drawn.
     LineIndex::RowColumn rowColumnOf(qsizetype position) const;
     // The caret's place after a caret key, or -1 for any other key.

@@ -3,7 +3,8 @@
 
 Each product folder is one target. A file includes the headers of its own
 folder by their bare name, and another target's public headers with that
-target's folder ("platform/SocketControl.h", "receivebox/ReceiveBox.h"); it
+target's folder below platform/ ("system/SocketControl.h",
+"receivebox/views/HexRows.h"); it
 never reaches a target above it, nor another target's implementation or
 private (_p.h) headers. Tests, benchmarks and fuzz targets may also include
 private headers, and the units they test. No product file speaks of tests.
@@ -16,24 +17,39 @@ import re
 import sys
 
 # Folder, the prefix its public headers are included with, and the targets
-# it may include from, lowest first.
+# it may include from. A folder never includes from the folder that holds it:
+# a folder inside another is a target that the outer one links.
 TARGETS = {
-    "platform/receivebox/transcript": ("transcript", []),
-    "platform": ("platform", []),
-    "platform/receivebox": ("receivebox", ["transcript", "platform"]),
-    "connection": ("connection", ["receivebox", "transcript", "platform"]),
-    "windows": ("windows", ["connection", "receivebox", "platform"]),
+    "platform/system": ("system", []),
+    "platform/transcript": ("transcript", []),
+    "platform/sendbox": ("sendbox", ["system"]),
+    "platform/receivebox/views": ("receivebox/views", ["transcript", "system"]),
+    "platform/receivebox/paint": ("receivebox/paint", ["receivebox/views", "transcript"]),
+    "platform/receivebox/save": ("receivebox/save", ["transcript"]),
+    "platform/receivebox/find": ("receivebox/find", ["transcript", "system"]),
+    "platform/receivebox/accessibility": ("receivebox/accessibility", []),
+    "platform/receivebox": ("receivebox", ["receivebox/views", "receivebox/paint",
+                                           "receivebox/save", "receivebox/find",
+                                           "receivebox/accessibility", "transcript", "system"]),
+    "connection": ("connection", ["receivebox", "sendbox", "transcript", "system"]),
+    "windows": ("windows", ["connection", "receivebox", "sendbox", "system"]),
     "app": ("app", ["windows"]),
 }
 
 # What other targets may include: everything else in a folder is its own.
 PUBLIC = {
+    "system": {"CodePage.h", "Fonts.h", "ProcessExit.h", "SizedMimeData.h", "SocketControl.h",
+               "SystemColour.h", "Translations.h"},
     "transcript": {"ByteSearch.h", "ByteStore.h", "ChunkSlabs.h", "Indexing.h", "LineIndex.h",
-                   "LineRecords.h", "NulText.h", "Search.h", "Transcript.h",
+                   "LineRecords.h", "NulText.h", "TextSearch.h", "Transcript.h",
                    "TranscriptFile.h"},
-    "platform": {"CodePage.h", "Fonts.h", "ProcessExit.h", "SendBox.h",
-                 "SizedMimeData.h", "SocketControl.h", "SystemColour.h",
-                 "Translations.h"},
+    "sendbox": {"SendBox.h"},
+    "receivebox/views": {"CaretNavigation.h", "ClipboardText.h", "HexClipboardText.h",
+                         "HexRows.h", "RowLayout.h"},
+    "receivebox/paint": {"BlockPainter.h", "CellCache.h", "GlyphRunPainter.h"},
+    "receivebox/save": {"TranscriptSaver.h"},
+    "receivebox/find": {"FindBar.h"},
+    "receivebox/accessibility": {"ReceiveBoxAccessible.h"},
     "receivebox": {"ReceiveBox.h"},
     "connection": {"Connection.h"},
     "windows": {"Application.h", "tcp_client.h"},
@@ -49,6 +65,13 @@ def sources(top, folder):
     for name in sorted(os.listdir(directory)):
         if name.endswith((".h", ".cpp")):
             yield os.path.join(folder, name)
+
+
+def split(included, prefixes):
+    """The target prefix of an include and the header within it, by the
+    longest prefix that names a target; (None, None) when none does."""
+    folder, _, header = included.rpartition("/")
+    return (folder, header) if folder in prefixes else (None, None)
 
 
 def main():
@@ -68,8 +91,8 @@ def main():
                     if not os.path.exists(os.path.join(top, folder, included)):
                         faults.append(f"{path}: \"{included}\" is not in {folder}/")
                     continue
-                prefix, header = included.split("/", 1)
-                if prefix not in prefix_to_folder:
+                prefix, header = split(included, prefix_to_folder)
+                if prefix is None:
                     faults.append(f"{path}: \"{included}\" names no layer")
                 elif prefix_to_folder[prefix] == folder:
                     faults.append(f"{path}: \"{included}\" is its own; include it bare")
@@ -84,8 +107,8 @@ def main():
             for included in INCLUDE.findall(text):
                 if "/" not in included:
                     continue
-                prefix, header = included.split("/", 1)
-                if prefix not in prefix_to_folder:
+                prefix, header = split(included, prefix_to_folder)
+                if prefix is None:
                     continue
                 if not os.path.exists(os.path.join(top, prefix_to_folder[prefix], header)):
                     faults.append(f"{path}: \"{included}\" does not exist")

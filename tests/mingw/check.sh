@@ -44,11 +44,11 @@ objdump=x86_64-w64-mingw32-objdump
 
 rm -rf "$out"
 mkdir -p "$out"
-cxx=("$compiler" -std=c++20 -O1 "${flags[@]}" -I"$platform/..")
+cxx=("$compiler" -std=c++20 -O1 "${flags[@]}" -I"$platform")
 
 objects=()
-for source in "$platform/CodePage_windows.cpp" "$platform/ProcessExit.cpp" \
-  "$platform/ProcessExit_windows.cpp" "$here/codepage_windows_check.cpp"; do
+for source in "$platform/system/CodePage_windows.cpp" "$platform/system/ProcessExit.cpp" \
+  "$platform/system/ProcessExit_windows.cpp" "$here/codepage_windows_check.cpp"; do
   object=$out/$(basename "$source" .cpp).o
   echo "compiling ${source##*/}"
   "${cxx[@]}" -c "$source" -o "$object"
@@ -59,13 +59,13 @@ qt_flags=()
 for dir in "${qt_includes[@]}"; do
   [ -n "$dir" ] && qt_flags+=(-isystem "$dir")
 done
-transcript=receivebox/transcript
-for source in CodePage.cpp SocketDescriptor_windows.cpp $transcript/ByteScan.cpp \
+transcript=transcript
+for source in system/CodePage.cpp system/SocketIo_windows.cpp $transcript/ByteScan.cpp \
   $transcript/ByteScan_windows.cpp $transcript/ByteSearch.cpp $transcript/ByteStore.cpp \
   $transcript/ChunkSlabs.cpp $transcript/ChunkSlabs_windows.cpp $transcript/LineIndex.cpp \
   $transcript/Transcript.cpp; do
   echo "compiling $source against Qt's headers"
-  "${cxx[@]}" "${qt_flags[@]}" -I"$platform/receivebox" -c "$platform/$source" \
+  "${cxx[@]}" "${qt_flags[@]}" -c "$platform/$source" \
     -o "$out/$(basename "$source" .cpp).o"
 done
 

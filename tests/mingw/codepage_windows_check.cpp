@@ -8,8 +8,8 @@
 // check.sh to compare. The exit code, through the real exit (ExitProcess on
 // Windows), is 0 when every check passed.
 
-#include "platform/CodePageTables.h"
-#include "platform/ProcessExit_p.h"
+#include "system/CodePageTables.h"
+#include "system/ProcessExit_p.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -61,8 +61,8 @@ int main()
     std::printf("code pages: ANSI %u, OEM %u\n", pages.ansi, pages.oem);
     std::fflush(stdout);
 
-    using platform::codepage::detail::buildAnsiTable;
-    using platform::codepage::detail::buildOemTable;
+    using platform::system::codepage::detail::buildAnsiTable;
+    using platform::system::codepage::detail::buildOemTable;
     const std::array<char16_t, 256> ansi = buildAnsiTable();
     const std::array<std::uint8_t, 256> oem = buildOemTable(ansi);
 
@@ -88,14 +88,14 @@ int main()
     }
 
     // A handler takes the place of ending the process, and gives it back.
-    platform::setExitHandler(&recordExit);
-    platform::exitProcess(3);
+    platform::system::setExitHandler(&recordExit);
+    platform::system::exitProcess(3);
     check(g_recordedExit == 3, "the exit handler sees the exit code", 3);
-    platform::setExitHandler(nullptr);
+    platform::system::setExitHandler(nullptr);
 
     for (unsigned code = 0; code < 256; ++code)
         std::printf("table %02X %04X %02X\n", code, static_cast<unsigned>(ansi[code]),
                     static_cast<unsigned>(oem[code]));
     std::printf("%d failed\n", g_failures);
-    platform::exitProcess(g_failures == 0 ? 0 : 1);
+    platform::system::exitProcess(g_failures == 0 ? 0 : 1);
 }

@@ -1,0 +1,14 @@
+#include "ByteStore_p.h"
+
+#include "ChunkSlabs.h"
+
+void ByteStore::Private::appendAlike(ByteStore &store, quint8 *chunk, qsizetype chunks)
+{
+    Q_ASSERT(!store.m_hasNul && (store.m_bytes & (ChunkSlabs::kChunkBytes - 1)) == 0);
+    Q_ASSERT(store.m_chunks.size() ==
+             static_cast<std::size_t>(store.m_bytes >> ChunkSlabs::kChunkBits));
+    for (qsizetype i = 0; i < chunks; ++i)
+        store.m_chunks.push_back(chunk);
+    store.m_bytes += chunks * ChunkSlabs::kChunkBytes;
+    store.m_chars = store.m_bytes;
+}

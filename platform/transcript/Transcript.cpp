@@ -1,0 +1,126 @@
+#include "Transcript.h"
+
+#include <algorithm>
+
+namespace {
+
+#if defined(BRISOL_RECEIVE_DIRECT)
+constexpr bool kReceiveDirect = true;
+#else
+constexpr bool kReceiveDirect = false;
+#endif
+// Small enough to stay in the processor's cache from one arrival to the next.
+constexpr std::size_t kLandingBytes = std::size_t{256} << 10;
+
+} // namespace
+
+Transcript::Transcript(const CharTable &table) : m_store(table), m_lines(m_store) {}
+
+void Transcript::clear(quint32 colour)
+{
+    m_store.clear();
+    m_lines.clear();
+    m_runs.assign(1, ColourRun{0, colour});
+}
+
+void Transcript::appendBytes(QByteArrayView bytes, const CharTable &table)
+{
+    if (bytes.isEmpty())
+        return;
+    takeTable(table);
+    appendPiece(reinterpret_cast<const quint8 *>(bytes.data()), bytes.size());
+}
+
+void Transcript::takeTable(const CharTable &table)
+{
+    if (m_store.byteCount() == 0 && !m_store.readsAs(table))
+        m_store.setTable(table);
+}
+
+void Transcript::appendPiece(const quint8 *bytes, qsizetype count)
+{
+    wholly([&] {
+        const qsizetype nuls = m_store.appendBytes(bytes, count);
+        m_lines.appendBytes(bytes, count, nuls > 0);
+    });
+}
+
+qsizetype Transcript::appendFilled(qsizetype count, const ByteStore::Fill &fill,
+                                   const CharTable &table)
+{
+    if (count <= 0)
+        return 0;
+    takeTable(table);
+    qsizetype appended = 0;
+    if constexpr (kReceiveDirect) {
+        wholly([&] {
+            // Each stretch is indexed as soon as it is written, while its
+            // bytes are still in the cache.
+            appended = m_store.appendFilled(
+                count, fill, [this](const quint8 *bytes, qsizetype size, bool hasNul) {
+                    m_lines.appendBytes(bytes, size, hasNul);
+                });
+        });
+        return appended;
+    }
+    if (m_landing.empty())
+        m_landing.resize(kLandingBytes);
+    while (appended < count) {
+        const qsizetype got =
+            fill(m_landing.data(), std::min(count - appended, qsizetype{kLandingBytes}));
+        if (got <= 0)
+            break;
+        appendPiece(m_landing.data(), got);
+        appended += got;
+    }
+    return appended;
+}
+
+template <typename Append> void Transcript::wholly(const Append &append)
+{
+    const ByteStore::Mark chars = m_store.mark();
+    const LineIndex::Mark lines = m_lines.mark();
+    try {
+        append();
+    } catch (...) {
+        m_lines.rollBack(lines);
+        m_store.rollBack(chars);
+        throw;
+    }
+}
+
+QString Transcript::mid(qsizetype from, qsizetype count) const
+{
+    const qsizetype size = m_store.characterCount();
+    const qsizetype to = count >= size - from ? size : std::max<qsizetype>(0, from + count);
+    from = std::clamp<qsizetype>(from, 0, size);
+    count = to - from;
+    if (count <= 0)
+        return {};
+    QString result(count, Qt::Uninitialized);
+    m_store.copy(from, count, reinterpret_cast<char16_t *>(result.data()));
+    return result;
+}
+
+void Transcript::setColour(quint32 colour)
+{
+    const qsizetype end = m_store.characterCount();
+    if (m_runs.back().start == end)
+        m_runs.back().rgb = colour;
+    else if (m_runs.back().rgb != colour)
+        m_runs.push_back(ColourRun{end, colour});
+}
+
+qsizetype Transcript::runIndexAt(qsizetype position) const
+{
+    const auto it = std::upper_bound(m_runs.begin(), m_runs.end(), position,
+                                     [](qsizetype p, const ColourRun &r) { return p < r.start; });
+    return std::max<qsizetype>(0, static_cast<qsizetype>(it - m_runs.begin()) - 1);
+}
+
+qsizetype Transcript::memoryUsed() const
+{
+    return m_store.memoryUsed() + m_lines.memoryUsed() +
+           static_cast<qsizetype>(m_landing.capacity()) +
+           static_cast<qsizetype>(m_runs.capacity() * sizeof(ColourRun));
+}

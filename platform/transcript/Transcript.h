@@ -1,0 +1,76 @@
+#pragma once
+
+// The receive box's text apart from any widget: the store of what was
+// received, the index of its lines and rows, and the colour runs. The view
+// reads the characters from store() and the layout from lines().
+
+#include "ByteStore.h"
+#include "LineIndex.h"
+
+#include <QByteArrayView>
+#include <QString>
+
+#include <vector>
+
+class Transcript final
+{
+public:
+    using CharTable = ByteStore::CharTable;
+
+    // The text from start on, up to the next run, has that colour.
+    struct ColourRun
+    {
+        qsizetype start = 0;
+        quint32 rgb = 0; // 0xAARRGGBB, as a QRgb
+    };
+
+    // Bytes read through the table, until the first bytes after a clear()
+    // bring another.
+    explicit Transcript(const CharTable &table);
+    Q_DISABLE_COPY_MOVE(Transcript)
+
+    qsizetype length() const { return m_store.characterCount(); }
+    const ByteStore &store() const { return m_store; }
+    const LineIndex &lines() const { return m_lines; }
+
+    // Empties the text; what is appended next has that colour.
+    void clear(quint32 colour);
+    // Each byte as the table's character for it, a NUL as "\x00". The table
+    // of the first bytes since the text was emptied holds until it is emptied
+    // again: later bytes keep their places and read through it too. An append
+    // takes the whole piece, or, when memory runs out (std::bad_alloc),
+    // leaves the text as it was and throws.
+    void appendBytes(QByteArrayView bytes, const CharTable &table);
+    // The same for at most count bytes that fill(into, room) writes, as a
+    // socket's reading does, until it returns 0 or less; returns how many
+    // were appended. Where the system's copy into fresh memory costs more
+    // than ours (docs/performance.md), fill writes into a small buffer that
+    // stays in the cache, and the bytes are copied on from there; built with
+    // BRISOL_RECEIVE_DIRECT, it writes straight into the store's memory.
+    qsizetype appendFilled(qsizetype count, const ByteStore::Fill &fill, const CharTable &table);
+    // Characters [from, from + count), clipped to the text, in one allocation.
+    QString mid(qsizetype from, qsizetype count) const;
+
+    void setColumns(int columns) { m_lines.setColumns(columns); }
+
+    // The colour of text appended from now on.
+    void setColour(quint32 colour);
+    const std::vector<ColourRun> &colourRuns() const { return m_runs; }
+    qsizetype runIndexAt(qsizetype position) const;
+
+    // Bytes held for the text, its index and its colours.
+    qsizetype memoryUsed() const;
+
+private:
+    template <typename Append> void wholly(const Append &append);
+    // The table of the first bytes since the text was emptied.
+    void takeTable(const CharTable &table);
+    // Bytes to the store and the index, wholly or not at all.
+    void appendPiece(const quint8 *bytes, qsizetype count);
+
+    // Where received bytes land before the store, reused for every arrival.
+    std::vector<quint8> m_landing;
+    ByteStore m_store;
+    LineIndex m_lines;
+    std::vector<ColourRun> m_runs{ColourRun{}};
+};
