@@ -4,6 +4,7 @@
 // start-up.
 
 #include "CommandLine.h"
+#include "system/Console.h"
 #include "windows/Application.h"
 #include "windows/tcp_client.h"
 
@@ -18,6 +19,7 @@ int main(int argc, char *argv[])
         arguments.append(QString::fromLocal8Bit(argv[i]));
     const CommandLine commandLine = parseCommandLine(arguments);
     if (commandLine.exitCode) {
+        platform::system::attachParentConsole();
         std::fputs(commandLine.output.toLocal8Bit().constData(), stdout);
         std::fputs(commandLine.errors.toLocal8Bit().constData(), stderr);
         return *commandLine.exitCode;

@@ -21,11 +21,18 @@ bool installed(const QFont &font)
 
 QFont fixedsysFont()
 {
-    QFont font(QStringLiteral("Fixedsys"));
-    font.setPointSizeF(9.0);
-    font.setWeight(QFont::Normal);
-    if (installed(font) && QFontInfo(font).fixedPitch())
-        return font;
+    // Where Fixedsys is missing, the monospace fonts a Windows system has, in
+    // the order they read best at this size; then whatever the system calls
+    // its fixed font. A font that is not monospace would draw its glyphs
+    // narrower than the cells the boxes measure from it.
+    for (const char16_t *family : {u"Fixedsys", u"Consolas", u"Lucida Console", u"Courier New"}) {
+        QFont font(QString::fromUtf16(family));
+        font.setPointSizeF(9.0);
+        font.setWeight(QFont::Normal);
+        font.setStyleHint(QFont::TypeWriter);
+        if (installed(font) && QFontInfo(font).fixedPitch())
+            return font;
+    }
     QFont fallback = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     fallback.setPointSizeF(9.0);
     fallback.setWeight(QFont::Normal);

@@ -8,7 +8,9 @@
 
 namespace platform::system {
 
-// "Fixedsys" 9 pt regular, else the system's fixed-width font at 9 pt.
+// "Fixedsys" 9 pt regular, else the first monospace font installed of
+// "Consolas", "Lucida Console" and "Courier New", else the system's fixed-width
+// font, at 9 pt.
 QFont fixedsysFont();
 
 // "MS Sans Serif" regular, else the default sans serif, at that size (the

@@ -7,8 +7,9 @@ class QCoreApplication;
 
 namespace platform::system {
 
-// Installs Qt's Spanish translations from Qt's translation path on the
-// application; false when they are not installed.
+// Installs Qt's Spanish translations on the application, from translations/
+// beside the program or else from Qt's translation path; false when neither
+// has them.
 bool installSpanishQtTranslations(QCoreApplication &application);
 
 } // namespace platform::system

@@ -33,12 +33,12 @@ TARGETS = {
                                            "receivebox/accessibility", "transcript", "system"]),
     "connection": ("connection", ["receivebox", "sendbox", "transcript", "system"]),
     "windows": ("windows", ["connection", "receivebox", "sendbox", "system"]),
-    "app": ("app", ["windows"]),
+    "app": ("app", ["windows", "system"]),
 }
 
 # What other targets may include: everything else in a folder is its own.
 PUBLIC = {
-    "system": {"CodePage.h", "Fonts.h", "ProcessExit.h", "SizedMimeData.h", "SocketControl.h",
+    "system": {"CodePage.h", "Console.h", "Fonts.h", "ProcessExit.h", "SizedMimeData.h", "SocketControl.h",
                "SystemColour.h", "Translations.h"},
     "transcript": {"ByteSearch.h", "ByteStore.h", "ChunkSlabs.h", "Indexing.h", "LineIndex.h",
                    "LineRecords.h", "NulText.h", "TextSearch.h", "Transcript.h",
