@@ -7,7 +7,8 @@
 ; Start menu entry "Brisol" and an uninstaller listed in "Aplicaciones", and
 ; nothing else: the program keeps no settings. /S installs and uninstalls
 ; silently.
-Unicode true
+; A 64-bit installer for a 64-bit program: it needs no 32-bit subsystem.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel highest
 
