@@ -4,7 +4,6 @@
 #include "PortText.h"
 #include "SessionName.h"
 #include "Transcoding.h"
-#include "brisol_version.h"
 
 #include "receivebox/ReceiveBox.h"
 #include "sendbox/SendBox.h"
@@ -21,71 +20,24 @@
 
 #include <new>
 
-namespace status {
-QString ready()
-{
-    return QStringLiteral("Listo");
-}
-QString connecting()
-{
-    return QStringLiteral("Conectando...");
-}
-QString connectingViaProxy()
-{
-    return QStringLiteral("Conectando con el Proxy...");
-}
-QString awaitingProxyReply()
-{
-    return QStringLiteral(
-        "Conectado al proxy, petición de conexión enviada, esperando respuesta...");
-}
-QString connected()
-{
-    return QStringLiteral("Conectado");
-}
-QString disconnected()
-{
-    return QStringLiteral("Desconectado");
-}
-QString closedByPeer()
-{
-    return QStringLiteral("El equipo remoto finalizó la conexión");
-}
-QString proxyRefused()
-{
-    return QStringLiteral("El proxy no pudo realizar la conexión");
-}
-QString outOfMemory()
-{
-    return QStringLiteral("Sin memoria para lo recibido: conexión cerrada");
-}
-} // namespace status
-
-namespace messages {
-QString title()
-{
-    return QStringLiteral(BRISOL_TITLE);
-}
-QString invalidProxy()
-{
-    return QStringLiteral("Datos del Proxy no válidos");
-}
-QString invalidRemote()
-{
-    return QStringLiteral("Datos del equipo remoto no válidos");
-}
-} // namespace messages
-
 namespace {
 constexpr int kSocketConnected = SocketControl::StateConnected;
 // The send box reports Enter as the code of the carriage return.
 constexpr int kEnterKey = 13;
+// Text colour of both boxes, light grey on their dark back colour: from the
+// start, and set again at every connect command.
+constexpr std::uint32_t kBoxTextColour = 0x00E0E0E0;
 } // namespace
 
 Connection::Connection(const ConnectionControls &controls, ProxySettingsAccess &proxySettings,
                        QObject *parent)
     : QObject(parent), m_controls(controls), m_proxySettings(proxySettings)
-{}
+{
+    // Typed text shows in the boxes' colour before the first connect command.
+    m_controls.txtSend->setTextColour(platform::system::colourFromWord(kBoxTextColour));
+    m_controls.txtRcv->setTextColour(platform::system::colourFromWord(kBoxTextColour));
+    setStatus(platform::system::kWindowBackgroundColour, status::ready());
+}
 
 void Connection::setStatus(std::uint32_t colour, const QString &caption)
 {
@@ -114,7 +66,7 @@ void Connection::returnToIdle(const QString &caption)
     m_controls.tcpClient->Close();
     m_controls.cmdConnect->setEnabled(true);
     m_controls.cmdConnect->setFocus();
-    setStatus(status::kIdle, caption);
+    setStatus(platform::system::kWindowBackgroundColour, caption);
 }
 
 void Connection::connectedSequence()

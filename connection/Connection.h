@@ -9,11 +9,11 @@
 // settings window through ProxySettingsAccess only; it knows no window
 // class. The window connects each control event to the handler of the same
 // name. What only decides, and needs no widget, lives beside it: the status
-// texts and colours (StatusTexts.h), port text, history rule, the CONNECT
+// rows, caption and colour (StatusRows.h), port text, history rule, the CONNECT
 // request and reply test, and the conversions of the conversation.
 
 #include "ProxyTunnel.h"
-#include "StatusTexts.h"
+#include "StatusRows.h"
 
 #include <QObject>
 #include <QString>

@@ -2,6 +2,7 @@
 // and the promise that none arrives inside a call or after Close.
 
 #include "system/SocketControl_p.h"
+#include "system/SocketIo.h"
 #include "system/Translations.h"
 
 #include <QHostAddress>
@@ -101,7 +102,8 @@ private Q_SLOTS:
     void failedAttempts();
     void peerSendsThenCloses_data();
     void peerSendsThenCloses();
-    void peerResetIsAnError();
+    void peerEndsInAnError_data();
+    void peerEndsInAnError();
     void closeBeforeConnectEvent();
     void closeInsideTheEndEvent_data();
     void closeInsideTheEndEvent();
@@ -109,6 +111,8 @@ private Q_SLOTS:
     void sendData_data();
     void sendData();
     void descriptionsInSpanish();
+    void endingErrorsInSpanishInAnyLocale_data();
+    void endingErrorsInSpanishInAnyLocale();
 
 private:
     // Lets a second connection to the server run its whole course, so that
@@ -249,8 +253,16 @@ void TestSocketControl::peerSendsThenCloses()
     QCOMPARE(control.State(), int(SocketControl::StateClosing));
 }
 
-void TestSocketControl::peerResetIsAnError()
+void TestSocketControl::peerEndsInAnError_data()
 {
+    QTest::addColumn<bool>("underASend");
+    QTest::newRow("the peer resets") << false;
+    QTest::newRow("the peer is gone under a send") << true; // closes in order, unseen by the sends
+}
+
+void TestSocketControl::peerEndsInAnError()
+{
+    QFETCH(bool, underASend);
     SocketControl control;
     Recorder recorder(control);
     control.setRemoteHost(QStringLiteral("127.0.0.1"));
@@ -262,16 +274,20 @@ void TestSocketControl::peerResetIsAnError()
     // A zero linger time makes the close a reset.
     const struct linger noLinger
     {
-        1, 0
+        underASend ? 0 : 1, 0
     };
     QCOMPARE(::setsockopt(static_cast<int>(peer->socketDescriptor()), SOL_SOCKET, SO_LINGER,
                           &noLinger, sizeof noLinger),
              0);
     peer->abort();
+    for (int i = 0; underASend && i < 64; ++i)
+        control.SendData(u"x");
     QTRY_COMPARE_WITH_TIMEOUT(
         recorder.events, (QStringList{QStringLiteral("connect"), QStringLiteral("error")}), 10000);
-    QCOMPARE(recorder.lastDescription,
-             QStringLiteral("Conexión restablecida por el equipo remoto"));
+    const QString told = recorder.lastDescription;
+    QVERIFY2(told == QStringLiteral("Conexión restablecida por el equipo remoto") ||
+                 (underASend && told == QStringLiteral("El equipo remoto ha cerrado la conexión")),
+             qPrintable(told));
     QCOMPARE(control.State(), int(SocketControl::StateError));
 }
 
@@ -400,6 +416,36 @@ void TestSocketControl::descriptionsInSpanish()
     QVERIFY2(recorder.lastDescription != english, qPrintable(recorder.lastDescription));
     QVERIFY2(recorder.lastDescription.contains(QStringLiteral("rechaz"), Qt::CaseInsensitive),
              qPrintable(recorder.lastDescription));
+}
+
+void TestSocketControl::endingErrorsInSpanishInAnyLocale_data()
+{
+    QTest::addColumn<QByteArray>("locale");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("description");
+    // clang-format off
+    const std::pair<int, const char16_t *> errors[] = {
+        {ECONNRESET, u"Conexión restablecida por el equipo remoto"}, {ETIMEDOUT, u"Conexión expirada"},
+        {EPIPE, u"El equipo remoto ha cerrado la conexión"}, {ECONNABORTED, u"Conexión anulada"},
+        {EHOSTUNREACH, u"Equipo inaccesible"}, {ENETUNREACH, u"Red inalcanzable"},
+        {ENETDOWN, u"Red no disponible"}, {ENETRESET, u"La red cerró la conexión al resetear"}};
+    // clang-format on
+    for (const char *locale : {"C", "en_US.UTF-8", "es_ES.UTF-8"})
+        for (const auto &[error, text] : errors)
+            QTest::addRow("%s in %s", strerrorname_np(error), locale)
+                << QByteArray(locale) << error << QString::fromUtf16(text);
+}
+
+void TestSocketControl::endingErrorsInSpanishInAnyLocale()
+{
+    QFETCH(QByteArray, locale);
+    QFETCH(int, error);
+    QFETCH(QString, description);
+    const QByteArray before = std::setlocale(LC_ALL, nullptr);
+    std::setlocale(LC_ALL, locale.constData()); // not installed: the locale stays
+    const QString got = platform::system::socketio::describe(error);
+    std::setlocale(LC_ALL, before.constData());
+    QCOMPARE(got, description);
 }
 
 QTEST_GUILESS_MAIN(TestSocketControl)

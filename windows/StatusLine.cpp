@@ -18,8 +18,8 @@ namespace {
 class StatusNoticeAccessible final : public QAccessibleObject
 {
 public:
-    StatusNoticeAccessible(QObject *notice, StatusLine *line, const QString &caption)
-        : QAccessibleObject(notice), m_line(line), m_caption(caption)
+    StatusNoticeAccessible(QObject *notice, StatusLine *line)
+        : QAccessibleObject(notice), m_line(line)
     {}
 
     void setCaption(const QString &caption) { m_caption = caption; }
@@ -28,7 +28,10 @@ public:
     QAccessible::State state() const override { return {}; }
     QString text(QAccessible::Text kind) const override
     {
-        return kind == QAccessible::Name ? m_caption : QString();
+        if (kind != QAccessible::Name)
+            return {};
+        // Until it first tells one, a notice is named with the line's caption.
+        return m_caption.isNull() ? m_line->text() : m_caption;
     }
     QRect rect() const override { return {}; }
     QAccessibleInterface *parent() const override
@@ -91,10 +94,10 @@ QAccessibleInterface *statusLineAccessible(const QString &className, QObject *ob
 
 } // namespace
 
-StatusLine::StatusLine(const QString &caption, QWidget *parent) : QLabel(parent)
+StatusLine::StatusLine(QWidget *parent) : QLabel(parent)
 {
     // Qt keeps the first interface it makes for an object, and setText makes
-    // one when it announces the change: so the factory comes first, and the
+    // one when it announces the change: so the factory comes first, and a
     // caption is set only once the object is a StatusLine.
     static const bool factoryInstalled = [] {
         QAccessible::installFactory(&statusLineAccessible);
@@ -105,11 +108,10 @@ StatusLine::StatusLine(const QString &caption, QWidget *parent) : QLabel(parent)
         notice = new QObject(this);
         // A plain object has no interface of its own: it is given one, which
         // Qt keeps and deletes with the object.
-        QAccessible::registerAccessibleInterface(new StatusNoticeAccessible(notice, this, caption));
+        QAccessible::registerAccessibleInterface(new StatusNoticeAccessible(notice, this));
     }
     // A description from the system is text, never markup.
     setTextFormat(Qt::PlainText);
-    setText(caption);
 }
 
 void StatusLine::announce()

@@ -31,7 +31,8 @@ class StatusLine final : public QLabel
     Q_OBJECT
 
 public:
-    StatusLine(const QString &caption, QWidget *parent);
+    // Shows no caption until its owner sets the first.
+    explicit StatusLine(QWidget *parent);
     Q_DISABLE_COPY_MOVE(StatusLine)
 
     // The caption as drawn: whole where it fits, else cut short with "…".

@@ -89,15 +89,15 @@ void tcp_client::buildControls()
     Label2->setGeometry(rectFromTwips(6480, 600, 615, 255));
     fitCaption(*Label2);
 
-    m_form.Estado = named(new StatusLine(QStringLiteral("Listo"), client), "Estado");
+    // The connection shows the first row, and every row after it.
+    m_statusLine = named(new StatusLine(client), "Estado");
+    m_form.Estado = m_statusLine;
     m_form.Estado->setGeometry(rectFromTwips(240, 7320, 11415, 375));
     m_form.Estado->setFont(platform::system::msSansSerifFont(9.75));
     m_form.Estado->setAutoFillBackground(true);
     {
         QPalette palette = m_form.Estado->palette();
         palette.setColor(QPalette::Window, platform::system::colourFromWord(kStatusBackColour));
-        palette.setColor(QPalette::WindowText, platform::system::colourFromWord(
-                                                   platform::system::kWindowBackgroundColour));
         m_form.Estado->setPalette(palette);
     }
 
@@ -119,20 +119,16 @@ void tcp_client::buildControls()
 
     const QFont boxFont = platform::system::fixedsysFont();
     const QColor boxBack = platform::system::colourFromWord(kBoxBackColour);
-    // Typed text shows before the first connect command sets the colour again.
-    const QColor boxText = platform::system::colourFromWord(kBoxTextColour);
     m_form.txtRcv = named(new ReceiveBox(client), "txtRcv");
     m_form.txtRcv->setGeometry(rectFromTwips(480, 4440, 10935, 2415));
     m_form.txtRcv->setFont(boxFont);
     m_form.txtRcv->setBackColour(boxBack);
-    m_form.txtRcv->setTextColour(boxText);
     m_form.txtRcv->setAccessibleName(Frame1->title());
 
     m_form.txtSend = named(new SendBox(client), "txtSend");
     m_form.txtSend->setGeometry(rectFromTwips(480, 2160, 9975, 1455));
     m_form.txtSend->setFont(boxFont);
     m_form.txtSend->setBackColour(boxBack);
-    m_form.txtSend->setTextColour(boxText);
     m_form.txtSend->setAccessibleName(Frame2->title());
 
     m_form.host_remoto = makeHistoryCombo(client, "host_remoto");
@@ -175,8 +171,7 @@ void tcp_client::wireEvents()
     connect(m_form.tcpClient, &SocketControl::closed, connection, &Connection::tcpClient_Close);
     connect(m_form.tcpClient, &SocketControl::error, connection, &Connection::tcpClient_Error);
     // Each new caption is told to assistive technology by the line itself.
-    connect(connection, &Connection::statusChanged, static_cast<StatusLine *>(m_form.Estado),
-            &StatusLine::announce);
+    connect(connection, &Connection::statusChanged, m_statusLine, &StatusLine::announce);
     connect(m_form.txtSend, &SendBox::keyPress, connection, &Connection::txtSend_KeyPress);
     connect(m_form.send_button, &QPushButton::clicked, connection, &Connection::send_button_Click);
     // toggled, not clicked: the menu item's tick counts as a click of the box.

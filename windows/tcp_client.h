@@ -14,6 +14,7 @@
 class QAction;
 class QGroupBox;
 class QMenu;
+class StatusLine;
 class proxy_settings;
 
 class tcp_client final : public QMainWindow, private ProxySettingsAccess
@@ -54,6 +55,9 @@ private:
     // The form's controls, by their own names; the window owns them. Those
     // the connection drives are handed to it as they are.
     ConnectionControls m_form;
+    // The status line as the line it is: the connection drives it as a label,
+    // the wiring tells it of each new caption.
+    StatusLine *m_statusLine = nullptr;
     QGroupBox *Frame1 = nullptr;
     QGroupBox *Frame2 = nullptr;
     QLabel *Label1 = nullptr;

@@ -33,11 +33,6 @@ QString hostToResolve(const QString &host)
 // megabytes, and taking them in one turn would hold the window as long.
 constexpr std::int64_t kMostPerArrival = std::int64_t{1} << 20;
 
-QString resetDescription()
-{
-    return QStringLiteral("Conexión restablecida por el equipo remoto");
-}
-
 } // namespace
 
 SocketControl::SocketControl(QObject *parent) : QObject(parent) {}
@@ -197,10 +192,8 @@ void SocketControl::failed(int systemError)
     m_ended = true;
     if (m_readable)
         m_readable->setEnabled(false);
-    if (socketio::isReset(systemError))
-        queue(Event(EventKind::Error, kResetError, resetDescription()));
-    else
-        queue(Event(EventKind::Error, systemError, socketio::describe(systemError)));
+    queue(Event(EventKind::Error, socketio::isReset(systemError) ? kResetError : systemError,
+                socketio::describe(systemError)));
 }
 
 void SocketControl::queue(Event event)

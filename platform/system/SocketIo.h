@@ -38,7 +38,9 @@ std::int64_t send(Descriptor descriptor, const void *bytes, std::int64_t size, i
 bool wouldBlock(int error);
 // The peer reset the connection (a TCP RST), as against closing it.
 bool isReset(int error);
-// The system's description of an error, in the user's language.
+// The description of an error, in Spanish whatever the system's language:
+// every error that ends a connection has its own; the system's text is left
+// for any other.
 QString describe(int error);
 
 } // namespace platform::system::socketio

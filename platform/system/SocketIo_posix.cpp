@@ -106,6 +106,32 @@ bool isReset(int error)
 
 QString describe(int error)
 {
+    // Every failure a connected socket reports, worded as Qt's Spanish
+    // translation words the failures of an attempt, so that the status line
+    // speaks with one voice whatever the desktop's language. strerror follows
+    // the C locale, which is English on most desktops: it is left only for an
+    // error no connection is known to end with.
+    struct Description
+    {
+        int error;
+        const char16_t *text;
+    };
+    static constexpr Description kDescriptions[] = {
+        {ECONNRESET, u"Conexión restablecida por el equipo remoto"},
+        {EPIPE, u"El equipo remoto ha cerrado la conexión"},
+        {ETIMEDOUT, u"Conexión expirada"},
+        {ECONNABORTED, u"Conexión anulada"},
+        {EHOSTUNREACH, u"Equipo inaccesible"},
+        {EHOSTDOWN, u"Equipo inaccesible"},
+        {ENETUNREACH, u"Red inalcanzable"},
+        {ENETDOWN, u"Red no disponible"},
+        {ENETRESET, u"La red cerró la conexión al resetear"},
+        {ESHUTDOWN, u"Conexión cerrada"},
+        {ENOTCONN, u"El socket no está conectado"},
+    };
+    for (const Description &known : kDescriptions)
+        if (known.error == error)
+            return QString::fromUtf16(known.text);
     return QString::fromLocal8Bit(std::strerror(error));
 }
 

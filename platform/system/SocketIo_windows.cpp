@@ -103,6 +103,31 @@ bool isReset(int error)
 
 QString describe(int error)
 {
+    // Every failure a connected socket reports, worded as Qt's Spanish
+    // translation words the failures of an attempt, so that the status line
+    // speaks with one voice whatever the language of Windows. The system's
+    // message is left only for an error no connection is known to end with.
+    struct Description
+    {
+        int error;
+        const char16_t *text;
+    };
+    static constexpr Description kDescriptions[] = {
+        {WSAECONNRESET, u"Conexión restablecida por el equipo remoto"},
+        {WSAETIMEDOUT, u"Conexión expirada"},
+        {WSAECONNABORTED, u"Conexión anulada"},
+        {WSAEHOSTUNREACH, u"Equipo inaccesible"},
+        {WSAEHOSTDOWN, u"Equipo inaccesible"},
+        {WSAENETUNREACH, u"Red inalcanzable"},
+        {WSAENETDOWN, u"Red no disponible"},
+        {WSAENETRESET, u"La red cerró la conexión al resetear"},
+        {WSAESHUTDOWN, u"Conexión cerrada"},
+        {WSAENOTCONN, u"El socket no está conectado"},
+        {WSAEDISCON, u"El equipo remoto ha cerrado la conexión"},
+    };
+    for (const Description &known : kDescriptions)
+        if (known.error == error)
+            return QString::fromUtf16(known.text);
     wchar_t *text = nullptr;
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
