@@ -168,9 +168,10 @@ void Connection::tcpClient_DataArrival(std::int32_t bytesTotal)
     try {
         // Appending gives the same text as rewriting the whole transcript
         // with the arrival at its end, at the cost of the arrival alone. The
-        // socket puts the bytes straight into the box's memory, where they
-        // stay as they came; the box reads them through the code page's
-        // table, a NUL as "\x00": no text is built here.
+        // socket puts the bytes into memory the box offers (a landing buffer
+        // that stays in the cache, from which the box copies them into its
+        // store), where they stay as they came; the box reads them through
+        // the code page's table, a NUL as "\x00": no text is built here.
         ReceiveBox &box = *m_controls.txtRcv;
         SocketControl &socket = *m_controls.tcpClient;
         const qsizetype from = box.length();
