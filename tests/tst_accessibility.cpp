@@ -19,7 +19,6 @@
 
 #include <QAbstractItemView>
 #include <QAccessible>
-#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
