@@ -8,7 +8,10 @@
 // caret put at the end after each as the receive path does. The growth of
 // the resident size (VmRSS) over the whole stream is divided by the bytes
 // received and checked against the pattern's bound; a pattern over its
-// bound prints FAIL and the program ends with a non-zero status.
+// bound prints FAIL and the program ends with a non-zero status. Then the
+// box is emptied: within 20 s (the memory is given back from another
+// thread) the resident size must be back within 64 MiB of where it started,
+// or that pattern fails too.
 
 #include "bench_support.h"
 
@@ -16,8 +19,10 @@
 #include "system/CodePage.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QThread>
 
 #include <cstdio>
 #include <functional>
@@ -105,8 +110,22 @@ int runPattern(const Pattern &pattern, qsizetype mib)
     const bool within = perByte <= pattern.bound;
     std::printf("%-24s %6.3f bytes/byte  (bound %.2f)%s\n", pattern.name, perByte, pattern.bound,
                 within ? "" : "  FAIL");
+    box.clear();
+    constexpr qint64 kKeptAfterClear = 64 * kMiB;
+    QElapsedTimer releasing;
+    releasing.start();
+    qint64 kept = bench::residentKiB() * 1024 - before;
+    while (kept >= kKeptAfterClear && releasing.elapsed() < 20000) {
+        QCoreApplication::processEvents();
+        QThread::msleep(50);
+        kept = bench::residentKiB() * 1024 - before;
+    }
+    const bool released = kept < kKeptAfterClear;
+    std::printf("%-24s %6.1f MiB kept after clear (bound %lld)%s\n", pattern.name,
+                double(kept) / double(kMiB), static_cast<long long>(kKeptAfterClear / kMiB),
+                released ? "" : "  FAIL");
     std::fflush(stdout);
-    return within ? 0 : 1;
+    return within && released ? 0 : 1;
 }
 
 } // namespace

@@ -647,12 +647,16 @@ void TestReceiveBox::dragPastTheBottomScrolls()
     QTest::mousePress(view, Qt::LeftButton, {}, cellLeftEdge(box, 0, 2));
     QTest::mouseMove(view, QPoint(10, view->height() + 40));
     QTRY_VERIFY(firstVisibleRow(box) > 3);
+    QVERIFY(boxState(box).autoScroll.isActive());
     QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(10, view->height() + 40));
     const qsizetype stopped = firstVisibleRow(box);
     // The selection runs from the press to the row past the bottom.
     QCOMPARE(box.selectionStart(), 2);
     QVERIFY(box.selectionEnd() > box.positionAt(cellLeftEdge(box, visibleRowCount(box) - 1, 0)));
-    QTRY_COMPARE(firstVisibleRow(box), stopped); // released: no more scrolling
+    // Released: the step timer is stopped, so no later step can scroll.
+    QVERIFY(!boxState(box).autoScroll.isActive());
+    QCoreApplication::processEvents();
+    QCOMPARE(firstVisibleRow(box), stopped);
 }
 
 void TestReceiveBox::shiftClickExtends()

@@ -285,7 +285,6 @@ class TestTranscript final : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void clearGivesTheMemoryBack();
     void bytesEqualText_data();
     void bytesEqualText();
     void charactersAtEveryPosition_data();
@@ -1011,37 +1010,6 @@ void TestTranscript::shareKeepsItsText()
         }
         position += before[byte] == '\0' ? 4 : 1;
     }
-}
-
-// Resident memory of this process, in KiB.
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
-// Emptying a large transcript gives its memory back to the system (from
-// another thread, so that the caller does not wait for it).
-void TestTranscript::clearGivesTheMemoryBack()
-{
-    if (residentKiB() < 0)
-        QSKIP("no /proc/self/status here");
-    const CharTable table = ansi();
-    Transcript transcript(table);
-    const qint64 before = residentKiB();
-    const QByteArray piece = linesWithHighBytes(1 << 20, 0);
-    for (int n = 0; n < 256; ++n)
-        transcript.appendBytes(piece, table);
-    QVERIFY(residentKiB() - before > 200 * 1024);
-    transcript.clear(0);
-    QTRY_VERIFY_WITH_TIMEOUT(residentKiB() - before < 64 * 1024, 20000);
-    QCOMPARE(transcript.length(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestTranscript)
