@@ -15,7 +15,7 @@
 #include "connection/Connection_p.h"
 #include "windows/tcp_client_p.h"
 
-#include "connection/StatusTexts.h"
+#include "connection/StatusRows.h"
 #include "sendbox/SendBox.h"
 #include "system/ProcessExit_p.h"
 #include "system/SystemColour.h"
@@ -264,7 +264,8 @@ QString TestSessionModel::compare(const Model &m) const
                             status::proxyRefused()};
     check(m.status.isEmpty() ? !fixed.contains(status) && !status.isEmpty() : status == m.status,
           QStringLiteral("estado \"%1\", el modelo \"%2\"").arg(status, m.status));
-    const std::uint32_t words[] = {status::kIdle, status::kYellow, status::kGreen};
+    // Idle in the window-background colour, an attempt yellow, connected green.
+    const std::uint32_t words[] = {0x80000005, 0x0000FFFF, 0x0000FF00};
     check(c.Estado->palette().color(QPalette::WindowText) ==
               platform::system::colourFromWord(words[m.colour], c.Estado->palette()),
           QStringLiteral("colour"));
