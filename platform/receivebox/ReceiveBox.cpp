@@ -1,6 +1,7 @@
 #include "ReceiveBox.h"
 
 #include "ReceiveBox_p.h"
+#include "receivebox/accessibility/ReceiveBoxAccessible.h"
 #include "receivebox/find/FindBar.h"
 #include "receivebox/save/TranscriptSaver.h"
 #include "receivebox/views/CaretNavigation.h"
@@ -24,8 +25,15 @@
 ReceiveBox::Private::Private(ReceiveBox *box)
     : q(box), text(platform::system::codepage::ansiTable()),
       scroller(box, [this] { return rowCount(); }), blockPainter(cache), glyphPainter(cache),
-      announcer(box)
+      accessibleText(box), announcer(box, &accessibleText)
 {}
+
+void ReceiveBox::Private::showMatch(qsizetype from, qsizetype to)
+{
+    q->setSelection(from, to);
+    q->scrollToShow(to);
+    q->scrollToShow(from);
+}
 
 void ReceiveBox::Private::clear()
 {
@@ -106,8 +114,10 @@ void ReceiveBox::Private::moveCaret(qsizetype position, bool extend)
 
 void ReceiveBox::Private::openFindBar()
 {
-    if (!findBar)
-        findBar = new FindBar(q);
+    if (!findBar) {
+        findBar = new FindBar(q, this);
+        QObject::connect(findBar, &FindBar::shownChanged, q, [this] { layoutFindBar(); });
+    }
     // A word or a few, not lines: a selection longer than a field would take
     // is not read at all.
     constexpr qsizetype kLongestSelectionTaken = 256;
@@ -226,7 +236,11 @@ void ReceiveBox::Private::autoScrollStep()
 
 ReceiveBox::ReceiveBox(QWidget *parent) : QAbstractScrollArea(parent), d(new Private(this))
 {
-    platform::receiveboxaccessible::install();
+    platform::receivebox::accessibility::install(staticMetaObject,
+                                                 [](QObject *widget) -> AccessibleText * {
+                                                     auto *box = qobject_cast<ReceiveBox *>(widget);
+                                                     return box ? &box->d->accessibleText : nullptr;
+                                                 });
     setFont(platform::system::fixedsysFont());
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

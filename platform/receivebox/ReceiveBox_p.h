@@ -2,12 +2,16 @@
 
 // The receive box's state, shared by its files: ReceiveBox.cpp (the public
 // interface and what it drives), ReceiveBoxEvents.cpp (the widget's events)
-// and ReceiveBoxViews.cpp (what differs between its two views). Checks of
-// the box's internals reach it through of().
+// and ReceiveBoxViews.cpp (what differs between its two views), ShownText.cpp
+// (what assistive technology reads). Only those files and the checks of the
+// box's internals reach it through of(); the find bar, the accessible
+// interface and the saver are given narrow interfaces instead.
 
 #include "ReceiveBox.h"
+#include "ShownText.h"
 #include "ViewScroller.h"
-#include "receivebox/accessibility/ReceiveBoxAccessible.h"
+#include "receivebox/accessibility/ReceiveBoxAnnouncer.h"
+#include "receivebox/find/FindTarget.h"
 #include "receivebox/paint/BlockPainter.h"
 #include "receivebox/paint/CellCache.h"
 #include "receivebox/paint/GlyphRunPainter.h"
@@ -27,7 +31,8 @@ class FindBar;
 class QPainter;
 class TranscriptSaver;
 
-struct ReceiveBox::Private
+// What the find bar searches (FindTarget) is the box's state itself.
+struct ReceiveBox::Private final : public FindTarget
 {
     explicit Private(ReceiveBox *box);
 
@@ -39,6 +44,8 @@ struct ReceiveBox::Private
     CellCache cache;
     BlockPainter blockPainter;
     GlyphRunPainter glyphPainter;
+    // What assistive technology reads, and the announcer that tells it.
+    ShownText accessibleText;
     ReceiveBoxAnnouncer announcer;
     // While a stream arrives the view is painted at most once a frame.
     QElapsedTimer sincePaint;
@@ -118,8 +125,11 @@ struct ReceiveBox::Private
     static constexpr int kFrameMs = 16;
     void requestRepaint();
 
-    qsizetype selectionFrom() const { return std::min(anchor, caret); }
-    qsizetype selectionTo() const { return std::max(anchor, caret); }
+    qsizetype selectionFrom() const override { return std::min(anchor, caret); }
+    qsizetype selectionTo() const override { return std::max(anchor, caret); }
+    std::shared_ptr<const ByteStore> searchedText() const override { return text.store().share(); }
+    bool searchesBytes() const override { return hexView; }
+    void showMatch(qsizetype from, qsizetype to) override;
 
     void updateMetrics();
     void updateGeometry();
@@ -136,7 +146,8 @@ struct ReceiveBox::Private
     // Ctrl+F: the find bar, with the selection as its text when it is a
     // short piece of one line.
     void openFindBar();
-    // The view gives up the bar's height while it shows.
+    // The view gives up the bar's height while it shows (on the bar's
+    // shownChanged()).
     void layoutFindBar();
     void placeFindBar();
     // Ctrl+S: what was received up to now, to a file the save dialog asks for.
