@@ -6,6 +6,7 @@
 #include "receivebox/save/TranscriptSaver.h"
 #include "receivebox/views/CaretNavigation.h"
 #include "receivebox/views/ClipboardText.h"
+#include "receivebox/views/TextView.h"
 #include "system/CodePage.h"
 #include "system/Fonts.h"
 
@@ -17,13 +18,14 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QMimeData>
 #include <QPainter>
 
 #include <algorithm>
 #include <cmath>
 
 ReceiveBox::Private::Private(ReceiveBox *box)
-    : q(box), text(platform::system::codepage::ansiTable()),
+    : q(box), text(platform::system::codepage::ansiTable()), view(std::make_unique<TextView>(text)),
       scroller(box, [this] { return rowCount(); }), blockPainter(cache), glyphPainter(cache),
       accessibleText(box), announcer(box, &accessibleText)
 {}
@@ -87,11 +89,10 @@ void ReceiveBox::Private::updateGeometry()
     const qsizetype firstRow = scroller.firstRow();
     const bool atBottom = firstRow > 0 && firstRow >= scroller.maxFirstRow();
     if (newColumns != lines().columns()) {
-        // The rows of the hexadecimal view never rewrap.
-        const qsizetype top = hexView ? 0 : lines().rowStartPosition(firstRow);
+        const qsizetype top = view->rewrapAnchor(firstRow);
         text.setColumns(newColumns);
-        if (!hexView)
-            scroller.placeFirstRow(lines().rowColumnOf(top).row);
+        if (top >= 0)
+            scroller.placeFirstRow(view->rowOfPosition(top));
     }
     scroller.setVisibleRows(newRows);
     if (atBottom)
@@ -121,18 +122,7 @@ void ReceiveBox::Private::openFindBar()
     // A word or a few, not lines: a selection longer than a field would take
     // is not read at all.
     constexpr qsizetype kLongestSelectionTaken = 256;
-    QString selected;
-    const auto [fromByte, toByte] = selectedBytes();
-    if (hexView) {
-        // The bytes, as the hex pairs the bar then looks for.
-        if (toByte > fromByte && (toByte - fromByte) * 3 <= kLongestSelectionTaken)
-            platform::hexrows::appendPairs(selected, text.store(), fromByte, toByte);
-    } else if (selectionTo() > selectionFrom() &&
-               selectionTo() - selectionFrom() <= kLongestSelectionTaken) {
-        selected = q->selectedText();
-        if (selected.contains(u'\r') || selected.contains(u'\n'))
-            selected.clear();
-    }
+    const QString selected = view->findText(selectionFrom(), selectionTo(), kLongestSelectionTaken);
     findBar->open(selected);
 }
 
@@ -147,8 +137,8 @@ void ReceiveBox::Private::placeFindBar()
 {
     if (!findBar || findBar->isHidden())
         return;
-    const QRect view = q->viewport()->geometry();
-    findBar->setGeometry(view.left(), view.bottom() + 1, view.width(),
+    const QRect area = q->viewport()->geometry();
+    findBar->setGeometry(area.left(), area.bottom() + 1, area.width(),
                          findBar->sizeHint().height());
 }
 
@@ -188,13 +178,12 @@ RowColours ReceiveBox::Private::colours() const
 void ReceiveBox::Private::paint(QPainter &painter, const QRect &area)
 {
     sincePaint.start();
-    const ViewState view{text, hexView,   scroller.firstRow(),
-                         cell, colours(), q->viewport()->size()};
+    const ViewState shown{text, *view, scroller.firstRow(), cell, colours(), q->viewport()->size()};
     const qreal ratio = q->viewport()->devicePixelRatioF();
     if (std::abs(ratio - std::round(ratio)) > 1e-6)
-        glyphPainter.paint(painter, area, view);
+        glyphPainter.paint(painter, area, shown);
     else
-        blockPainter.paint(painter, area, view, static_cast<int>(std::round(ratio)));
+        blockPainter.paint(painter, area, shown, static_cast<int>(std::round(ratio)));
     drawCaret(painter, area.bottom() / cell.height);
 }
 
@@ -361,12 +350,8 @@ void ReceiveBox::copy() const
 {
     if (d->selectionFrom() == d->selectionTo())
         return;
-    if (d->hexView) {
-        d->copyHex(true);
-        return;
-    }
-    QGuiApplication::clipboard()->setMimeData(new ClipboardText(
-        d->text.store().share(), d->selectionFrom(), d->selectionTo() - d->selectionFrom()));
+    if (QMimeData *copied = d->view->copy(d->selectionFrom(), d->selectionTo()))
+        QGuiApplication::clipboard()->setMimeData(copied);
 }
 
 std::pair<qsizetype, qsizetype> ReceiveBox::wordAt(qsizetype position) const

@@ -16,6 +16,7 @@
 #include "receivebox/paint/CellCache.h"
 #include "receivebox/paint/GlyphRunPainter.h"
 #include "receivebox/views/HexRows.h"
+#include "receivebox/views/View.h"
 #include "transcript/Transcript.h"
 
 #include <QColor>
@@ -40,6 +41,8 @@ struct ReceiveBox::Private final : public FindTarget
 
     ReceiveBox *q;
     Transcript text;
+    // The view shown: TextView, or HexView while hexView.
+    std::unique_ptr<View> view;
     ViewScroller scroller;
     CellCache cache;
     BlockPainter blockPainter;
@@ -75,13 +78,9 @@ struct ReceiveBox::Private final : public FindTarget
 
     const LineIndex &lines() const { return text.lines(); }
 
-    // --- the two views: lines of text, or rows of sixteen bytes ---
+    // --- asked of the view shown (ReceiveBoxViews.cpp) ---
 
     qsizetype rowCount() const;
-    platform::hexrows::Geometry hexGeometry() const
-    {
-        return platform::hexrows::Geometry(text.store().byteCount());
-    }
     qsizetype byteOf(qsizetype position, bool roundUp) const
     {
         return platform::hexrows::byteOf(text.store(), position, roundUp);
@@ -93,16 +92,16 @@ struct ReceiveBox::Private final : public FindTarget
     qsizetype positionAfterKey(int key, bool control, int pageRows) const;
     // What a double click selects at a position: a word, or a byte.
     std::pair<qsizetype, qsizetype> unitAt(qsizetype position) const;
-    // In the hexadecimal view the caret is drawn among the characters too,
-    // at this column; -1 in the text view.
+    // A second column the caret is drawn at (the hexadecimal view's
+    // characters), or -1.
     int caretCharacterColumn() const;
     // The byte of the first row shown.
     qsizetype firstShownByte() const;
     // Switches the view; the first byte shown stays in view, the selection
     // holds the same bytes.
     void setHexView(bool on);
-    // In the hexadecimal view the selection's ends stand between bytes: a
-    // selection that ends inside a NUL's characters takes in the whole NUL.
+    // The selection's ends where the view lets them stand (between bytes in
+    // the hexadecimal view).
     void snapSelectionToBytes();
     // The selection in bytes, half-open.
     std::pair<qsizetype, qsizetype> selectedBytes() const
@@ -128,7 +127,7 @@ struct ReceiveBox::Private final : public FindTarget
     qsizetype selectionFrom() const override { return std::min(anchor, caret); }
     qsizetype selectionTo() const override { return std::max(anchor, caret); }
     std::shared_ptr<const ByteStore> searchedText() const override { return text.store().share(); }
-    bool searchesBytes() const override { return hexView; }
+    bool searchesBytes() const override { return view->searchesBytes(); }
     void showMatch(qsizetype from, qsizetype to) override;
 
     void updateMetrics();

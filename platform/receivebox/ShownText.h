@@ -1,10 +1,10 @@
 #pragma once
 
 // What assistive technology reads of the receive box (AccessibleText): the
-// transcript itself, or in the hexadecimal view its rows, one a line, each
-// padded to the width of the widest, so that an offset's row and column are
-// a division away. Offsets here are of that text; the box's are character
-// positions. Each call reads the box as it stands.
+// text its view shown reads as (View's read*: the transcript itself, or the
+// hexadecimal rows one a line), and the box's selection. Offsets here are of
+// that text; the box's are character positions. Each call reads the box as
+// it stands.
 
 #include "ReceiveBox.h"
 #include "receivebox/accessibility/AccessibleText.h"

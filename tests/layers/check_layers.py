@@ -45,7 +45,7 @@ PUBLIC = {
                    "TranscriptFile.h"},
     "sendbox": {"SendBox.h"},
     "receivebox/views": {"CaretNavigation.h", "ClipboardText.h", "HexClipboardText.h",
-                         "HexRows.h", "RowLayout.h"},
+                         "HexRows.h", "HexView.h", "RowLayout.h", "TextView.h", "View.h"},
     "receivebox/paint": {"BlockPainter.h", "CellCache.h", "GlyphRunPainter.h"},
     "receivebox/save": {"TranscriptSaver.h"},
     "receivebox/find": {"FindBar.h", "FindTarget.h"},

@@ -49,11 +49,6 @@ qsizetype RowLayout::layoutHex(const Transcript &text, qsizetype row)
     return m_cells.empty() ? 0 : m_cells.back().column + m_cells.back().width;
 }
 
-qsizetype RowLayout::hexRowCount(const Transcript &text)
-{
-    return platform::hexrows::rowCount(text.store().byteCount());
-}
-
 QRgb RowLayout::foreground(const Transcript &text, const Cell &cell, qsizetype &run,
                            const RowColours &colours)
 {
