@@ -100,8 +100,10 @@ int main(int argc, char **argv)
             sampler.start();
             app.watch(true);
         }
-        TranscriptSaver *saver = ReceiveBox::Private::of(box).saveTo(
-            ReceiveBox::Private::of(box).text.store().share(), saved);
+        ReceiveBox::Private::of(box).saveTo(ReceiveBox::Private::of(box).text.store().share(),
+                                            saved);
+        // The newest child: one done before may not be deleted yet.
+        TranscriptSaver *saver = box.findChildren<TranscriptSaver *>().constLast();
         platform::transcript::SaveResult result = platform::transcript::SaveResult::Failed;
         QObject::connect(saver, &TranscriptSaver::finished, &loop,
                          [&](platform::transcript::SaveResult outcome) {

@@ -1378,8 +1378,8 @@ void TestReceiveBox::saveFailureIsReported()
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
     }
 #endif
-    TranscriptSaver *saver = boxControl(box).saveTo(boxState(box).text.store().share(), path);
-    QSignalSpy finished(saver, &TranscriptSaver::finished);
+    boxControl(box).saveTo(boxState(box).text.store().share(), path);
+    QSignalSpy finished(box.findChild<TranscriptSaver *>(), &TranscriptSaver::finished);
     const bool ended = finished.wait(60000);
 #if defined(Q_OS_UNIX)
     setrlimit(RLIMIT_FSIZE, &saved);
@@ -1776,7 +1776,8 @@ void TestReceiveBox::hexOffsetsPast4GiB()
     QVERIFY2(across.contains(QStringLiteral("\n100000000  41 41  ")), qPrintable(across));
     QCOMPARE(HexClipboardText(store.share(), start, start + 6, HexClipboardText::Pairs).text(),
              QStringLiteral("48 6f 6c 61 0d 0a"));
-    QCOMPARE(platform::hexrows::rowCount(store.byteCount()), (start + tail.size() + 15) / 16);
+    QCOMPARE(platform::receivebox::views::hexrows::rowCount(store.byteCount()),
+             (start + tail.size() + 15) / 16);
 }
 
 void TestReceiveBox::hexSelectionMapsBothWays_data()
@@ -1943,7 +1944,7 @@ void TestReceiveBox::hexMouseSelectsBytes()
     SHOW(box, 700, 300);
     box.appendBytes(allBytes(), platform::system::codepage::ansiTable());
     box.setHexView(true);
-    const platform::hexrows::Geometry geometry(256);
+    const platform::receivebox::views::hexrows::Geometry geometry(256);
     const QSize cell = cellSize(box);
     const QPoint press(geometry.pairColumn(5) * cell.width() + 1, cell.height() + 2);
     const QPoint release((geometry.charColumn(9) + 1) * cell.width() - 2, 2 * cell.height() + 2);

@@ -162,10 +162,9 @@ void ReceiveBox::Private::saveAs()
     dialog->open();
 }
 
-TranscriptSaver *ReceiveBox::Private::saveTo(std::shared_ptr<const ByteStore> store,
-                                             const QString &path)
+void ReceiveBox::Private::saveTo(std::shared_ptr<const ByteStore> store, const QString &path)
 {
-    return new TranscriptSaver(std::move(store), path, q);
+    new TranscriptSaver(std::move(store), path, q);
 }
 
 RowColours ReceiveBox::Private::colours() const
@@ -356,8 +355,8 @@ void ReceiveBox::copy() const
 
 std::pair<qsizetype, qsizetype> ReceiveBox::wordAt(qsizetype position) const
 {
-    return platform::caretnavigation::wordAt(d->text,
-                                             std::clamp<qsizetype>(position, 0, d->text.length()));
+    return platform::receivebox::views::caretnavigation::wordAt(
+        d->text, std::clamp<qsizetype>(position, 0, d->text.length()));
 }
 
 std::pair<qsizetype, qsizetype> ReceiveBox::lineAt(qsizetype position) const

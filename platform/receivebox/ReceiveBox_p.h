@@ -83,7 +83,7 @@ struct ReceiveBox::Private final : public FindTarget
     qsizetype rowCount() const;
     qsizetype byteOf(qsizetype position, bool roundUp) const
     {
-        return platform::hexrows::byteOf(text.store(), position, roundUp);
+        return platform::receivebox::views::hexrows::byteOf(text.store(), position, roundUp);
     }
     qsizetype positionOfByte(qsizetype byte) const { return text.store().positionOfByte(byte); }
     // The row and column where the caret before a position is drawn.
@@ -151,8 +151,9 @@ struct ReceiveBox::Private final : public FindTarget
     void placeFindBar();
     // Ctrl+S: what was received up to now, to a file the save dialog asks for.
     void saveAs();
-    // Saves what the store holds to that path; the saver tells when it is done.
-    TranscriptSaver *saveTo(std::shared_ptr<const ByteStore> store, const QString &path);
+    // Saves what the store holds to that path, by a saver that is a child of
+    // the box until it is done.
+    void saveTo(std::shared_ptr<const ByteStore> store, const QString &path);
 
     RowColours colours() const;
     void paint(QPainter &painter, const QRect &area);

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-namespace hexrows = platform::hexrows;
+namespace hexrows = platform::receivebox::views::hexrows;
 using hexrows::kRowBytes;
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-namespace caretnavigation = platform::caretnavigation;
+namespace caretnavigation = platform::receivebox::views::caretnavigation;
 
 qsizetype TextView::rowCount() const
 {
@@ -47,7 +47,8 @@ qsizetype TextView::rowOfPosition(qsizetype position) const
 
 qsizetype TextView::firstByteOfRow(qsizetype row) const
 {
-    return platform::hexrows::byteOf(m_text.store(), m_text.lines().rowStartPosition(row), false);
+    return platform::receivebox::views::hexrows::byteOf(
+        m_text.store(), m_text.lines().rowStartPosition(row), false);
 }
 
 qsizetype TextView::rowOfByte(qsizetype byte) const
