@@ -255,13 +255,6 @@ void ReceiveBox::clear()
     d->scroller.sync();
 }
 
-void ReceiveBox::appendBytes(QByteArrayView bytes, const std::array<char16_t, 256> &charOf)
-{
-    const qsizetype from = d->text.length();
-    d->text.appendBytes(bytes, charOf);
-    d->appended(from);
-}
-
 qsizetype ReceiveBox::appendReceived(qsizetype count, const Fill &fill,
                                      const std::array<char16_t, 256> &charOf)
 {

@@ -64,18 +64,17 @@ public:
 
     // Empties the box; the selection is dropped.
     void clear();
-    // Adds received bytes at the end: each byte is the character the table
-    // gives for it, a NUL the four characters "\x00". The bytes are kept as
-    // they are, one byte of memory each. The table is the one of the first
-    // bytes since the box was emptied; later bytes read through it too. When
-    // there is no memory for a piece (std::bad_alloc), nothing is appended.
-    // Schedules one paint, never paints at once. The rows are counted at
-    // once; the scroll bar catches up in the event loop, or right away when
-    // the view moves (setSelStart(), keys, the wheel).
-    void appendBytes(QByteArrayView bytes, const std::array<char16_t, 256> &charOf);
-    // The same for at most count bytes that fill(into, room) writes straight
-    // into the box's memory, as a socket's reading does, stretch by stretch
-    // until it returns 0 or less; returns how many bytes were appended.
+    // Adds at most count received bytes at the end, which fill(into, room)
+    // writes straight into the box's memory, as a socket's reading does,
+    // stretch by stretch until it returns 0 or less; returns how many bytes
+    // were appended. Each byte is the character the table gives for it, a NUL
+    // the four characters "\x00". The bytes are kept as they are, one byte of
+    // memory each. The table is the one of the first bytes since the box was
+    // emptied; later bytes read through it too. When there is no memory for a
+    // piece (std::bad_alloc), nothing of it is appended. Schedules one paint,
+    // never paints at once. The rows are counted at once; the scroll bar
+    // catches up in the event loop, or right away when the view moves
+    // (setSelStart(), keys, the wheel).
     using Fill = std::function<qsizetype(quint8 *into, qsizetype room)>;
     qsizetype appendReceived(qsizetype count, const Fill &fill,
                              const std::array<char16_t, 256> &charOf);
