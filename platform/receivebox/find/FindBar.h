@@ -1,12 +1,13 @@
 #pragma once
 
 // The receive box's find bar: a row of controls that sits inside the box,
-// over its bottom edge (the box lays it out on shownChanged(); what it
-// searches it reads through FindTarget) (the box's view gives up that much height while it
-// shows), so that the window's layout never changes. A text field, "Anterior",
-// "Siguiente" and "Coincidir mayúsculas y minúsculas"; Enter or F3 finds the
-// next match, Shift+Enter or Shift+F3 the previous one, Escape closes the bar
-// and gives the focus back to the box.
+// over its bottom edge (the box's view gives up that much height while it
+// shows, laid out on shownChanged()), so that the window's layout never
+// changes. What it searches, and where a match shows, it reads through a
+// FindTarget. A text field, "Anterior", "Siguiente" and "Coincidir
+// mayúsculas y minúsculas"; Enter or F3 finds the next match, Shift+Enter
+// or Shift+F3 the previous one, Escape closes the bar and gives the focus
+// back to the box.
 //
 // The search runs on a thread of its own (BackgroundFind). The match found
 // becomes the box's selection, scrolled into view, so that Ctrl+C copies it
