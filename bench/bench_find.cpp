@@ -3,7 +3,7 @@
 //
 //   bench_find [--mib N] [--repeat R]                (default 4096 MiB, 3)
 //
-// The receive box is fed straight through appendBytes() with N MiB of
+// The receive box is fed straight through appendReceived() with N MiB of
 // 80-column CR LF lines in 64 KiB arrivals, as the receive path calls it but
 // without a socket, and a last line holding the word; the same bytes go to a
 // file on /dev/shm. Each repeat times grep -F -c and grep -F -i -c (under

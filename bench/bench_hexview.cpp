@@ -5,7 +5,7 @@
 //
 //   bench_hexview [--mib N] [--repeat R]                (default 4096 MiB, 3)
 //
-// The box is fed straight through appendBytes() with N MiB of 80-column
+// The box is fed straight through appendReceived() with N MiB of 80-column
 // CR LF lines and a NUL, as bench_find does; then, with the view at the
 // start, a third of the way, two thirds and the end, Ctrl+H switches to the
 // hexadecimal view and back, R times each, each switch watched on its own

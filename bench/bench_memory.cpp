@@ -4,7 +4,7 @@
 //   QT_QPA_PLATFORM=offscreen bench_memory [--mib N]      (default 256)
 //
 // Each pattern runs in a process of its own: the box receives N MiB of it in
-// 64 KiB arrivals through appendBytes() with the code page's table, the
+// 64 KiB arrivals through appendReceived() with the code page's table, the
 // caret put at the end after each as the receive path does. The growth of
 // the resident size (VmRSS) over the whole stream is divided by the bytes
 // received and checked against the pattern's bound; a pattern over its
@@ -13,6 +13,7 @@
 // thread) the resident size must be back within 64 MiB of where it started,
 // or that pattern fails too.
 
+#include "ReceivedBytes.h"
 #include "bench_support.h"
 
 #include "receivebox/ReceiveBox.h"
@@ -93,14 +94,14 @@ int runPattern(const Pattern &pattern, qsizetype mib)
     const auto &table = platform::system::codepage::ansiTable();
     // One arrival first, so that what every box allocates once is not counted.
     QByteArray arrival = pattern.arrival();
-    box.appendBytes(arrival, table);
+    appendAsReceived(box, arrival, table);
     QCoreApplication::processEvents();
     const qint64 before = bench::residentKiB() * 1024;
     const qsizetype total = mib * kMiB;
     for (qsizetype received = 0; received < total; received += kArrival) {
         if (pattern.freshEachArrival)
             arrival = pattern.arrival();
-        box.appendBytes(arrival, table);
+        appendAsReceived(box, arrival, table);
         box.setSelStart(box.length());
         if ((received & (16 * kMiB - 1)) == 0)
             QCoreApplication::processEvents();

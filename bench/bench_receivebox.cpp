@@ -8,6 +8,7 @@
 // peak resident size (ru_maxrss) is that case's alone, and the ratios are
 // printed at the end.
 
+#include "ReceivedBytes.h"
 #include "bench_support.h"
 
 #include "receivebox/ReceiveBox.h"
@@ -107,7 +108,7 @@ Result runReceiveBox(const QString &piece, qsizetype total)
     // The piece as the bytes that arrive, each a character of its own.
     const QByteArray bytes = platform::system::codepage::stringToAnsi(piece);
     return run(box, box.viewport(), piece, total, [&](const QString &) {
-        box.appendBytes(bytes, platform::system::codepage::ansiTable());
+        appendAsReceived(box, bytes, platform::system::codepage::ansiTable());
         box.setSelStart(box.length());
     });
 }

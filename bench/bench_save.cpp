@@ -3,7 +3,7 @@
 //   bench_save [--mib N] [--folder DIR] [--repeat R]     (default 1024 MiB, a
 //                                                        new folder in /tmp, 3)
 //
-// The receive box is fed straight through appendBytes() with N MiB of
+// The receive box is fed straight through appendReceived() with N MiB of
 // 80-column CR LF lines in 64 KiB arrivals, as the receive path calls it but
 // without a socket; the same bytes go to a file on /dev/shm. Each repeat
 // then copies that file into the folder with cp, and saves the box's
@@ -100,8 +100,10 @@ int main(int argc, char **argv)
             sampler.start();
             app.watch(true);
         }
-        TranscriptSaver *saver = ReceiveBox::Private::of(box).saveTo(
-            ReceiveBox::Private::of(box).text.store().share(), saved);
+        ReceiveBox::Private::of(box).saveTo(ReceiveBox::Private::of(box).text.store().share(),
+                                            saved);
+        // The newest child: one done before may not be deleted yet.
+        TranscriptSaver *saver = box.findChildren<TranscriptSaver *>().constLast();
         platform::transcript::SaveResult result = platform::transcript::SaveResult::Failed;
         QObject::connect(saver, &TranscriptSaver::finished, &loop,
                          [&](platform::transcript::SaveResult outcome) {

@@ -1,5 +1,6 @@
 #include "bench_transcript.h"
 
+#include "ReceivedBytes.h"
 #include "bench_support.h"
 
 #include "receivebox/ReceiveBox.h"
@@ -42,13 +43,13 @@ void fillBox(ReceiveBox &box, qsizetype bytes, const QByteArray &tail, const QSt
         const qsizetype take = std::min(kArrival, bytes - done);
         arrival.resize(take);
         lines.fill(arrival.data(), static_cast<std::size_t>(take));
-        box.appendBytes(arrival, platform::system::codepage::ansiTable());
+        appendAsReceived(box, arrival, platform::system::codepage::ansiTable());
         box.setSelStart(box.length());
         if (copy.isOpen())
             copy.write(arrival);
         done += take;
     }
-    box.appendBytes(tail, platform::system::codepage::ansiTable());
+    appendAsReceived(box, tail, platform::system::codepage::ansiTable());
     if (copy.isOpen())
         copy.write(tail);
 }

@@ -65,6 +65,16 @@ inline qsizetype charactersRead()
     return platform::transcript::charactersRead();
 }
 
+// Adds received bytes in one piece, as the box's receiving adds each piece.
+inline void appendBytes(ReceiveBox &box, QByteArrayView bytes,
+                        const CharTable &table = platform::system::codepage::ansiTable())
+{
+    ReceiveBox::Private &d = boxControl(box);
+    const qsizetype from = d.text.length();
+    d.text.appendBytes(bytes, table);
+    d.appended(from);
+}
+
 // Adds the text as received bytes that read as it: through the ANSI table
 // where it has every character, else through a table made for the text
 // (textTable()) when the box is empty.
@@ -73,7 +83,7 @@ inline void putText(ReceiveBox &box, QStringView text)
     CharTable table = box.length() == 0 ? platform::system::codepage::ansiTable()
                                         : boxState(box).text.store().table();
     const QByteArray bytes = bytesReadingAs(text, table, box.length() == 0);
-    box.appendBytes(bytes, table);
+    appendBytes(box, bytes, table);
 }
 
 // Empties the box and puts the text.

@@ -184,7 +184,7 @@ QStringList folderEntries(const QTemporaryDir &folder)
 void appendArrivals(ReceiveBox &box, const QByteArray &bytes, const QList<qsizetype> &pieces)
 {
     for (const QByteArray &piece : split(bytes, pieces))
-        box.appendBytes(piece, platform::system::codepage::ansiTable());
+        appendBytes(box, piece, platform::system::codepage::ansiTable());
 }
 
 // Ctrl+S in the box, the path put into the save dialog and the dialog
@@ -724,7 +724,7 @@ void TestReceiveBox::copyReadsNothingUntilAsked()
     const QByteArray line = QByteArray("l\xEDnea\0\tfin").leftJustified(78, '.') + "\r\n";
     const QByteArray arrival = line.repeated(1000);
     for (int n = 0; n < 100; ++n)
-        box.appendBytes(arrival, platform::system::codepage::ansiTable());
+        appendBytes(box, arrival, platform::system::codepage::ansiTable());
     putText(box, QStringLiteral("\u00E9\u20AC \u00FF"));
     const QString text = boxText(box);
     box.setFocus();
@@ -748,7 +748,7 @@ void TestReceiveBox::doubleClickInAHugeWord()
     SHOW(box, 400, 300);
     const QByteArray piece(64 * 1024, 'w');
     for (int n = 0; n < 64; ++n)
-        box.appendBytes(piece, platform::system::codepage::ansiTable());
+        appendBytes(box, piece, platform::system::codepage::ansiTable());
     box.setSelStart(box.length() / 2);
     const qsizetype before = charactersRead();
     QTest::mouseDClick(box.viewport(), Qt::LeftButton, {}, cellCentre(box, 1, 3));
@@ -1310,18 +1310,18 @@ void TestReceiveBox::saveHoldsWhatCameBeforeTheCommand()
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("prefijo.bin"));
     TranscriptSaver *saver = saveThroughTheDialog(box, path, [&] {
-        box.appendBytes(QByteArrayLiteral("\nwhile asked"),
-                        platform::system::codepage::ansiTable());
+        appendBytes(box, QByteArrayLiteral("\nwhile asked"),
+                    platform::system::codepage::ansiTable());
     });
     QVERIFY(saver);
     QSignalSpy finished(saver, &TranscriptSaver::finished);
     const QByteArray stream = linesWithHighBytes(1 << 20, 3);
     for (int n = 0; finished.isEmpty(); ++n) {
-        box.appendBytes(stream, platform::system::codepage::ansiTable());
+        appendBytes(box, stream, platform::system::codepage::ansiTable());
         if (n == 2) {
             box.clear();
-            box.appendBytes(QByteArrayLiteral("next session"),
-                            platform::system::codepage::ansiTable());
+            appendBytes(box, QByteArrayLiteral("next session"),
+                        platform::system::codepage::ansiTable());
         }
         QCoreApplication::processEvents();
     }
@@ -1382,8 +1382,8 @@ void TestReceiveBox::saveFailureIsReported()
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
     }
 #endif
-    TranscriptSaver *saver = boxControl(box).saveTo(boxState(box).text.store().share(), path);
-    QSignalSpy finished(saver, &TranscriptSaver::finished);
+    boxControl(box).saveTo(boxState(box).text.store().share(), path);
+    QSignalSpy finished(box.findChild<TranscriptSaver *>(), &TranscriptSaver::finished);
     const bool ended = finished.wait(60000);
 #if defined(Q_OS_UNIX)
     setrlimit(RLIMIT_FSIZE, &saved);
@@ -1566,7 +1566,7 @@ void TestReceiveBox::findSearchesWhatArrivesMeanwhile()
     QTest::keyClick(field, Qt::Key_Return);
     // The search has its share of the store; these bytes come after it.
     const qsizetype at = box.length() + 2;
-    box.appendBytes(QByteArrayLiteral("\r\nllega tarde"), platform::system::codepage::ansiTable());
+    appendBytes(box, QByteArrayLiteral("\r\nllega tarde"), platform::system::codepage::ansiTable());
     auto *search = bar->findChild<BackgroundFind *>();
     QTRY_VERIFY_WITH_TIMEOUT(!search->isRunning(), 30000);
     QCOMPARE(box.selectionStart(), at + 6);
@@ -1651,7 +1651,7 @@ void TestReceiveBox::findInTheHexViewSaysItsKind()
                         keys[i] == u'p' ? Qt::ShiftModifier : Qt::NoModifier);
         // The search has its share of the store; these bytes come after it.
         if (i == 0 && !meanwhile.isEmpty())
-            box.appendBytes(meanwhile, platform::system::codepage::ansiTable());
+            appendBytes(box, meanwhile, platform::system::codepage::ansiTable());
         QTRY_VERIFY(!search->isRunning());
         const qsizetype start = selected[i];
         const qsizetype end = start < 0 ? box.selectionStart() : start + length;
@@ -1703,7 +1703,7 @@ void TestReceiveBox::hexRowsAsCopied()
     QFETCH(QString, literal);
     ReceiveBox box;
     SHOW(box, 700, 300);
-    box.appendBytes(bytes, platform::system::codepage::ansiTable());
+    appendBytes(box, bytes, platform::system::codepage::ansiTable());
     box.setFocus();
     QTest::keyClick(&box, Qt::Key_H, Qt::ControlModifier);
     QVERIFY(box.isHexView());
@@ -1780,7 +1780,8 @@ void TestReceiveBox::hexOffsetsPast4GiB()
     QVERIFY2(across.contains(QStringLiteral("\n100000000  41 41  ")), qPrintable(across));
     QCOMPARE(HexClipboardText(store.share(), start, start + 6, HexClipboardText::Pairs).text(),
              QStringLiteral("48 6f 6c 61 0d 0a"));
-    QCOMPARE(platform::hexrows::rowCount(store.byteCount()), (start + tail.size() + 15) / 16);
+    QCOMPARE(platform::receivebox::views::hexrows::rowCount(store.byteCount()),
+             (start + tail.size() + 15) / 16);
 }
 
 void TestReceiveBox::hexSelectionMapsBothWays_data()
@@ -1808,7 +1809,7 @@ void TestReceiveBox::hexSelectionMapsBothWays()
     QFETCH(int, hexCaret);
     ReceiveBox box;
     SHOW(box, 700, 300);
-    box.appendBytes(QByteArray("ab\0cd\r\nef", 9), platform::system::codepage::ansiTable());
+    appendBytes(box, QByteArray("ab\0cd\r\nef", 9), platform::system::codepage::ansiTable());
     box.setSelection(anchor, caret);
     box.setHexView(true);
     QCOMPARE(box.caretPosition(), hexCaret);
@@ -1857,7 +1858,7 @@ void TestReceiveBox::hexSwitchKeepsFirstByteInView()
                  QByteArray(n % 3, '\n') + QByteArray(n % 7, '\t') + "x\r";
     ReceiveBox box;
     SHOW(box, 700, 300);
-    box.appendBytes(bytes, platform::system::codepage::ansiTable());
+    appendBytes(box, bytes, platform::system::codepage::ansiTable());
     const int viewHeight = box.viewport()->height();
     auto shown = [&](qsizetype position) {
         const QRect cell = box.characterRect(position);
@@ -1888,7 +1889,7 @@ void TestReceiveBox::hexSwitchKeepsFirstByteInView()
     // Arrivals, the caret put at the end as the receive path does, keep the
     // end in view in the hexadecimal view too.
     box.setHexView(true);
-    box.appendBytes(QByteArray(5000, 'z'), platform::system::codepage::ansiTable());
+    appendBytes(box, QByteArray(5000, 'z'), platform::system::codepage::ansiTable());
     box.setSelStart(box.length());
     QVERIFY(shown(box.length()));
     // The next connection empties the box; the view stays as chosen.
@@ -1928,7 +1929,7 @@ void TestReceiveBox::hexKeysMoveCaret()
     QVERIFY(QTest::qWaitForWindowExposed(&box));
     box.resize(700, box.height() - box.viewport()->height() + 3 * cellSize(box).height());
     QTRY_COMPARE(visibleRowCount(box), 3);
-    box.appendBytes(QByteArray(100, 'x'), platform::system::codepage::ansiTable());
+    appendBytes(box, QByteArray(100, 'x'), platform::system::codepage::ansiTable());
     box.setHexView(true);
     box.setSelStart(start);
     box.setFocus();
@@ -1945,9 +1946,9 @@ void TestReceiveBox::hexMouseSelectsBytes()
     // select the bytes between; a double click takes one byte.
     ReceiveBox box;
     SHOW(box, 700, 300);
-    box.appendBytes(allBytes(), platform::system::codepage::ansiTable());
+    appendBytes(box, allBytes(), platform::system::codepage::ansiTable());
     box.setHexView(true);
-    const platform::hexrows::Geometry geometry(256);
+    const platform::receivebox::views::hexrows::Geometry geometry(256);
     const QSize cell = cellSize(box);
     const QPoint press(geometry.pairColumn(5) * cell.width() + 1, cell.height() + 2);
     const QPoint release((geometry.charColumn(9) + 1) * cell.width() - 2, 2 * cell.height() + 2);

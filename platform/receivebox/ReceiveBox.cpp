@@ -1,10 +1,12 @@
 #include "ReceiveBox.h"
 
 #include "ReceiveBox_p.h"
+#include "receivebox/accessibility/ReceiveBoxAccessible.h"
 #include "receivebox/find/FindBar.h"
 #include "receivebox/save/TranscriptSaver.h"
 #include "receivebox/views/CaretNavigation.h"
 #include "receivebox/views/ClipboardText.h"
+#include "receivebox/views/TextView.h"
 #include "system/CodePage.h"
 #include "system/Fonts.h"
 
@@ -16,16 +18,24 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QMimeData>
 #include <QPainter>
 
 #include <algorithm>
 #include <cmath>
 
 ReceiveBox::Private::Private(ReceiveBox *box)
-    : q(box), text(platform::system::codepage::ansiTable()),
+    : q(box), text(platform::system::codepage::ansiTable()), view(std::make_unique<TextView>(text)),
       scroller(box, [this] { return rowCount(); }), blockPainter(cache), glyphPainter(cache),
-      announcer(box)
+      accessibleText(box), announcer(box, &accessibleText)
 {}
+
+void ReceiveBox::Private::showMatch(qsizetype from, qsizetype to)
+{
+    q->setSelection(from, to);
+    q->scrollToShow(to);
+    q->scrollToShow(from);
+}
 
 void ReceiveBox::Private::clear()
 {
@@ -79,11 +89,10 @@ void ReceiveBox::Private::updateGeometry()
     const qsizetype firstRow = scroller.firstRow();
     const bool atBottom = firstRow > 0 && firstRow >= scroller.maxFirstRow();
     if (newColumns != lines().columns()) {
-        // The rows of the hexadecimal view never rewrap.
-        const qsizetype top = hexView ? 0 : lines().rowStartPosition(firstRow);
+        const qsizetype top = view->rewrapAnchor(firstRow);
         text.setColumns(newColumns);
-        if (!hexView)
-            scroller.placeFirstRow(lines().rowColumnOf(top).row);
+        if (top >= 0)
+            scroller.placeFirstRow(view->rowOfPosition(top));
     }
     scroller.setVisibleRows(newRows);
     if (atBottom)
@@ -106,23 +115,14 @@ void ReceiveBox::Private::moveCaret(qsizetype position, bool extend)
 
 void ReceiveBox::Private::openFindBar()
 {
-    if (!findBar)
-        findBar = new FindBar(q);
+    if (!findBar) {
+        findBar = new FindBar(q, this);
+        QObject::connect(findBar, &FindBar::shownChanged, q, [this] { layoutFindBar(); });
+    }
     // A word or a few, not lines: a selection longer than a field would take
     // is not read at all.
     constexpr qsizetype kLongestSelectionTaken = 256;
-    QString selected;
-    const auto [fromByte, toByte] = selectedBytes();
-    if (hexView) {
-        // The bytes, as the hex pairs the bar then looks for.
-        if (toByte > fromByte && (toByte - fromByte) * 3 <= kLongestSelectionTaken)
-            platform::hexrows::appendPairs(selected, text.store(), fromByte, toByte);
-    } else if (selectionTo() > selectionFrom() &&
-               selectionTo() - selectionFrom() <= kLongestSelectionTaken) {
-        selected = q->selectedText();
-        if (selected.contains(u'\r') || selected.contains(u'\n'))
-            selected.clear();
-    }
+    const QString selected = view->findText(selectionFrom(), selectionTo(), kLongestSelectionTaken);
     findBar->open(selected);
 }
 
@@ -137,8 +137,8 @@ void ReceiveBox::Private::placeFindBar()
 {
     if (!findBar || findBar->isHidden())
         return;
-    const QRect view = q->viewport()->geometry();
-    findBar->setGeometry(view.left(), view.bottom() + 1, view.width(),
+    const QRect area = q->viewport()->geometry();
+    findBar->setGeometry(area.left(), area.bottom() + 1, area.width(),
                          findBar->sizeHint().height());
 }
 
@@ -162,10 +162,9 @@ void ReceiveBox::Private::saveAs()
     dialog->open();
 }
 
-TranscriptSaver *ReceiveBox::Private::saveTo(std::shared_ptr<const ByteStore> store,
-                                             const QString &path)
+void ReceiveBox::Private::saveTo(std::shared_ptr<const ByteStore> store, const QString &path)
 {
-    return new TranscriptSaver(std::move(store), path, q);
+    new TranscriptSaver(std::move(store), path, q);
 }
 
 RowColours ReceiveBox::Private::colours() const
@@ -178,13 +177,12 @@ RowColours ReceiveBox::Private::colours() const
 void ReceiveBox::Private::paint(QPainter &painter, const QRect &area)
 {
     sincePaint.start();
-    const ViewState view{text, hexView,   scroller.firstRow(),
-                         cell, colours(), q->viewport()->size()};
+    const ViewState shown{text, *view, scroller.firstRow(), cell, colours(), q->viewport()->size()};
     const qreal ratio = q->viewport()->devicePixelRatioF();
     if (std::abs(ratio - std::round(ratio)) > 1e-6)
-        glyphPainter.paint(painter, area, view);
+        glyphPainter.paint(painter, area, shown);
     else
-        blockPainter.paint(painter, area, view, static_cast<int>(std::round(ratio)));
+        blockPainter.paint(painter, area, shown, static_cast<int>(std::round(ratio)));
     drawCaret(painter, area.bottom() / cell.height);
 }
 
@@ -226,7 +224,11 @@ void ReceiveBox::Private::autoScrollStep()
 
 ReceiveBox::ReceiveBox(QWidget *parent) : QAbstractScrollArea(parent), d(new Private(this))
 {
-    platform::receiveboxaccessible::install();
+    platform::receivebox::accessibility::install(staticMetaObject,
+                                                 [](QObject *widget) -> AccessibleText * {
+                                                     auto *box = qobject_cast<ReceiveBox *>(widget);
+                                                     return box ? &box->d->accessibleText : nullptr;
+                                                 });
     setFont(platform::system::fixedsysFont());
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -251,13 +253,6 @@ void ReceiveBox::clear()
     d->clear();
     d->appended(0);
     d->scroller.sync();
-}
-
-void ReceiveBox::appendBytes(QByteArrayView bytes, const std::array<char16_t, 256> &charOf)
-{
-    const qsizetype from = d->text.length();
-    d->text.appendBytes(bytes, charOf);
-    d->appended(from);
 }
 
 qsizetype ReceiveBox::appendReceived(qsizetype count, const Fill &fill,
@@ -347,18 +342,14 @@ void ReceiveBox::copy() const
 {
     if (d->selectionFrom() == d->selectionTo())
         return;
-    if (d->hexView) {
-        d->copyHex(true);
-        return;
-    }
-    QGuiApplication::clipboard()->setMimeData(new ClipboardText(
-        d->text.store().share(), d->selectionFrom(), d->selectionTo() - d->selectionFrom()));
+    if (QMimeData *copied = d->view->copy(d->selectionFrom(), d->selectionTo()))
+        QGuiApplication::clipboard()->setMimeData(copied);
 }
 
 std::pair<qsizetype, qsizetype> ReceiveBox::wordAt(qsizetype position) const
 {
-    return platform::caretnavigation::wordAt(d->text,
-                                             std::clamp<qsizetype>(position, 0, d->text.length()));
+    return platform::receivebox::views::caretnavigation::wordAt(
+        d->text, std::clamp<qsizetype>(position, 0, d->text.length()));
 }
 
 std::pair<qsizetype, qsizetype> ReceiveBox::lineAt(qsizetype position) const

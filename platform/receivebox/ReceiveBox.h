@@ -2,32 +2,37 @@
 
 // The receive box: a read-only transcript view built for streams.
 //
-// How its units fit:
+// How its units fit (each folder below receivebox/ is a target of its own
+// that knows nothing of the widget):
 //
 //   ReceiveBox (this widget: API, caret and selection, clipboard, context
-//   |           menu; its events in ReceiveBoxEvents.cpp, what differs
-//   |           between its text and hexadecimal views in
+//   |           menu; its events in ReceiveBoxEvents.cpp, the view it asks in
 //   |           ReceiveBoxViews.cpp, the state they share in ReceiveBox_p.h)
-//   +- CaretNavigation     the position under a point, words, caret keys
 //   +- Transcript -------- ByteStore   the received bytes, one byte per byte;
 //   |  (transcript/,       |           characters through the code page's
 //   |   Qt Core only)      |           table, NUL as "\x00" (ChunkSlabs, ByteScan)
 //   |                      +- LineIndex lines, rows at the view's width
-//   +- HexRows             the hexadecimal view's rows: sixteen bytes each,
-//   |                      all arithmetic on the offset (HexClipboardText:
-//   |                      its copies)
 //   +- ViewScroller        first row, scroll bar exact at any row count
-//   +- ClipboardText       a copy, produced when a program asks for it
-//   +- FindBar             the find bar, over the box's bottom edge; its
-//   |                      search runs on a thread (BackgroundFind) over a
-//   |                      shared store (transcript/Search.h)
-//   +- TranscriptSaver     what was received to a file, on a thread
-//   +- CellCache           glyphs, control pictures, pre-rendered cells
-//   +- BlockPainter        paints at whole-number pixel ratios (pixel copies)
-//   +- GlyphRunPainter     paints at fractional ratios (glyph runs)
-//   |   (both lay out rows with CellLayout)
-//   +- ReceiveBoxAccessible  what assistive technology reads, through the
-//                            public interface below; the announcements
+//   +- views/View          the view shown, one at a time: its rows and their
+//   |  +- TextView         layout, hit test, caret keys, a double click's
+//   |  +- HexView          unit, the copy, what assistive technology reads;
+//   |                      TextView over CaretNavigation and ClipboardText,
+//   |                      HexView over HexRows and HexClipboardText
+//   |                      (RowLayout: the cells of a row)
+//   +- find/FindBar        the find bar, over the box's bottom edge; it reads
+//   |                      the box as a FindTarget, says it showed or hid by
+//   |                      a signal, and searches on a thread (BackgroundFind)
+//   |                      over a shared store (transcript/TextSearch.h)
+//   +- save/TranscriptSaver  what was received to a file, on a thread, from
+//   |                      a shared store
+//   +- paint/CellCache     glyphs, control pictures, pre-rendered cells
+//   +- paint/BlockPainter  paints at whole-number pixel ratios (pixel copies)
+//   +- paint/GlyphRunPainter  paints at fractional ratios (glyph runs); both
+//   |                      walk the rows the view lays out
+//   +- ShownText           the box as an accessibility/AccessibleText: what
+//      |                   its view reads, and its selection
+//      +- accessibility/ReceiveBoxAccessible  the QAccessible interface over it
+//      +- accessibility/ReceiveBoxAnnouncer   the announcements of changes
 //
 // Appending costs in proportion to what is appended, and painting costs the
 // same whatever the length of the transcript or of the line in view. The view
@@ -59,18 +64,17 @@ public:
 
     // Empties the box; the selection is dropped.
     void clear();
-    // Adds received bytes at the end: each byte is the character the table
-    // gives for it, a NUL the four characters "\x00". The bytes are kept as
-    // they are, one byte of memory each. The table is the one of the first
-    // bytes since the box was emptied; later bytes read through it too. When
-    // there is no memory for a piece (std::bad_alloc), nothing is appended.
-    // Schedules one paint, never paints at once. The rows are counted at
-    // once; the scroll bar catches up in the event loop, or right away when
-    // the view moves (setSelStart(), keys, the wheel).
-    void appendBytes(QByteArrayView bytes, const std::array<char16_t, 256> &charOf);
-    // The same for at most count bytes that fill(into, room) writes straight
-    // into the box's memory, as a socket's reading does, stretch by stretch
-    // until it returns 0 or less; returns how many bytes were appended.
+    // Adds at most count received bytes at the end, which fill(into, room)
+    // writes straight into the box's memory, as a socket's reading does,
+    // stretch by stretch until it returns 0 or less; returns how many bytes
+    // were appended. Each byte is the character the table gives for it, a NUL
+    // the four characters "\x00". The bytes are kept as they are, one byte of
+    // memory each. The table is the one of the first bytes since the box was
+    // emptied; later bytes read through it too. When there is no memory for a
+    // piece (std::bad_alloc), nothing of it is appended. Schedules one paint,
+    // never paints at once. The rows are counted at once; the scroll bar
+    // catches up in the event loop, or right away when the view moves
+    // (setSelStart(), keys, the wheel).
     using Fill = std::function<qsizetype(quint8 *into, qsizetype room)>;
     qsizetype appendReceived(qsizetype count, const Fill &fill,
                              const std::array<char16_t, 256> &charOf);

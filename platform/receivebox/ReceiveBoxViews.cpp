@@ -1,39 +1,30 @@
-// What differs between the receive box's two views, lines of text and rows
-// of sixteen bytes (HexRows.h): the rows, where a position stands and what
-// lies under a point, the caret keys and a double click's unit, the switch
-// between them, and the hexadecimal copies. Positions are character
-// positions in both.
+// The view the receive box shows (views/View.h: TextView or HexView), asked
+// for what differs between views, and the switch between them. Positions are
+// character positions in every view.
 
 #include "ReceiveBox.h"
 
 #include "ReceiveBox_p.h"
-#include "receivebox/views/CaretNavigation.h"
 #include "receivebox/views/HexClipboardText.h"
+#include "receivebox/views/HexView.h"
+#include "receivebox/views/TextView.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 
-using platform::hexrows::kRowBytes;
-
 qsizetype ReceiveBox::Private::rowCount() const
 {
-    return hexView ? platform::hexrows::rowCount(text.store().byteCount()) : lines().rowCount();
+    return view->rowCount();
 }
 
 LineIndex::RowColumn ReceiveBox::Private::rowColumnOf(qsizetype position) const
 {
-    if (!hexView)
-        return lines().rowColumnOf(position);
-    const platform::hexrows::RowGap at =
-        platform::hexrows::rowGapOf(byteOf(position, false), text.store().byteCount());
-    return {at.row, hexGeometry().gapColumn(at.gap)};
+    return view->rowColumnOf(position);
 }
 
 qsizetype ReceiveBox::Private::firstShownByte() const
 {
-    if (hexView)
-        return scroller.firstRow() * kRowBytes;
-    return byteOf(lines().rowStartPosition(scroller.firstRow()), false);
+    return view->firstByteOfRow(scroller.firstRow());
 }
 
 void ReceiveBox::Private::setHexView(bool on)
@@ -43,8 +34,11 @@ void ReceiveBox::Private::setHexView(bool on)
     const qsizetype first = firstShownByte();
     hexView = on;
     if (on)
-        snapSelectionToBytes();
-    scroller.placeFirstRow(on ? first / kRowBytes : lines().rowColumnOf(positionOfByte(first)).row);
+        view = std::make_unique<HexView>(text);
+    else
+        view = std::make_unique<TextView>(text);
+    snapSelectionToBytes();
+    scroller.placeFirstRow(view->rowOfByte(first));
     scroller.sync();
     q->viewport()->update();
     announcer.viewChanged();
@@ -53,15 +47,7 @@ void ReceiveBox::Private::setHexView(bool on)
 
 void ReceiveBox::Private::snapSelectionToBytes()
 {
-    if (!hexView)
-        return;
-    if (anchor == caret) {
-        anchor = caret = positionOfByte(byteOf(caret, false));
-        return;
-    }
-    const bool forward = anchor < caret;
-    anchor = positionOfByte(byteOf(anchor, !forward));
-    caret = positionOfByte(byteOf(caret, forward));
+    std::tie(anchor, caret) = view->snapped(anchor, caret);
 }
 
 void ReceiveBox::Private::copyHex(bool rows) const
@@ -75,39 +61,22 @@ void ReceiveBox::Private::copyHex(bool rows) const
 
 qsizetype ReceiveBox::Private::hitTest(const QPoint &point, bool betweenCharacters) const
 {
-    if (hexView)
-        return positionOfByte(platform::hexrows::byteAt(hexGeometry(), text.store().byteCount(),
-                                                        scroller.firstRow(), cell, point,
-                                                        betweenCharacters));
-    return platform::caretnavigation::positionAt(text, scroller.firstRow(), cell, point,
-                                                 betweenCharacters);
+    return view->hitTest(scroller.firstRow(), cell, point, betweenCharacters);
 }
 
 qsizetype ReceiveBox::Private::positionAfterKey(int key, bool control, int pageRows) const
 {
-    if (!hexView)
-        return platform::caretnavigation::positionAfterKey(text, caret, key, control, pageRows);
-    const qsizetype byte = platform::hexrows::byteAfterKey(
-        byteOf(caret, false), text.store().byteCount(), key, control, pageRows);
-    return byte < 0 ? -1 : positionOfByte(byte);
+    return view->positionAfterKey(caret, key, control, pageRows);
 }
 
 int ReceiveBox::Private::caretCharacterColumn() const
 {
-    if (!hexView)
-        return -1;
-    const platform::hexrows::RowGap at =
-        platform::hexrows::rowGapOf(byteOf(caret, false), text.store().byteCount());
-    const platform::hexrows::Geometry geometry = hexGeometry();
-    return at.gap < kRowBytes ? geometry.charColumn(at.gap) : geometry.width();
+    return view->caretSecondColumn(caret);
 }
 
 std::pair<qsizetype, qsizetype> ReceiveBox::Private::unitAt(qsizetype position) const
 {
-    if (!hexView)
-        return platform::caretnavigation::wordAt(text, position);
-    // A byte is the word of the hexadecimal view.
-    return {position, positionOfByte(byteOf(position, false) + 1)};
+    return view->unitAt(position);
 }
 
 void ReceiveBox::setHexView(bool on)

@@ -2,16 +2,21 @@
 
 // The receive box's state, shared by its files: ReceiveBox.cpp (the public
 // interface and what it drives), ReceiveBoxEvents.cpp (the widget's events)
-// and ReceiveBoxViews.cpp (what differs between its two views). Checks of
-// the box's internals reach it through of().
+// and ReceiveBoxViews.cpp (what differs between its two views), ShownText.cpp
+// (what assistive technology reads). Only those files and the checks of the
+// box's internals reach it through of(); the find bar, the accessible
+// interface and the saver are given narrow interfaces instead.
 
 #include "ReceiveBox.h"
+#include "ShownText.h"
 #include "ViewScroller.h"
-#include "receivebox/accessibility/ReceiveBoxAccessible.h"
+#include "receivebox/accessibility/ReceiveBoxAnnouncer.h"
+#include "receivebox/find/FindTarget.h"
 #include "receivebox/paint/BlockPainter.h"
 #include "receivebox/paint/CellCache.h"
 #include "receivebox/paint/GlyphRunPainter.h"
 #include "receivebox/views/HexRows.h"
+#include "receivebox/views/View.h"
 #include "transcript/Transcript.h"
 
 #include <QColor>
@@ -27,7 +32,8 @@ class FindBar;
 class QPainter;
 class TranscriptSaver;
 
-struct ReceiveBox::Private
+// What the find bar searches (FindTarget) is the box's state itself.
+struct ReceiveBox::Private final : public FindTarget
 {
     explicit Private(ReceiveBox *box);
 
@@ -35,10 +41,14 @@ struct ReceiveBox::Private
 
     ReceiveBox *q;
     Transcript text;
+    // The view shown: TextView, or HexView while hexView.
+    std::unique_ptr<View> view;
     ViewScroller scroller;
     CellCache cache;
     BlockPainter blockPainter;
     GlyphRunPainter glyphPainter;
+    // What assistive technology reads, and the announcer that tells it.
+    ShownText accessibleText;
     ReceiveBoxAnnouncer announcer;
     // While a stream arrives the view is painted at most once a frame.
     QElapsedTimer sincePaint;
@@ -68,16 +78,12 @@ struct ReceiveBox::Private
 
     const LineIndex &lines() const { return text.lines(); }
 
-    // --- the two views: lines of text, or rows of sixteen bytes ---
+    // --- asked of the view shown (ReceiveBoxViews.cpp) ---
 
     qsizetype rowCount() const;
-    platform::hexrows::Geometry hexGeometry() const
-    {
-        return platform::hexrows::Geometry(text.store().byteCount());
-    }
     qsizetype byteOf(qsizetype position, bool roundUp) const
     {
-        return platform::hexrows::byteOf(text.store(), position, roundUp);
+        return platform::receivebox::views::hexrows::byteOf(text.store(), position, roundUp);
     }
     qsizetype positionOfByte(qsizetype byte) const { return text.store().positionOfByte(byte); }
     // The row and column where the caret before a position is drawn.
@@ -86,16 +92,16 @@ struct ReceiveBox::Private
     qsizetype positionAfterKey(int key, bool control, int pageRows) const;
     // What a double click selects at a position: a word, or a byte.
     std::pair<qsizetype, qsizetype> unitAt(qsizetype position) const;
-    // In the hexadecimal view the caret is drawn among the characters too,
-    // at this column; -1 in the text view.
+    // A second column the caret is drawn at (the hexadecimal view's
+    // characters), or -1.
     int caretCharacterColumn() const;
     // The byte of the first row shown.
     qsizetype firstShownByte() const;
     // Switches the view; the first byte shown stays in view, the selection
     // holds the same bytes.
     void setHexView(bool on);
-    // In the hexadecimal view the selection's ends stand between bytes: a
-    // selection that ends inside a NUL's characters takes in the whole NUL.
+    // The selection's ends where the view lets them stand (between bytes in
+    // the hexadecimal view).
     void snapSelectionToBytes();
     // The selection in bytes, half-open.
     std::pair<qsizetype, qsizetype> selectedBytes() const
@@ -118,8 +124,11 @@ struct ReceiveBox::Private
     static constexpr int kFrameMs = 16;
     void requestRepaint();
 
-    qsizetype selectionFrom() const { return std::min(anchor, caret); }
-    qsizetype selectionTo() const { return std::max(anchor, caret); }
+    qsizetype selectionFrom() const override { return std::min(anchor, caret); }
+    qsizetype selectionTo() const override { return std::max(anchor, caret); }
+    std::shared_ptr<const ByteStore> searchedText() const override { return text.store().share(); }
+    bool searchesBytes() const override { return view->searchesBytes(); }
+    void showMatch(qsizetype from, qsizetype to) override;
 
     void updateMetrics();
     void updateGeometry();
@@ -136,13 +145,15 @@ struct ReceiveBox::Private
     // Ctrl+F: the find bar, with the selection as its text when it is a
     // short piece of one line.
     void openFindBar();
-    // The view gives up the bar's height while it shows.
+    // The view gives up the bar's height while it shows (on the bar's
+    // shownChanged()).
     void layoutFindBar();
     void placeFindBar();
     // Ctrl+S: what was received up to now, to a file the save dialog asks for.
     void saveAs();
-    // Saves what the store holds to that path; the saver tells when it is done.
-    TranscriptSaver *saveTo(std::shared_ptr<const ByteStore> store, const QString &path);
+    // Saves what the store holds to that path, by a saver that is a child of
+    // the box until it is done.
+    void saveTo(std::shared_ptr<const ByteStore> store, const QString &path);
 
     RowColours colours() const;
     void paint(QPainter &painter, const QRect &area);

@@ -1,7 +1,5 @@
 #include "FindBar.h"
 
-#include "receivebox/ReceiveBox.h"
-#include "receivebox/ReceiveBox_p.h"
 #include "system/Fonts.h"
 #include "transcript/ByteSearch.h"
 
@@ -63,14 +61,14 @@ QString withKind(const QString &kind, const QString &state)
 
 } // namespace
 
-FindBar::FindBar(ReceiveBox *box)
-    : QWidget(box), m_box(box), m_field(new QLineEdit(this)),
+FindBar::FindBar(QWidget *view, FindTarget *target)
+    : QWidget(view), m_view(view), m_target(target), m_field(new QLineEdit(this)),
       m_previous(new QPushButton(QStringLiteral("Anterior"), this)),
       m_next(new QPushButton(QStringLiteral("Siguiente"), this)),
       m_matchCase(
           new QCheckBox(QStringLiteral("Coincidir may\u00FAsculas y min\u00FAsculas"), this)),
       m_status(new QLabel(this)), m_close(new QToolButton(this)),
-      m_search([box] { return ReceiveBox::Private::of(*box).text.store().share(); }, this)
+      m_search([target] { return target->searchedText(); }, this)
 {
     setObjectName(QStringLiteral("findBar"));
     setAccessibleName(QStringLiteral("Buscar"));
@@ -114,7 +112,7 @@ FindBar::FindBar(ReceiveBox *box)
     layout->addWidget(m_close);
 
     // From the box into the bar, in the order the controls stand.
-    setTabOrder(box, m_field);
+    setTabOrder(view, m_field);
     setTabOrder(m_field, m_previous);
     setTabOrder(m_previous, m_next);
     setTabOrder(m_next, m_matchCase);
@@ -137,7 +135,7 @@ void FindBar::open(const QString &text)
         say({});
     }
     show();
-    ReceiveBox::Private::of(*m_box).layoutFindBar();
+    Q_EMIT shownChanged();
     m_field->setFocus(Qt::ShortcutFocusReason);
     m_field->selectAll();
 }
@@ -147,8 +145,8 @@ void FindBar::dismiss()
     stopSearch();
     say({});
     hide();
-    ReceiveBox::Private::of(*m_box).layoutFindBar();
-    m_box->setFocus(Qt::ShortcutFocusReason);
+    Q_EMIT shownChanged();
+    m_view->setFocus(Qt::ShortcutFocusReason);
 }
 
 void FindBar::findNext()
@@ -208,11 +206,12 @@ void FindBar::find(bool forward)
     m_forward = forward;
     // Forwards from just after the start of the selection, so that the
     // match selected is passed; backwards from before it.
-    const qsizetype from = m_box->selectionStart();
-    const bool selected = m_box->selectionEnd() > from;
+    const qsizetype from = m_target->selectionFrom();
+    const bool selected = m_target->selectionTo() > from;
     const qsizetype origin = forward && selected ? from + 1 : from;
-    const QByteArray bytes = m_box->isHexView() ? ByteSearch::hexPairs(text) : QByteArray();
-    m_kind = !m_box->isHexView() ? Kind::Text : bytes.isEmpty() ? Kind::TextInHex : Kind::Bytes;
+    const bool hex = m_target->searchesBytes();
+    const QByteArray bytes = hex ? ByteSearch::hexPairs(text) : QByteArray();
+    m_kind = !hex ? Kind::Text : bytes.isEmpty() ? Kind::TextInHex : Kind::Bytes;
     tell(searchingText());
     if (m_kind == Kind::Bytes)
         m_search.startBytes(bytes, forward, origin);
@@ -222,9 +221,7 @@ void FindBar::find(bool forward)
 
 void FindBar::showFound(qsizetype start, qsizetype length, bool wrapped)
 {
-    m_box->setSelection(start, start + length);
-    m_box->scrollToShow(start + length);
-    m_box->scrollToShow(start);
+    m_target->showMatch(start, start + length);
     tell(wrapped ? (m_forward ? fromTheStartText() : fromTheEndText()) : QString());
 }
 

@@ -2,10 +2,12 @@
 
 // The receive box's find bar: a row of controls that sits inside the box,
 // over its bottom edge (the box's view gives up that much height while it
-// shows), so that the window's layout never changes. A text field, "Anterior",
-// "Siguiente" and "Coincidir mayúsculas y minúsculas"; Enter or F3 finds the
-// next match, Shift+Enter or Shift+F3 the previous one, Escape closes the bar
-// and gives the focus back to the box.
+// shows, laid out on shownChanged()), so that the window's layout never
+// changes. What it searches, and where a match shows, it reads through a
+// FindTarget. A text field, "Anterior", "Siguiente" and "Coincidir
+// mayúsculas y minúsculas"; Enter or F3 finds the next match, Shift+Enter
+// or Shift+F3 the previous one, Escape closes the bar and gives the focus
+// back to the box.
 //
 // The search runs on a thread of its own (BackgroundFind). The match found
 // becomes the box's selection, scrolled into view, so that Ctrl+C copies it
@@ -18,6 +20,7 @@
 // made: "Bytes" or "Texto".
 
 #include "BackgroundFind.h"
+#include "FindTarget.h"
 
 #include <QWidget>
 
@@ -26,14 +29,15 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QToolButton;
-class ReceiveBox;
 
 class FindBar final : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit FindBar(ReceiveBox *box);
+    // A child of the view it sits in, which gets the focus back when the
+    // bar closes; the target is what it searches.
+    FindBar(QWidget *view, FindTarget *target);
     Q_DISABLE_COPY_MOVE(FindBar)
 
     // Shows the bar with the focus in its field, its text selected; the
@@ -46,6 +50,10 @@ public:
     // The box was emptied: a search going is dropped.
     void stopSearch();
     bool hasText() const;
+
+Q_SIGNALS:
+    // The bar showed or hid: the view gives up its height, or takes it back.
+    void shownChanged();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -61,7 +69,8 @@ private:
     void tell(const QString &state);
     void say(const QString &text);
 
-    ReceiveBox *m_box;
+    QWidget *m_view;
+    FindTarget *m_target;
     QLineEdit *m_field;
     QPushButton *m_previous;
     QPushButton *m_next;

@@ -5,7 +5,7 @@
 // paint copies blocks into the painter's image (or into a frame of its own,
 // drawn with one drawImage), with no text layout or glyph blending per paint.
 
-#include "receivebox/views/RowLayout.h"
+#include "receivebox/views/View.h"
 
 #include <QImage>
 #include <QPointF>

@@ -5,7 +5,7 @@
 // for painting at a whole-number pixel ratio, each character in each pair of
 // colours pre-rendered as a block of pixels to copy.
 
-#include "receivebox/views/RowLayout.h"
+#include "receivebox/views/View.h"
 
 #include <QFont>
 #include <QHash>

@@ -4,7 +4,7 @@
 // whole pixels: the characters are drawn as glyph runs at their cells'
 // positions, control characters as pictures.
 
-#include "receivebox/views/RowLayout.h"
+#include "receivebox/views/View.h"
 
 #include <QList>
 #include <QPointF>

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <array>
 
-namespace platform::caretnavigation {
+namespace platform::receivebox::views::caretnavigation {
 
 namespace {
 
@@ -155,4 +155,4 @@ qsizetype positionAfterKey(const Transcript &text, qsizetype caret, int key, boo
     }
 }
 
-} // namespace platform::caretnavigation
+} // namespace platform::receivebox::views::caretnavigation

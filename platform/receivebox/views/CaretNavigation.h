@@ -10,7 +10,7 @@
 
 #include <utility>
 
-namespace platform::caretnavigation {
+namespace platform::receivebox::views::caretnavigation {
 
 // Position for a viewport point: the character under it, or with
 // betweenCharacters the nearest gap between characters (for the caret).
@@ -28,4 +28,4 @@ std::pair<qsizetype, qsizetype> wordAt(const Transcript &text, qsizetype positio
 qsizetype positionAfterKey(const Transcript &text, qsizetype caret, int key, bool control,
                            int pageRows);
 
-} // namespace platform::caretnavigation
+} // namespace platform::receivebox::views::caretnavigation

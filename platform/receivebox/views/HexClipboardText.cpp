@@ -8,7 +8,7 @@
 #include <new>
 #include <utility>
 
-using namespace platform::hexrows;
+using namespace platform::receivebox::views::hexrows;
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cmath>
 #include <limits>
 
-namespace platform::hexrows {
+namespace platform::receivebox::views::hexrows {
 
 namespace {
 
@@ -207,4 +207,4 @@ qsizetype byteAfterKey(qsizetype byte, qsizetype byteCount, int key, bool contro
     }
 }
 
-} // namespace platform::hexrows
+} // namespace platform::receivebox::views::hexrows

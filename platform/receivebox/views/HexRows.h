@@ -22,7 +22,7 @@
 
 #include <vector>
 
-namespace platform::hexrows {
+namespace platform::receivebox::views::hexrows {
 
 constexpr qsizetype kRowBytes = 16;
 
@@ -91,4 +91,4 @@ inline char16_t hexDigit(unsigned value)
     return u"0123456789abcdef"[value & 15];
 }
 
-} // namespace platform::hexrows
+} // namespace platform::receivebox::views::hexrows

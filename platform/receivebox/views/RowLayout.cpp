@@ -44,14 +44,9 @@ qsizetype RowLayout::layout(const Transcript &text, const LineIndex::Line &line,
 
 qsizetype RowLayout::layoutHex(const Transcript &text, qsizetype row)
 {
-    const platform::hexrows::Geometry geometry(text.store().byteCount());
-    platform::hexrows::layoutRow(m_cells, text.store(), geometry, row);
+    const platform::receivebox::views::hexrows::Geometry geometry(text.store().byteCount());
+    platform::receivebox::views::hexrows::layoutRow(m_cells, text.store(), geometry, row);
     return m_cells.empty() ? 0 : m_cells.back().column + m_cells.back().width;
-}
-
-qsizetype RowLayout::hexRowCount(const Transcript &text)
-{
-    return platform::hexrows::rowCount(text.store().byteCount());
 }
 
 QRgb RowLayout::foreground(const Transcript &text, const Cell &cell, qsizetype &run,

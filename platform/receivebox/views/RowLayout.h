@@ -49,11 +49,13 @@ struct RowColours
     }
 };
 
+class View;
+
 // What a paint path needs of the view.
 struct ViewState
 {
     const Transcript &text;
-    bool hex = false; // rows of sixteen bytes (HexRows.h) instead of lines
+    const View &rows; // the view shown (View.h), which lays out its rows
     qsizetype firstRow = 0;
     CellMetrics cell;
     RowColours colours;
@@ -65,29 +67,6 @@ struct ViewState
 inline bool isControl(char16_t c)
 {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F);
-}
-
-// Walks the view rows top..bottom that hold text, handing each its line and
-// the row within that line, in order; returns the first view row past the
-// text (bottom + 1 when the text fills the range).
-template <typename PaintRow>
-int forEachTextRow(const ViewState &view, int top, int bottom, const PaintRow &paintRow)
-{
-    const LineIndex &lines = view.text.lines();
-    if (view.firstRow + top >= lines.rowCount())
-        return top;
-    const LineIndex::Located located = lines.lineAtRow(view.firstRow + top);
-    LineIndex::Line line = located.line;
-    qsizetype rowInLine = view.firstRow + top - located.firstRow;
-    for (int row = top; row <= bottom; ++row) {
-        paintRow(line, rowInLine, row);
-        if (++rowInLine >= lines.rowsOf(line.columns)) {
-            if (!lines.nextLine(line))
-                return row + 1;
-            rowInLine = 0;
-        }
-    }
-    return bottom + 1;
 }
 
 class RowLayout final
@@ -108,33 +87,8 @@ public:
     // selected cell past the text).
     static bool lineEndSelected(const Transcript &text, const LineIndex::Line &line,
                                 qsizetype rowInLine, const RowColours &colours);
-    static qsizetype hexRowCount(const Transcript &text);
 
 private:
     std::vector<char16_t> m_chars;
     std::vector<Cell> m_cells;
 };
-
-// Walks the view rows top..bottom that hold text, in either view, laying each
-// out: paintRow(cells, the column after them, whether a selected line end
-// follows, view row). Returns the first view row past the text.
-template <typename PaintRow>
-int forEachLaidRow(const ViewState &view, int top, int bottom, RowLayout &layout,
-                   const PaintRow &paintRow)
-{
-    if (!view.hex)
-        return forEachTextRow(
-            view, top, bottom, [&](const LineIndex::Line &line, qsizetype rowInLine, int row) {
-                const qsizetype end = layout.layout(view.text, line, rowInLine);
-                paintRow(layout.cells(), end,
-                         RowLayout::lineEndSelected(view.text, line, rowInLine, view.colours), row);
-            });
-    const qsizetype rows = RowLayout::hexRowCount(view.text);
-    for (int row = top; row <= bottom; ++row) {
-        if (view.firstRow + row >= rows)
-            return row;
-        const qsizetype end = layout.layoutHex(view.text, view.firstRow + row);
-        paintRow(layout.cells(), end, false, row);
-    }
-    return bottom + 1;
-}
