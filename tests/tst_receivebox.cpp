@@ -326,7 +326,7 @@ private Q_SLOTS:
     void paintStates_data();
     void paintStates();
     void controlCharacterIsDrawn();
-    void textColourRuns();
+    void textColourIsTheWholeText();
     void paintsAgreeOnEveryDevice();
     void saveHoldsTheBytesReceived_data();
     void saveHoldsTheBytesReceived();
@@ -1183,7 +1183,7 @@ void TestReceiveBox::controlCharacterIsDrawn()
     }
 }
 
-void TestReceiveBox::textColourRuns()
+void TestReceiveBox::textColourIsTheWholeText()
 {
     ReceiveBox box;
     SHOW(box, 400, 200);
@@ -1206,10 +1206,11 @@ void TestReceiveBox::textColourRuns()
             }
         return best;
     };
-    const QColor a = strongest(1);
-    const QColor b = strongest(5);
-    QVERIFY(a.red() > 128 && a.green() < 64);
-    QVERIFY(b.green() > 128 && b.red() < 64);
+    // The text that was there before the colour changed takes it too.
+    for (const int column : {1, 5}) {
+        const QColor c = strongest(column);
+        QVERIFY2(c.green() > 128 && c.red() < 64, qPrintable(c.name()));
+    }
 }
 
 void TestReceiveBox::paintsAgreeOnEveryDevice()

@@ -287,6 +287,7 @@ void ReceiveBox::setTextColour(const QColor &colour)
 {
     d->textColour = colour;
     d->text.setColour(colour.rgb());
+    viewport()->update();
 }
 
 QColor ReceiveBox::textColour() const

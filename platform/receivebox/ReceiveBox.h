@@ -87,7 +87,7 @@ public:
     // selected, the view scrolled so that the position is shown.
     void setSelStart(qsizetype position);
 
-    // Colour of the text added from now on; text already there keeps its own.
+    // Colour of the text, all of it.
     // By default the text is drawn in the palette's window colour on a back
     // colour of the palette's window-text colour.
     void setTextColour(const QColor &colour);

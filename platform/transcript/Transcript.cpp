@@ -20,7 +20,7 @@ void Transcript::clear(quint32 colour)
 {
     m_store.clear();
     m_lines.clear();
-    m_runs.assign(1, ColourRun{0, colour});
+    m_colour = colour;
 }
 
 void Transcript::appendBytes(QByteArrayView bytes, const CharTable &table)
@@ -102,25 +102,8 @@ QString Transcript::mid(qsizetype from, qsizetype count) const
     return result;
 }
 
-void Transcript::setColour(quint32 colour)
-{
-    const qsizetype end = m_store.characterCount();
-    if (m_runs.back().start == end)
-        m_runs.back().rgb = colour;
-    else if (m_runs.back().rgb != colour)
-        m_runs.push_back(ColourRun{end, colour});
-}
-
-qsizetype Transcript::runIndexAt(qsizetype position) const
-{
-    const auto it = std::upper_bound(m_runs.begin(), m_runs.end(), position,
-                                     [](qsizetype p, const ColourRun &r) { return p < r.start; });
-    return std::max<qsizetype>(0, static_cast<qsizetype>(it - m_runs.begin()) - 1);
-}
-
 qsizetype Transcript::memoryUsed() const
 {
     return m_store.memoryUsed() + m_lines.memoryUsed() +
-           static_cast<qsizetype>(m_landing.capacity()) +
-           static_cast<qsizetype>(m_runs.capacity() * sizeof(ColourRun));
+           static_cast<qsizetype>(m_landing.capacity());
 }

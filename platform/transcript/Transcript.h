@@ -1,7 +1,7 @@
 #pragma once
 
 // The receive box's text apart from any widget: the store of what was
-// received, the index of its lines and rows, and the colour runs. The view
+// received, the index of its lines and rows, and the colour it is drawn in. The view
 // reads the characters from store() and the layout from lines().
 
 #include "ByteStore.h"
@@ -17,13 +17,6 @@ class Transcript final
 public:
     using CharTable = ByteStore::CharTable;
 
-    // The text from start on, up to the next run, has that colour.
-    struct ColourRun
-    {
-        qsizetype start = 0;
-        quint32 rgb = 0; // 0xAARRGGBB, as a QRgb
-    };
-
     // Bytes read through the table, until the first bytes after a clear()
     // bring another.
     explicit Transcript(const CharTable &table);
@@ -33,7 +26,7 @@ public:
     const ByteStore &store() const { return m_store; }
     const LineIndex &lines() const { return m_lines; }
 
-    // Empties the text; what is appended next has that colour.
+    // Empties the text, which is drawn in that colour from now on.
     void clear(quint32 colour);
     // Each byte as the table's character for it, a NUL as "\x00". The table
     // of the first bytes since the text was emptied holds until it is emptied
@@ -53,10 +46,9 @@ public:
 
     void setColumns(int columns) { m_lines.setColumns(columns); }
 
-    // The colour of text appended from now on.
-    void setColour(quint32 colour);
-    const std::vector<ColourRun> &colourRuns() const { return m_runs; }
-    qsizetype runIndexAt(qsizetype position) const;
+    // The colour of the whole text, 0xAARRGGBB as a QRgb.
+    void setColour(quint32 colour) { m_colour = colour; }
+    quint32 colour() const { return m_colour; }
 
     // Bytes held for the text, its index and its colours.
     qsizetype memoryUsed() const;
@@ -72,5 +64,5 @@ private:
     std::vector<quint8> m_landing;
     ByteStore m_store;
     LineIndex m_lines;
-    std::vector<ColourRun> m_runs{ColourRun{}};
+    quint32 m_colour = 0;
 };

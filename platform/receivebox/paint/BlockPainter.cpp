@@ -190,10 +190,9 @@ void BlockPainter::blitRow(const Target &target, const std::vector<Cell> &cells,
     // The block of every column first, then the copying, a pixel row at a
     // time.
     m_rowBlocks.assign(ix(std::clamp<qsizetype>(end, 0, columns)), 0);
-    qsizetype run = cells.empty() ? 0 : view.text.runIndexAt(cells.front().position);
     for (std::size_t i = 0; i < cells.size(); ++i) {
         const Cell &cell = cells[i];
-        const QRgb fg = RowLayout::foreground(view.text, cell, run, colours);
+        const QRgb fg = RowLayout::foreground(view.text, cell, colours);
         const qint32 pair =
             m_cache.pairIndex(fg, colours.selected(cell) ? colours.highlight : colours.back);
         for (int k = 0; k < cell.width; ++k) {

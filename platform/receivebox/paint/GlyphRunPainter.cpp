@@ -67,7 +67,6 @@ void GlyphRunPainter::paintRow(QPainter &painter, const std::vector<Cell> &cells
     if (lineEndSelected)
         fill(end, end + 1);
 
-    qsizetype run = cells.empty() ? 0 : view.text.runIndexAt(cells.front().position);
     const int baseline = y + view.cell.ascent;
     const qreal ratio = painter.device()->devicePixelRatioF();
     for (std::size_t i = 0; i < cells.size(); ++i) {
@@ -75,7 +74,7 @@ void GlyphRunPainter::paintRow(QPainter &painter, const std::vector<Cell> &cells
         const char16_t c = cell.ch;
         if (c == u'\t' || c == u' ' || QChar::isLowSurrogate(c))
             continue;
-        const QRgb rgb = RowLayout::foreground(view.text, cell, run, colours);
+        const QRgb rgb = RowLayout::foreground(view.text, cell, colours);
         const int x = cell.column * cellWidth;
         if (isControl(c)) {
             painter.drawPixmap(QPoint(x, y), m_cache.controlPicture(c, rgb, ratio));

@@ -49,18 +49,11 @@ qsizetype RowLayout::layoutHex(const Transcript &text, qsizetype row)
     return m_cells.empty() ? 0 : m_cells.back().column + m_cells.back().width;
 }
 
-QRgb RowLayout::foreground(const Transcript &text, const Cell &cell, qsizetype &run,
-                           const RowColours &colours)
+QRgb RowLayout::foreground(const Transcript &text, const Cell &cell, const RowColours &colours)
 {
     if (colours.selected(cell))
         return colours.highlightedText;
-    const auto &runs = text.colourRuns();
-    if (runs[static_cast<std::size_t>(run)].start > cell.position)
-        run = text.runIndexAt(cell.position);
-    while (run + 1 < static_cast<qsizetype>(runs.size()) &&
-           runs[static_cast<std::size_t>(run + 1)].start <= cell.position)
-        ++run;
-    const QRgb rgb = runs[static_cast<std::size_t>(run)].rgb;
+    const QRgb rgb = text.colour();
     if (isControl(cell.ch))
         return mix(QColor::fromRgb(rgb), QColor::fromRgb(colours.back), 0.6).rgb();
     return rgb;

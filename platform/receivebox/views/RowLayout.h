@@ -78,11 +78,9 @@ public:
     qsizetype layoutHex(const Transcript &text, qsizetype row);
     const std::vector<Cell> &cells() const { return m_cells; }
 
-    // Foreground of a cell: its run's colour, dimmed for control pictures, or
-    // the highlighted text colour. run is where the last lookup ended; cells
-    // are best looked up in the order of their positions.
-    static QRgb foreground(const Transcript &text, const Cell &cell, qsizetype &run,
-                           const RowColours &colours);
+    // Foreground of a cell: the text's colour, dimmed for control pictures,
+    // or the highlighted text colour.
+    static QRgb foreground(const Transcript &text, const Cell &cell, const RowColours &colours);
     // Whether the row ends a line whose line end is selected (drawn as one
     // selected cell past the text).
     static bool lineEndSelected(const Transcript &text, const LineIndex::Line &line,
