@@ -9,9 +9,11 @@
 #include "system/CodePage.h"
 #include "transcript/ReadCount_p.h"
 
+#include <QList>
 #include <QSize>
 #include <QString>
 #include <QStringView>
+#include <QTest>
 
 inline const ReceiveBox::Private &boxState(const ReceiveBox &box)
 {
@@ -92,3 +94,18 @@ inline void setBoxText(ReceiveBox &box, QStringView text)
     box.clear();
     putText(box, text);
 }
+
+// The bytes added in pieces of those sizes, as they would arrive.
+inline void appendArrivals(ReceiveBox &box, const QByteArray &bytes, const QList<qsizetype> &pieces)
+{
+    for (const QByteArray &piece : split(bytes, pieces))
+        appendBytes(box, piece, platform::system::codepage::ansiTable());
+}
+
+// The box at that size on screen, the test stopped where it is not exposed.
+#define SHOW(box, width, height)                                                                   \
+    do {                                                                                           \
+        (box).resize((width), (height));                                                           \
+        (box).show();                                                                              \
+        QVERIFY(QTest::qWaitForWindowExposed(&(box)));                                             \
+    } while (false)
