@@ -17,7 +17,6 @@
 #include "bench_support.h"
 
 #include "receivebox/ReceiveBox.h"
-#include "system/CodePage.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -91,17 +90,16 @@ int runPattern(const Pattern &pattern, qsizetype mib)
     box.resize(640, 480);
     box.show();
     QCoreApplication::processEvents();
-    const auto &table = platform::system::codepage::ansiTable();
     // One arrival first, so that what every box allocates once is not counted.
     QByteArray arrival = pattern.arrival();
-    appendAsReceived(box, arrival, table);
+    appendAsReceived(box, arrival);
     QCoreApplication::processEvents();
     const qint64 before = bench::residentKiB() * 1024;
     const qsizetype total = mib * kMiB;
     for (qsizetype received = 0; received < total; received += kArrival) {
         if (pattern.freshEachArrival)
             arrival = pattern.arrival();
-        appendAsReceived(box, arrival, table);
+        appendAsReceived(box, arrival);
         box.setSelStart(box.length());
         if ((received & (16 * kMiB - 1)) == 0)
             QCoreApplication::processEvents();

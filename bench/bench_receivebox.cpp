@@ -108,7 +108,7 @@ Result runReceiveBox(const QString &piece, qsizetype total)
     // The piece as the bytes that arrive, each a character of its own.
     const QByteArray bytes = platform::system::codepage::stringToAnsi(piece);
     return run(box, box.viewport(), piece, total, [&](const QString &) {
-        appendAsReceived(box, bytes, platform::system::codepage::ansiTable());
+        appendAsReceived(box, bytes);
         box.setSelStart(box.length());
     });
 }

@@ -4,7 +4,6 @@
 #include "bench_support.h"
 
 #include "receivebox/ReceiveBox.h"
-#include "system/CodePage.h"
 
 #include <QFile>
 #include <QKeyEvent>
@@ -43,13 +42,13 @@ void fillBox(ReceiveBox &box, qsizetype bytes, const QByteArray &tail, const QSt
         const qsizetype take = std::min(kArrival, bytes - done);
         arrival.resize(take);
         lines.fill(arrival.data(), static_cast<std::size_t>(take));
-        appendAsReceived(box, arrival, platform::system::codepage::ansiTable());
+        appendAsReceived(box, arrival);
         box.setSelStart(box.length());
         if (copy.isOpen())
             copy.write(arrival);
         done += take;
     }
-    appendAsReceived(box, tail, platform::system::codepage::ansiTable());
+    appendAsReceived(box, tail);
     if (copy.isOpen())
         copy.write(tail);
 }

@@ -177,8 +177,7 @@ void Connection::tcpClient_DataArrival(std::int32_t bytesTotal)
         const qsizetype from = box.length();
         box.appendReceived(
             qMax<std::int32_t>(bytesTotal, 0),
-            [&socket](quint8 *into, qsizetype room) { return socket.GetData(into, room); },
-            platform::system::codepage::ansiTable());
+            [&socket](quint8 *into, qsizetype room) { return socket.GetData(into, room); });
         box.setSelStart(box.length());
         // The reply test reads what arrived as the box shows it.
         if (usando_proxy && !tunel_listo)

@@ -68,12 +68,11 @@ inline qsizetype charactersRead()
 }
 
 // Adds received bytes in one piece, as the box's receiving adds each piece.
-inline void appendBytes(ReceiveBox &box, QByteArrayView bytes,
-                        const CharTable &table = platform::system::codepage::ansiTable())
+inline void appendBytes(ReceiveBox &box, QByteArrayView bytes)
 {
     ReceiveBox::Private &d = boxControl(box);
     const qsizetype from = d.text.length();
-    d.text.appendBytes(bytes, table);
+    d.text.appendBytes(bytes);
     d.appended(from);
 }
 
@@ -84,8 +83,11 @@ inline void putText(ReceiveBox &box, QStringView text)
 {
     CharTable table = box.length() == 0 ? platform::system::codepage::ansiTable()
                                         : boxState(box).text.store().table();
-    const QByteArray bytes = bytesReadingAs(text, table, box.length() == 0);
-    appendBytes(box, bytes, table);
+    const bool empty = box.length() == 0;
+    const QByteArray bytes = bytesReadingAs(text, table, empty);
+    if (empty)
+        boxControl(box).text.setTable(table);
+    appendBytes(box, bytes);
 }
 
 // Empties the box and puts the text.
@@ -99,7 +101,7 @@ inline void setBoxText(ReceiveBox &box, QStringView text)
 inline void appendArrivals(ReceiveBox &box, const QByteArray &bytes, const QList<qsizetype> &pieces)
 {
     for (const QByteArray &piece : split(bytes, pieces))
-        appendBytes(box, piece, platform::system::codepage::ansiTable());
+        appendBytes(box, piece);
 }
 
 // The box at that size on screen, the test stopped where it is not exposed.

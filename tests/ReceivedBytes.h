@@ -10,17 +10,13 @@
 #include <array>
 #include <cstring>
 
-template <typename Box>
-qsizetype appendAsReceived(Box &box, QByteArrayView bytes, const std::array<char16_t, 256> &table)
+template <typename Box> qsizetype appendAsReceived(Box &box, QByteArrayView bytes)
 {
     qsizetype given = 0;
-    return box.appendReceived(
-        bytes.size(),
-        [&](quint8 *into, qsizetype room) {
-            const qsizetype count = std::min(room, bytes.size() - given);
-            std::memcpy(into, bytes.data() + given, static_cast<std::size_t>(count));
-            given += count;
-            return count;
-        },
-        table);
+    return box.appendReceived(bytes.size(), [&](quint8 *into, qsizetype room) {
+        const qsizetype count = std::min(room, bytes.size() - given);
+        std::memcpy(into, bytes.data() + given, static_cast<std::size_t>(count));
+        given += count;
+        return count;
+    });
 }

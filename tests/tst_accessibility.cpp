@@ -456,7 +456,7 @@ void TestAccessibility::receiveBoxReadsLongLinesInStretches()
     ReceiveBox &box = *controls(*m_window).txtRcv;
     const QByteArray piece(64 * 1024, 'x');
     for (int n = 0; n < 64; ++n)
-        appendBytes(box, piece, platform::system::codepage::ansiTable());
+        appendBytes(box, piece);
     putText(box, QStringLiteral("\r\nfin"));
     QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(&box)->textInterface();
     const qsizetype before = charactersRead();
@@ -481,7 +481,7 @@ void TestAccessibility::receiveBoxAnnouncesChanges()
     g_watched = &box;
 
     putText(box, QStringLiteral("hola"));
-    appendBytes(box, QByteArrayView(" \xF1", 2), platform::system::codepage::ansiTable());
+    appendBytes(box, QByteArrayView(" \xF1", 2));
     box.setSelStart(box.length());
     box.setSelStart(box.length()); // no move, nothing to say
     box.setSelection(1, 3);
@@ -530,7 +530,7 @@ void TestAccessibility::receiveBoxFloodIsCoalesced()
         const int movesBefore = g_barMoves;
         const int valueBefore = box.verticalScrollBar()->value();
         for (int n = 0; n < arrivalsEach; ++n) {
-            appendBytes(box, arrival, platform::system::codepage::ansiTable());
+            appendBytes(box, arrival);
             box.setSelStart(box.length());
         }
         QTRY_COMPARE(lastInsertEnd(), box.length());
@@ -608,12 +608,10 @@ void TestAccessibility::receiveBoxReadsHexRowsAsLines()
     // In the hexadecimal view assistive technology reads the rows, one a
     // line, and the caret and selection where the view shows them.
     ReceiveBox &box = *controls(*m_window).txtRcv;
-    appendBytes(box,
-                QByteArray("Hola\r\n\0\xFF\x80\x81"
-                           "ABCDEF"
-                           "0123",
-                           20),
-                platform::system::codepage::ansiTable());
+    appendBytes(box, QByteArray("Hola\r\n\0\xFF\x80\x81"
+                                "ABCDEF"
+                                "0123",
+                                20));
     box.setHexView(true);
     QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(&box)->textInterface();
     const QString first = QStringLiteral(

@@ -247,7 +247,7 @@ void TestConnectionLogic::rendering()
     // As the receive box's transcript reads them, through the ANSI table.
     const auto &ansi = platform::system::codepage::ansiTable();
     Transcript transcript(ansi);
-    transcript.appendBytes(bytes, ansi);
+    transcript.appendBytes(bytes);
     QCOMPARE(transcript.mid(0, transcript.length()), text);
 }
 

@@ -209,7 +209,7 @@ void TestFindBar::findSearchesWhatArrivesMeanwhile()
     QTest::keyClick(field, Qt::Key_Return);
     // The search has its share of the store; these bytes come after it.
     const qsizetype at = box.length() + 2;
-    appendBytes(box, QByteArrayLiteral("\r\nllega tarde"), platform::system::codepage::ansiTable());
+    appendBytes(box, QByteArrayLiteral("\r\nllega tarde"));
     auto *search = bar->findChild<BackgroundFind *>();
     QTRY_VERIFY_WITH_TIMEOUT(!search->isRunning(), 30000);
     QCOMPARE(box.selectionStart(), at + 6);
@@ -294,7 +294,7 @@ void TestFindBar::findInTheHexViewSaysItsKind()
                         keys[i] == u'p' ? Qt::ShiftModifier : Qt::NoModifier);
         // The search has its share of the store; these bytes come after it.
         if (i == 0 && !meanwhile.isEmpty())
-            appendBytes(box, meanwhile, platform::system::codepage::ansiTable());
+            appendBytes(box, meanwhile);
         QTRY_VERIFY(!search->isRunning());
         const qsizetype start = selected[i];
         const qsizetype end = start < 0 ? box.selectionStart() : start + length;

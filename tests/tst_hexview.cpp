@@ -124,7 +124,7 @@ void TestHexView::hexRowsAsCopied()
     QFETCH(QString, literal);
     ReceiveBox box;
     SHOW(box, 700, 300);
-    appendBytes(box, bytes, platform::system::codepage::ansiTable());
+    appendBytes(box, bytes);
     box.setFocus();
     QTest::keyClick(&box, Qt::Key_H, Qt::ControlModifier);
     QVERIFY(box.isHexView());
@@ -230,7 +230,7 @@ void TestHexView::hexSelectionMapsBothWays()
     QFETCH(int, hexCaret);
     ReceiveBox box;
     SHOW(box, 700, 300);
-    appendBytes(box, QByteArray("ab\0cd\r\nef", 9), platform::system::codepage::ansiTable());
+    appendBytes(box, QByteArray("ab\0cd\r\nef", 9));
     box.setSelection(anchor, caret);
     box.setHexView(true);
     QCOMPARE(box.caretPosition(), hexCaret);
@@ -279,7 +279,7 @@ void TestHexView::hexSwitchKeepsFirstByteInView()
                  QByteArray(n % 3, '\n') + QByteArray(n % 7, '\t') + "x\r";
     ReceiveBox box;
     SHOW(box, 700, 300);
-    appendBytes(box, bytes, platform::system::codepage::ansiTable());
+    appendBytes(box, bytes);
     const int viewHeight = box.viewport()->height();
     auto shown = [&](qsizetype position) {
         const QRect cell = box.characterRect(position);
@@ -310,7 +310,7 @@ void TestHexView::hexSwitchKeepsFirstByteInView()
     // Arrivals, the caret put at the end as the receive path does, keep the
     // end in view in the hexadecimal view too.
     box.setHexView(true);
-    appendBytes(box, QByteArray(5000, 'z'), platform::system::codepage::ansiTable());
+    appendBytes(box, QByteArray(5000, 'z'));
     box.setSelStart(box.length());
     QVERIFY(shown(box.length()));
     // The next connection empties the box; the view stays as chosen.
@@ -350,7 +350,7 @@ void TestHexView::hexKeysMoveCaret()
     QVERIFY(QTest::qWaitForWindowExposed(&box));
     box.resize(700, box.height() - box.viewport()->height() + 3 * cellSize(box).height());
     QTRY_COMPARE(visibleRowCount(box), 3);
-    appendBytes(box, QByteArray(100, 'x'), platform::system::codepage::ansiTable());
+    appendBytes(box, QByteArray(100, 'x'));
     box.setHexView(true);
     box.setSelStart(start);
     box.setFocus();
@@ -367,7 +367,7 @@ void TestHexView::hexMouseSelectsBytes()
     // select the bytes between; a double click takes one byte.
     ReceiveBox box;
     SHOW(box, 700, 300);
-    appendBytes(box, allBytes(), platform::system::codepage::ansiTable());
+    appendBytes(box, allBytes());
     box.setHexView(true);
     const platform::receivebox::views::hexrows::Geometry geometry(256);
     const QSize cell = cellSize(box);

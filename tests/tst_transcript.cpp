@@ -396,16 +396,16 @@ void TestTranscript::bytesEqualText()
         fromText.setColumns(columns);
         fromBytes.setColumns(columns);
         for (const QByteArray &piece : split(plainBytes, pieces))
-            fromText.appendBytes(piece, plainTable);
+            fromText.appendBytes(piece);
         for (const QByteArray &piece : split(bytes, pieces))
-            fromBytes.appendBytes(piece, table);
+            fromBytes.appendBytes(piece);
         compareLines(fromText, fromBytes);
         if (QTest::currentTestFailed())
             return;
         // However split, the same as the whole text at once.
         Transcript whole(plainTable);
         whole.setColumns(columns);
-        whole.appendBytes(plainBytes, plainTable);
+        whole.appendBytes(plainBytes);
         compareLines(whole, fromBytes);
         if (QTest::currentTestFailed())
             return;
@@ -439,9 +439,9 @@ void TestTranscript::charactersAtEveryPosition()
     QFETCH(QByteArray, more);
     const CharTable table = ansi();
     Transcript transcript(table);
-    transcript.appendBytes(bytes, table);
-    transcript.appendBytes(more, table);
-    transcript.appendBytes(bytes.left(100), table);
+    transcript.appendBytes(bytes);
+    transcript.appendBytes(more);
+    transcript.appendBytes(bytes.left(100));
     const QString expected =
         translated(bytes, table) + translated(more, table) + translated(bytes.left(100), table);
     QCOMPARE(transcript.length(), expected.size());
@@ -507,7 +507,7 @@ void TestTranscript::memoryPerByte()
     Transcript transcript(ansi());
     qsizetype received = 0;
     while (received < 32 * 1024 * 1024) {
-        transcript.appendBytes(piece, ansi());
+        transcript.appendBytes(piece);
         received += piece.size();
     }
     const double used = double(transcript.memoryUsed()) / double(received);
@@ -550,7 +550,7 @@ void TestTranscript::failedAppendLeavesNoTrace()
     reference.setColumns(7);
     failing.setColumns(7);
     const auto append = [&](Transcript &transcript, const QByteArray &piece) {
-        transcript.appendBytes(piece, table);
+        transcript.appendBytes(piece);
     };
     int failures = 0;
     for (const QByteArray &piece : split(bytes, pieces)) {

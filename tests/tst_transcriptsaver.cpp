@@ -119,19 +119,16 @@ void TestTranscriptSaver::saveHoldsWhatCameBeforeTheCommand()
     appendArrivals(box, before, {65536});
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("prefijo.bin"));
-    TranscriptSaver *saver = saveThroughTheDialog(box, path, [&] {
-        appendBytes(box, QByteArrayLiteral("\nwhile asked"),
-                    platform::system::codepage::ansiTable());
-    });
+    TranscriptSaver *saver = saveThroughTheDialog(
+        box, path, [&] { appendBytes(box, QByteArrayLiteral("\nwhile asked")); });
     QVERIFY(saver);
     QSignalSpy finished(saver, &TranscriptSaver::finished);
     const QByteArray stream = linesWithHighBytes(1 << 20, 3);
     for (int n = 0; finished.isEmpty(); ++n) {
-        appendBytes(box, stream, platform::system::codepage::ansiTable());
+        appendBytes(box, stream);
         if (n == 2) {
             box.clear();
-            appendBytes(box, QByteArrayLiteral("next session"),
-                        platform::system::codepage::ansiTable());
+            appendBytes(box, QByteArrayLiteral("next session"));
         }
         QCoreApplication::processEvents();
     }

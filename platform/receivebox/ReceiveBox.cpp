@@ -255,11 +255,10 @@ void ReceiveBox::clear()
     d->scroller.sync();
 }
 
-qsizetype ReceiveBox::appendReceived(qsizetype count, const Fill &fill,
-                                     const std::array<char16_t, 256> &charOf)
+qsizetype ReceiveBox::appendReceived(qsizetype count, const Fill &fill)
 {
     const qsizetype from = d->text.length();
-    const qsizetype appended = d->text.appendFilled(count, fill, charOf);
+    const qsizetype appended = d->text.appendFilled(count, fill);
     d->appended(from);
     return appended;
 }

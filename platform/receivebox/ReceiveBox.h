@@ -67,17 +67,15 @@ public:
     // Adds at most count received bytes at the end, which fill(into, room)
     // writes straight into the box's memory, as a socket's reading does,
     // stretch by stretch until it returns 0 or less; returns how many bytes
-    // were appended. Each byte is the character the table gives for it, a NUL
-    // the four characters "\x00". The bytes are kept as they are, one byte of
-    // memory each. The table is the one of the first bytes since the box was
-    // emptied; later bytes read through it too. When there is no memory for a
+    // were appended. Each byte is the character the ANSI code page gives for
+    // it, a NUL the four characters "\x00". The bytes are kept as they are,
+    // one byte of memory each. When there is no memory for a
     // piece (std::bad_alloc), nothing of it is appended. Schedules one paint,
     // never paints at once. The rows are counted at once; the scroll bar
     // catches up in the event loop, or right away when the view moves
     // (setSelStart(), keys, the wheel).
     using Fill = std::function<qsizetype(quint8 *into, qsizetype room)>;
-    qsizetype appendReceived(qsizetype count, const Fill &fill,
-                             const std::array<char16_t, 256> &charOf);
+    qsizetype appendReceived(qsizetype count, const Fill &fill);
     // Number of characters of the text.
     qsizetype length() const;
     // Characters [from, from + count) of the text, clipped to it.

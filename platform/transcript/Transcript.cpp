@@ -23,15 +23,14 @@ void Transcript::clear(quint32 colour)
     m_colour = colour;
 }
 
-void Transcript::appendBytes(QByteArrayView bytes, const CharTable &table)
+void Transcript::appendBytes(QByteArrayView bytes)
 {
     if (bytes.isEmpty())
         return;
-    takeTable(table);
     appendPiece(reinterpret_cast<const quint8 *>(bytes.data()), bytes.size());
 }
 
-void Transcript::takeTable(const CharTable &table)
+void Transcript::setTable(const CharTable &table)
 {
     if (m_store.byteCount() == 0 && !m_store.readsAs(table))
         m_store.setTable(table);
@@ -45,12 +44,10 @@ void Transcript::appendPiece(const quint8 *bytes, qsizetype count)
     });
 }
 
-qsizetype Transcript::appendFilled(qsizetype count, const ByteStore::Fill &fill,
-                                   const CharTable &table)
+qsizetype Transcript::appendFilled(qsizetype count, const ByteStore::Fill &fill)
 {
     if (count <= 0)
         return 0;
-    takeTable(table);
     qsizetype appended = 0;
     if constexpr (kReceiveDirect) {
         wholly([&] {

@@ -17,8 +17,7 @@ class Transcript final
 public:
     using CharTable = ByteStore::CharTable;
 
-    // Bytes read through the table, until the first bytes after a clear()
-    // bring another.
+    // Bytes read through the table: the code page the received bytes are in.
     explicit Transcript(const CharTable &table);
     Q_DISABLE_COPY_MOVE(Transcript)
 
@@ -28,19 +27,20 @@ public:
 
     // Empties the text, which is drawn in that colour from now on.
     void clear(quint32 colour);
-    // Each byte as the table's character for it, a NUL as "\x00". The table
-    // of the first bytes since the text was emptied holds until it is emptied
-    // again: later bytes keep their places and read through it too. An append
+    // Another table for the bytes from now on, taken only while the text is
+    // empty: a kept byte always reads as it did when it came.
+    void setTable(const CharTable &table);
+    // Each byte as the table's character for it, a NUL as "\x00". An append
     // takes the whole piece, or, when memory runs out (std::bad_alloc),
     // leaves the text as it was and throws.
-    void appendBytes(QByteArrayView bytes, const CharTable &table);
+    void appendBytes(QByteArrayView bytes);
     // The same for at most count bytes that fill(into, room) writes, as a
     // socket's reading does, until it returns 0 or less; returns how many
     // were appended. Where the system's copy into fresh memory costs more
     // than ours (docs/performance.md), fill writes into a small buffer that
     // stays in the cache, and the bytes are copied on from there; built with
     // BRISOL_RECEIVE_DIRECT, it writes straight into the store's memory.
-    qsizetype appendFilled(qsizetype count, const ByteStore::Fill &fill, const CharTable &table);
+    qsizetype appendFilled(qsizetype count, const ByteStore::Fill &fill);
     // Characters [from, from + count), clipped to the text, in one allocation.
     QString mid(qsizetype from, qsizetype count) const;
 
@@ -55,8 +55,6 @@ public:
 
 private:
     template <typename Append> void wholly(const Append &append);
-    // The table of the first bytes since the text was emptied.
-    void takeTable(const CharTable &table);
     // Bytes to the store and the index, wholly or not at all.
     void appendPiece(const quint8 *bytes, qsizetype count);
 
