@@ -876,14 +876,18 @@ void TestReceiveBox::scrollBarFollowsArrivals()
     ReceiveBox box;
     SHOW(box, 400, 300);
     QScrollBar *bar = box.verticalScrollBar();
+    const ViewScroller &scroller = boxState(box).scroller;
     putText(box, lines80(2000 * 80));
     QTRY_COMPARE(bar->maximum(), box.rowCount() - visibleRowCount(box));
     QCOMPARE(bar->value(), 0);
     PaintCounter paints(bar);
+    int asked = scroller.barRepaintsAsked();
     box.setSelStart(box.length());
     QCOMPARE(bar->value(), bar->maximum());
+    QVERIFY(scroller.barRepaintsAsked() > asked);
+    // The bar judges a change against what it last painted.
     QTRY_VERIFY(paints.count > 0);
-    paints.count = 0;
+    asked = scroller.barRepaintsAsked();
     for (int i = 0; i < 20; ++i) {
         putText(box, QStringLiteral("one more line\r\n"));
         box.setSelStart(box.length());
@@ -891,10 +895,10 @@ void TestReceiveBox::scrollBarFollowsArrivals()
     }
     QCOMPARE(bar->value(), bar->maximum());
     QCOMPARE(bar->maximum(), box.rowCount() - visibleRowCount(box));
-    QCOMPARE(paints.count, 0);
+    QCOMPARE(scroller.barRepaintsAsked(), asked);
     box.setSelStart(0);
     QCOMPARE(bar->value(), 0);
-    QTRY_VERIFY(paints.count > 0);
+    QVERIFY(scroller.barRepaintsAsked() > asked);
 }
 
 void TestReceiveBox::hugeRowCountScrollBar()

@@ -20,13 +20,16 @@ class ScrollBar final : public QScrollBar
 public:
     using QScrollBar::QScrollBar;
 
+    // Repaints this bar asked for because what it shows changed.
+    int repaintsAsked() const { return m_repaintsAsked; }
+
     // Range, page and value set together are judged once, by the end state.
     void beginChanges() { m_changing = true; }
     void endChanges()
     {
         m_changing = false;
         if (m_changed && (!m_painted || appearance() != *m_painted))
-            QScrollBar::sliderChange(SliderValueChange);
+            askRepaint(SliderValueChange);
         m_changed = false;
     }
 
@@ -36,7 +39,7 @@ protected:
         if (m_changing && change != SliderOrientationChange)
             m_changed = true;
         else if (change == SliderOrientationChange || !m_painted || appearance() != *m_painted)
-            QScrollBar::sliderChange(change);
+            askRepaint(change);
     }
 
     void paintEvent(QPaintEvent *event) override
@@ -54,6 +57,12 @@ private:
         bool operator==(const Appearance &) const = default;
     };
 
+    void askRepaint(SliderChange change)
+    {
+        ++m_repaintsAsked;
+        QScrollBar::sliderChange(change);
+    }
+
     Appearance appearance() const
     {
         QStyleOptionSlider option;
@@ -66,6 +75,7 @@ private:
     std::optional<Appearance> m_painted;
     bool m_changing = false;
     bool m_changed = false;
+    int m_repaintsAsked = 0;
 };
 
 RowScale::Bar RowScale::barFor(qsizetype firstRow, qsizetype maxRow, int visibleRows)
@@ -172,6 +182,11 @@ void ViewScroller::rowsAdded()
         if (m_syncPending)
             sync();
     });
+}
+
+int ViewScroller::barRepaintsAsked() const
+{
+    return m_bar->repaintsAsked();
 }
 
 void ViewScroller::sync()

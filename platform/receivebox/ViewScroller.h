@@ -73,6 +73,9 @@ public:
     // The bar's value changed (QAbstractScrollArea::scrollContentsBy).
     void barMoved(int value);
     void sync();
+    // How often the bar has asked to be repainted: only when what it shows
+    // changed, however often its value and range moved.
+    int barRepaintsAsked() const;
 
 private:
     void barAction(int action);
