@@ -44,6 +44,14 @@ public:
     quint16 port() const { return m_server.serverPort(); }
     QString portText() const { return QString::number(port()); }
     QTcpSocket *socket() const { return m_socket; }
+    // Whether a client has reached the listening socket, whether or not the
+    // event loop has seen it yet: a connect() already made is in the queue.
+    bool connectionWaiting()
+    {
+        if (!m_socket)
+            m_server.waitForNewConnection(0);
+        return m_socket != nullptr;
+    }
     void send(const QByteArray &bytes) { m_socket->write(bytes); }
 
     QByteArray received;
