@@ -1,5 +1,7 @@
 // Resident memory the receive box takes per received byte, for streams of
 // every shape a peer can choose, line index included.
+// Last, 200 connections in a row of the real window must give back what
+// each took.
 //
 //   QT_QPA_PLATFORM=offscreen bench_memory [--mib N]      (default 256)
 //
@@ -12,16 +14,32 @@
 // box is emptied: within 20 s (the memory is given back from another
 // thread) the resident size must be back within 64 MiB of where it started,
 // or that pattern fails too.
+//
+// The connections: the window connects to a loopback echo peer, sends a line,
+// reads it back and disconnects, 10 times to warm up and then 200 times. The
+// resident size may grow by at most 2 MiB over the 200, and the open files
+// must come back to within 2 of what they were.
 
 #include "ReceivedBytes.h"
 #include "bench_support.h"
 
+#include "connection/StatusRows.h"
 #include "receivebox/ReceiveBox.h"
+#include "sendbox/SendBox.h"
+#include "windows/tcp_client.h"
+#include "windows/tcp_client_p.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QProcess>
+#include <QPushButton>
 #include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
 #include <QThread>
 
 #include <cstdio>
@@ -127,6 +145,78 @@ int runPattern(const Pattern &pattern, qsizetype mib)
     return within && released ? 0 : 1;
 }
 
+qsizetype openFileCount()
+{
+    return static_cast<qsizetype>(QDir(QStringLiteral("/proc/self/fd"))
+                                      .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+                                      .size());
+}
+
+// Runs the event loop until the condition holds, for at most 10 s.
+bool settles(const std::function<bool()> &condition)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!condition()) {
+        if (waited.elapsed() > 10000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    return true;
+}
+
+int runConnections(int count)
+{
+    QTcpServer echo;
+    echo.listen(QHostAddress::LocalHost);
+    QObject::connect(&echo, &QTcpServer::newConnection, &echo, [&echo] {
+        while (QTcpSocket *socket = echo.nextPendingConnection()) {
+            QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                             [socket] { socket->write(socket->readAll()); });
+            QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    });
+    tcp_client window;
+    window.show();
+    const tcp_clientControls form = controls(window);
+    const auto cycle = [&] {
+        form.host_remoto->setEditText(QStringLiteral("127.0.0.1"));
+        form.puerto_remoto->setEditText(QString::number(echo.serverPort()));
+        form.cmdConnect->click();
+        if (!settles([&] { return form.Estado->text() == status::connected(); }))
+            return false;
+        QTest::keyClicks(form.txtSend, QStringLiteral("ping"));
+        QTest::keyClick(form.txtSend, Qt::Key_Return);
+        if (!settles([&] { return form.txtRcv->mid(0, 6) == QStringLiteral("ping\r\n"); }))
+            return false;
+        form.cmdDisconnect->click();
+        return true;
+    };
+    for (int i = 0; i < 10; ++i)
+        if (!cycle())
+            return 1;
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const qsizetype filesBefore = openFileCount();
+    const long long before = bench::residentKiB();
+    for (int i = 0; i < count; ++i) {
+        if (!cycle()) {
+            std::printf("connection %d did not echo  FAIL\n", i);
+            return 1;
+        }
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    settles([&] { return openFileCount() <= filesBefore + 2; });
+    const long long grown = bench::residentKiB() - before;
+    const qsizetype files = openFileCount();
+    const bool within = grown < 2 * 1024 && files <= filesBefore + 2;
+    std::printf("%d connections in a row   %+lld KiB resident (bound 2048), open files %lld -> "
+                "%lld%s\n",
+                count, grown, static_cast<long long>(filesBefore), static_cast<long long>(files),
+                within ? "" : "  FAIL");
+    std::fflush(stdout);
+    return within ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -138,18 +228,23 @@ int main(int argc, char **argv)
         mib = args.at(at + 1).toLongLong();
     if (const auto at = args.indexOf(QStringLiteral("--pattern")); at > 0 && at + 1 < args.size())
         return runPattern(patterns().at(static_cast<std::size_t>(args.at(at + 1).toInt())), mib);
+    if (const auto at = args.indexOf(QStringLiteral("--connections"));
+        at > 0 && at + 1 < args.size())
+        return runConnections(args.at(at + 1).toInt());
 
     std::printf("resident memory per received byte, %lld MiB each\n", static_cast<long long>(mib));
     std::fflush(stdout);
     int failed = 0;
-    for (std::size_t i = 0; i < patterns().size(); ++i) {
+    const auto runChild = [&failed](const QStringList &arguments) {
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedChannels);
-        child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("--pattern"), QString::number(i), QStringLiteral("--mib"),
-                     QString::number(mib)});
+        child.start(QCoreApplication::applicationFilePath(), arguments);
         child.waitForFinished(-1);
         failed += child.exitCode() != 0 || child.exitStatus() != QProcess::NormalExit;
-    }
+    };
+    for (std::size_t i = 0; i < patterns().size(); ++i)
+        runChild({QStringLiteral("--pattern"), QString::number(i), QStringLiteral("--mib"),
+                  QString::number(mib)});
+    runChild({QStringLiteral("--connections"), QStringLiteral("200")});
     return failed == 0 ? 0 : 1;
 }
