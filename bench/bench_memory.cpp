@@ -21,6 +21,7 @@
 // must come back to within 2 of what they were.
 
 #include "ReceivedBytes.h"
+#include "bench_events.h"
 #include "bench_support.h"
 
 #include "connection/StatusRows.h"
@@ -153,16 +154,9 @@ qsizetype openFileCount()
 }
 
 // Runs the event loop until the condition holds, for at most 10 s.
-bool settles(const std::function<bool()> &condition)
+template <typename Condition> bool settles(Condition condition)
 {
-    QElapsedTimer waited;
-    waited.start();
-    while (!condition()) {
-        if (waited.elapsed() > 10000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
+    return bench::runUntil(condition, 10000);
 }
 
 int runConnections(int count)

@@ -21,6 +21,7 @@
 //   enter    Enter in the send box to the bytes at the loopback peer
 // and the start-up of bench_startup_brisol against bench_startup_plain.
 
+#include "bench_events.h"
 #include "bench_support.h"
 
 #include "receivebox/ReceiveBox.h"
@@ -290,19 +291,6 @@ void print(const char *name, double value)
     std::fflush(stdout);
 }
 
-// Runs the event loop until done() holds; false after a minute without it.
-template <typename Done> bool runUntil(Done done)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > 60000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
-
 // --- raw: the limit ---
 
 int runRaw(qint64 bytes)
@@ -412,7 +400,7 @@ int runStream(Shape shape, qint64 bytes, const char *name)
     const qint64 cpuBefore = threadCpuNs();
     app().startTiming();
     connectWindow(window, sender.port());
-    const bool complete = runUntil([&] { return end != 0; });
+    const bool complete = bench::runUntil([&] { return end != 0; });
     const double longest = app().stopTiming();
     const qint64 cpu = threadCpuNs() - cpuBefore;
     const qint64 rssAfter = bench::peakResidentKiB();
@@ -443,7 +431,7 @@ bool fillTo(tcp_client &window, Sender &sender, Shape shape, qint64 sentBytes, q
 {
     sender.send(bytes - sentBytes);
     const qint64 chars = StreamGenerator::charsFor(shape, bytes);
-    return runUntil([&] { return controls(window).txtRcv->length() >= chars; });
+    return bench::runUntil([&] { return controls(window).txtRcv->length() >= chars; });
 }
 
 // Times the DataArrival handler on one 64 KiB arrival: the peer writes it, the
@@ -576,7 +564,7 @@ int runEnter()
     window.show();
     QCoreApplication::processEvents();
     connectWindow(window, port);
-    const bool connected = runUntil(
+    const bool connected = bench::runUntil(
         [&] { return controls(window).tcpClient->State() == SocketControl::StateConnected; });
     std::vector<double> micros;
     auto key = [&](int code, const QString &text) {
