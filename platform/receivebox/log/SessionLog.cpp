@@ -10,6 +10,11 @@
 
 namespace {
 
+// The writer is woken once this much waits, or when asked (nudge(), drain()):
+// a wake per arrival would cost the stream a switch of threads each time on
+// a machine with few cores, for writes too small to pay for themselves.
+constexpr qsizetype kWakeBytes = qsizetype{1} << 20;
+
 // Qt tells a full disk apart from other failures of a write; the rest come
 // with the system's own text.
 QString reasonOf(const QFile &file)
@@ -62,7 +67,8 @@ void SessionLog::write(const void *bytes, qsizetype size)
             m_queue.back().size += size;
         else
             m_queue.push_back({start, size, nullptr});
-        wake = m_waiting;
+        m_waitingBytes += size;
+        wake = m_waiting && m_waitingBytes >= kWakeBytes;
     }
     if (wake)
         m_wake.notify_one();
@@ -77,11 +83,17 @@ void SessionLog::keep(std::shared_ptr<const void> holder)
     m_wake.notify_one();
 }
 
+void SessionLog::nudge()
+{
+    m_wake.notify_one();
+}
+
 void SessionLog::drain()
 {
     std::unique_lock lock(m_mutex);
     if (!m_worker.joinable())
         return;
+    m_wake.notify_one();
     m_idle.wait(lock, [this] { return m_queue.empty() && !m_busy; });
 }
 
@@ -117,6 +129,7 @@ void SessionLog::run()
                 return;
             }
             batch.swap(m_queue);
+            m_waitingBytes = 0;
             m_busy = true;
         }
         for (const Piece &piece : batch)

@@ -46,6 +46,10 @@ public:
     // Holds what keeps the memory of the bytes handed so far, until they are
     // written.
     void keep(std::shared_ptr<const void> holder);
+    // The writer is woken by a handing only once enough waits: this wakes
+    // it for whatever waits (a few times a second, so that a trickle is in
+    // the file soon).
+    void nudge();
     // Returns once every byte handed is written, or the writing failed.
     void drain();
     // Writes what was handed, then deletes itself, without waiting here.
@@ -78,6 +82,7 @@ private:
     std::condition_variable m_idle;
     std::vector<Piece> m_queue;
     bool m_waiting = false;
+    qsizetype m_waitingBytes = 0;
     bool m_busy = false;
     bool m_ending = false;
     bool m_deleteWhenDone = false;

@@ -159,8 +159,10 @@ void SessionLogger::failed(SessionLog *log, const QString &reason)
 
 void SessionLogger::showCount()
 {
-    if (m_log)
-        say(QStringLiteral("Registrando en %1: %2 bytes").arg(m_fileName).arg(m_log->written()));
+    if (!m_log)
+        return;
+    m_log->nudge();
+    say(QStringLiteral("Registrando en %1: %2 bytes").arg(m_fileName).arg(m_log->written()));
 }
 
 void SessionLogger::say(const QString &text)
