@@ -1,5 +1,6 @@
 #include "SessionLog.h"
 
+#include "WriterPriority.h"
 #include "system/ProcessExit.h"
 
 #include <QFile>
@@ -10,10 +11,11 @@
 
 namespace {
 
-// The writer is woken once this much waits, or when asked (nudge(), drain()):
-// a wake per arrival would cost the stream a switch of threads each time on
-// a machine with few cores, for writes too small to pay for themselves.
-constexpr qsizetype kWakeBytes = qsizetype{1} << 20;
+// What is handed is passed to the writer once this much waits, or when asked
+// (nudge(), drain()): a wake per arrival would cost the stream a switch of
+// threads each time on a machine with few cores, for writes too small to pay
+// for themselves.
+constexpr qsizetype kPassBytes = qsizetype{1} << 20;
 
 // Qt tells a full disk apart from other failures of a write; the rest come
 // with the system's own text.
@@ -42,9 +44,19 @@ SessionLog::SessionLog(std::unique_ptr<QFile> file, QObject *parent)
     }
 }
 
+void SessionLog::addPiece(std::vector<Piece> &pieces, Piece piece)
+{
+    if (piece.size > 0 && !pieces.empty() && !pieces.back().holder &&
+        pieces.back().bytes + pieces.back().size == piece.bytes)
+        pieces.back().size += piece.size;
+    else
+        pieces.push_back(std::move(piece));
+}
+
 SessionLog::~SessionLog()
 {
     platform::system::removeExitFinisher(m_exitFinisher);
+    pass(true);
     {
         const std::lock_guard lock(m_mutex);
         m_ending = true;
@@ -58,47 +70,56 @@ void SessionLog::write(const void *bytes, qsizetype size)
 {
     if (size <= 0)
         return;
-    const auto *start = static_cast<const char *>(bytes);
-    bool wake = false;
-    {
-        const std::lock_guard lock(m_mutex);
-        if (!m_queue.empty() && !m_queue.back().holder &&
-            m_queue.back().bytes + m_queue.back().size == start)
-            m_queue.back().size += size;
-        else
-            m_queue.push_back({start, size, nullptr});
-        m_waitingBytes += size;
-        wake = m_waiting && m_waitingBytes >= kWakeBytes;
-    }
-    if (wake)
-        m_wake.notify_one();
+    addPiece(m_held, {static_cast<const char *>(bytes), size, nullptr});
+    m_heldBytes += size;
+    if (m_heldBytes >= kPassBytes)
+        pass(false);
+}
+
+bool SessionLog::pass(bool wait)
+{
+    if (m_held.empty())
+        return true;
+    // The writer holds the lock for a few words at a time, but it may lose
+    // its core meanwhile: the stream does not wait for it, the pieces stay
+    // here until the next pass.
+    std::unique_lock lock(m_mutex, std::defer_lock);
+    if (wait)
+        lock.lock();
+    else if (!lock.try_lock())
+        return false;
+    for (Piece &piece : m_held)
+        addPiece(m_queue, std::move(piece));
+    lock.unlock();
+    m_held.clear();
+    m_heldBytes = 0;
+    m_wake.notify_one();
+    return true;
 }
 
 void SessionLog::keep(std::shared_ptr<const void> holder)
 {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_queue.push_back({nullptr, 0, std::move(holder)});
-    }
-    m_wake.notify_one();
+    m_held.push_back({nullptr, 0, std::move(holder)});
+    pass(true);
 }
 
 void SessionLog::nudge()
 {
-    m_wake.notify_one();
+    pass(false);
 }
 
 void SessionLog::drain()
 {
+    pass(true);
     std::unique_lock lock(m_mutex);
     if (!m_worker.joinable())
         return;
-    m_wake.notify_one();
     m_idle.wait(lock, [this] { return m_queue.empty() && !m_busy; });
 }
 
 void SessionLog::finishAndDelete()
 {
+    pass(true);
     bool done = false;
     {
         const std::lock_guard lock(m_mutex);
@@ -113,6 +134,7 @@ void SessionLog::finishAndDelete()
 
 void SessionLog::run()
 {
+    platform::receivebox::log::giveWayToTheStream();
     std::vector<Piece> batch;
     for (;;) {
         {
@@ -120,16 +142,13 @@ void SessionLog::run()
             m_busy = false;
             if (m_queue.empty())
                 m_idle.notify_all();
-            m_waiting = true;
             m_wake.wait(lock, [this] { return !m_queue.empty() || m_ending; });
-            m_waiting = false;
             if (m_queue.empty()) {
                 if (m_deleteWhenDone)
                     QMetaObject::invokeMethod(this, &QObject::deleteLater, Qt::QueuedConnection);
                 return;
             }
             batch.swap(m_queue);
-            m_waitingBytes = 0;
             m_busy = true;
         }
         for (const Piece &piece : batch)

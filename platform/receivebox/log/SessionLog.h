@@ -2,16 +2,19 @@
 
 // A session log's writing: bytes handed on the user-interface thread go to a
 // file in the order handed, on a thread of its own, with plain unbuffered
-// writes (QFile::Unbuffered: write(2), WriteFile). What the interface
-// thread pays per handing is a lock and a few words: the bytes themselves are
-// never copied, they are read where they lie, in the store's memory, which
+// writes (QFile::Unbuffered: write(2), WriteFile), at a priority below the
+// stream's (WriterPriority.h). What the interface thread pays per handing is
+// a few words; every megabyte or so it passes them to the writer, never
+// waiting for it. The bytes themselves are never copied on that thread: they
+// are read where they lie, in the store's memory, which
 // must stay as it is until written. Below a store's end it does until the
 // store is emptied; whoever empties it first hands a holder of that memory
 // (keep(), a ByteStore::share), which the writer lets go once it has written
 // what came before.
 //
 // The file is always a prefix of what was handed, whatever ends the process:
-// the writes go out in order and nothing waits in a buffer of ours. Closing
+// the writes go out in order, and what waits is only the places of bytes the
+// transcript holds anyway. Closing
 // the main window ends the process at once, but first drains every log (an
 // exit finisher, system/ProcessExit.h): the file then holds every byte
 // handed. A write that fails ends the writing for good: the file keeps what
@@ -46,9 +49,9 @@ public:
     // Holds what keeps the memory of the bytes handed so far, until they are
     // written.
     void keep(std::shared_ptr<const void> holder);
-    // The writer is woken by a handing only once enough waits: this wakes
-    // it for whatever waits (a few times a second, so that a trickle is in
-    // the file soon).
+    // Handings reach the writer only once enough wait: this passes whatever
+    // waits, unless the writer holds the queue just then (called a few times
+    // a second, so that a trickle is in the file soon).
     void nudge();
     // Returns once every byte handed is written, or the writing failed.
     void drain();
@@ -71,18 +74,24 @@ private:
         std::shared_ptr<const void> holder;
     };
 
+    // Joins a piece to the last one where it follows it in memory.
+    static void addPiece(std::vector<Piece> &pieces, Piece piece);
+    // What was handed, to the writer's queue; false when the writer held
+    // the queue and wait was false.
+    bool pass(bool wait);
     void run();
     // Writes a piece whole; false once a write failed.
     bool writeWhole(const Piece &piece);
     void fail();
 
     std::unique_ptr<QFile> m_file;
+    // Handed and not yet passed: the interface thread's alone.
+    std::vector<Piece> m_held;
+    qsizetype m_heldBytes = 0;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_idle;
     std::vector<Piece> m_queue;
-    bool m_waiting = false;
-    qsizetype m_waitingBytes = 0;
     bool m_busy = false;
     bool m_ending = false;
     bool m_deleteWhenDone = false;
