@@ -29,8 +29,8 @@
 # log_SHAPE_vs_text is its rate over the binary's without a log, and
 # log_SHAPE_max_turn_ms the longest turn of the binary's event loop while
 # the stream arrived with the log open (the longest wait for an answer to a
-# clipboard request, asked for again and again while the stream runs, an
-# xclip started each time), text_SHAPE_max_turn_ms the same without a log.
+# clipboard request, asked again and again while the stream runs, by
+# bench/e2e_rate_turns.py), text_SHAPE_max_turn_ms the same without a log.
 #
 #   bench/e2e_rate.sh [--mib N] [--repeat R] [--accessibility auto|yes|no] [--hex] [--log]
 #   bench/e2e_rate.sh --actions [--mib N]
@@ -499,20 +499,13 @@ open_log() {
   wait_until 400 test -e "$session_log" || die "the session log $session_log was not opened"
 }
 
-# The longest turn of the binary's event loop while the sender runs: how
-# long each clipboard request waits for its answer, asked one after another.
-# The binary owns the clipboard since connect_binary copied the port.
+# The longest turn of the binary's event loop while the sender runs
+# (bench/e2e_rate_turns.py, which asks the binary for the clipboard's
+# targets one request after another: the binary owns the clipboard since
+# connect_binary copied the port).
 turns_pid=
 start_turns() {
-  : >"$work/turns"
-  (
-    while alive "$sender_pid"; do
-      start=$(now_ms)
-      timeout 120 xclip -o -selection clipboard -t TARGETS >/dev/null 2>&1 || true
-      echo $(($(now_ms) - start)) >>"$work/turns"
-      sleep 0.02
-    done
-  ) &
+  /usr/bin/python3 "$top/bench/e2e_rate_turns.py" "$sender_pid" >"$work/turns" 2>"$work/turns.log" &
   turns_pid=$!
   bench_pids+=("$turns_pid")
 }
@@ -531,9 +524,13 @@ measure_binary() {
   start_binary "$with_listener"
   [ "$name" != brisol_hex ] || switch_to_hex
   [ "$name" != brisol_log ] || open_log
-  connect_binary "$port"
+  # Started before connecting: the probe takes a moment to start.
   case $name in brisol | brisol_log) start_turns ;; esac
+  connect_binary "$port"
   sender_result "$name, $shape"
+  # The probe ends with the sender; its last request is answered before the
+  # binary goes.
+  case $name in brisol | brisol_log) wait "$turns_pid" 2>/dev/null || true ;; esac
   record "${name}_${shape}_mib_s" "$(rate "$sent_seconds")"
   progress "  $(printf '%-18s' "$name") $shape: $(rate "$sent_seconds") MiB/s"
   [ "$name" != brisol_hex ] || check_hex_view "$name, $shape"
@@ -682,6 +679,10 @@ if [ "$accessibility" = yes ]; then
 fi
 if [ "$hex" = yes ] || [ "$log" = yes ]; then
   command -v xclip >/dev/null 2>&1 || die "xclip is missing: scripts/setup installs it"
+fi
+if [ "$log" = yes ]; then
+  /usr/bin/python3 -c 'import gi; gi.require_version("Gtk", "3.0")' 2>/dev/null ||
+    die "the event loop's probe needs /usr/bin/python3 with GTK 3 (python3-gi, gir1.2-gtk-3.0)"
 fi
 
 shapes=(lines flat)

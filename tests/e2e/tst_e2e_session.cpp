@@ -10,9 +10,8 @@
 // 1 GiB with Ctrl+F. And a binary stream shown in hexadecimal (switched
 // with Ctrl+H or from the context menu), its rows copied with Ctrl+C and
 // read back into bytes, its bytes copied with "Copiar como hexadecimal", and
-// the text view again. And a session log opened with Ctrl+L and its dialog
-// while a stream arrives, the window closed by its close box once the peer
-// has closed: the file holds every byte sent, and the exit code is 0. Needs DISPLAY
+// the text view again. And a session log opened mid-stream, the window closed
+// by its close box: the file holds every byte sent, exit code 0. Needs DISPLAY
 // (tests/e2e/with_xsession.sh provides one) and the binary's path in BRISOL_BINARY.
 
 #include "ByteStreams.h"
@@ -551,8 +550,8 @@ void TestEndToEnd::sessionLog()
     startConnected(brisol, peer, accepted, window);
     if (QTest::currentTestFailed())
         return;
-    const QByteArray first = allBytes() + QByteArray("\0\r\n", 3);
-    peer.socket()->write(first);
+    const QByteArray stream = allBytes() + linesWithHighBytes(4 << 20, 5).repeated(16);
+    peer.socket()->write(stream.left(256));
     window.click(480 + 2000, 4440 + 600); // into "Ventana de Recepción"
     key(QStringLiteral("ctrl+l"));
     QVERIFY(!findWindow(QStringLiteral("^Registrar en archivo$")).id.isEmpty());
@@ -562,29 +561,15 @@ void TestEndToEnd::sessionLog()
     type(log);
     key(QStringLiteral("Return"));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(log), 20000);
-
-    // 64 MiB more as fast as the binary takes them, then the peer's close:
-    // once the status line is no longer green, the box has shown them all.
-    QByteArray stream = first;
-    const QByteArray lines = linesWithHighBytes(4 << 20, 5) + allBytes();
-    while (stream.size() < (qsizetype{64} << 20)) {
-        peer.socket()->write(lines);
-        stream += lines;
-        while (peer.socket()->bytesToWrite() > 4 * lines.size())
-            QVERIFY(peer.socket()->waitForBytesWritten(20000));
-    }
-    while (peer.socket()->bytesToWrite() > 0)
-        QVERIFY(peer.socket()->waitForBytesWritten(20000));
+    // 64 MiB more and the close: a status line no longer green has them all.
+    peer.socket()->write(stream.mid(256));
     peer.socket()->disconnectFromHost();
     QTRY_VERIFY_WITH_TIMEOUT(window.statusPixels(isGreen) == 0, 60000);
     run(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-c"), window.id});
     QVERIFY(brisol.waitForFinished(20000));
-    QCOMPARE(brisol.exitStatus(), QProcess::NormalExit);
     QCOMPARE(brisol.exitCode(), 0);
     QFile file(log);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.size(), stream.size());
-    QVERIFY(file.readAll() == stream);
+    QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == stream);
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)
