@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -88,6 +89,9 @@ void SessionLogger::ask(const QString &proposedName)
 bool SessionLogger::start(const QString &path, Existing existing)
 {
     stop();
+    // A log that is finishing may write to the same file: it is done first.
+    for (SessionLog *finishing : findChildren<SessionLog *>())
+        finishing->drain();
     auto file = std::make_unique<QFile>(path);
     const QIODevice::OpenMode mode =
         QIODevice::WriteOnly | QIODevice::Unbuffered |
