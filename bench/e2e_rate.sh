@@ -22,8 +22,17 @@
 # hexadecimal view (brisol_hex), switched with Ctrl+H in the box before it
 # connects; after the stream a copy of the last byte must be a hex row, or
 # the run fails. hex_SHAPE_vs_text is its rate over the text view's.
+# With --log the binary is also measured with a session log open
+# (brisol_log), opened with Ctrl+L in the box and its dialog before it
+# connects, in the work directory on this machine's disk ($TMPDIR); after
+# the window has closed the file must hold every byte, or the run fails.
+# log_SHAPE_vs_text is its rate over the binary's without a log, and
+# log_SHAPE_max_turn_ms the longest turn of the binary's event loop while
+# the stream arrived with the log open (the longest wait for an answer to a
+# clipboard request, asked again and again while the stream runs, by
+# bench/e2e_rate_turns.py), text_SHAPE_max_turn_ms the same without a log.
 #
-#   bench/e2e_rate.sh [--mib N] [--repeat R] [--accessibility auto|yes|no] [--hex]
+#   bench/e2e_rate.sh [--mib N] [--repeat R] [--accessibility auto|yes|no] [--hex] [--log]
 #   bench/e2e_rate.sh --actions [--mib N]
 #
 # With --actions it measures instead what the user's actions in the receive
@@ -58,9 +67,10 @@ repeat=3
 accessibility=auto
 actions=no
 hex=no
+log=no
 
 usage() {
-  echo "usage: $0 [--mib N] [--repeat R] [--accessibility auto|yes|no] [--hex] | --actions [--mib N]"
+  echo "usage: $0 [--mib N] [--repeat R] [--accessibility auto|yes|no] [--hex] [--log] | --actions [--mib N]"
 }
 
 while [ $# -gt 0 ]; do
@@ -70,6 +80,7 @@ while [ $# -gt 0 ]; do
     --accessibility) accessibility=${2:-}; shift 2 || true ;;
     --actions) actions=yes; accessibility=no; shift ;;
     --hex) hex=yes; shift ;;
+    --log) log=yes; shift ;;
     -h | --help) usage; exit 0 ;;
     *) usage >&2; exit 2 ;;
   esac
@@ -79,7 +90,7 @@ if [ -z "$mib" ]; then
   [ "$actions" = no ] || mib=1024
 fi
 if ! [[ $mib =~ ^[1-9][0-9]*$ && $repeat =~ ^[1-9][0-9]*$ &&
-  $accessibility =~ ^(auto|yes|no)$ && ! ($actions = yes && $hex = yes) ]]; then
+  $accessibility =~ ^(auto|yes|no)$ && ! ($actions = yes && ($hex = yes || $log = yes)) ]]; then
   usage >&2
   exit 2
 fi
@@ -471,8 +482,37 @@ check_hex_view() {
     die "$1: the receive box was not in the hexadecimal view (its last byte copied as '$(timeout 5 xclip -o -selection clipboard 2>/dev/null | head -c 80)')"
 }
 
-# The binary's runs: brisol alone, brisol_a11y with the listener, and
-# brisol_hex alone in the hexadecimal view.
+# The session log, opened before the binary connects: Ctrl+L in the box,
+# the path typed into the save dialog. The file appears once the log is
+# open.
+session_log=
+open_log() {
+  session_log=$work/session.log
+  rm -f "$session_log"
+  click "$receive_box_x" "$receive_box_y"
+  xdotool key ctrl+l
+  wait_until 400 sh -c 'xdotool search --onlyvisible --name "^Registrar en archivo$" >/dev/null' ||
+    die "the dialog of \"Registrar en archivo…\" did not show within 20 s"
+  xdotool key ctrl+a
+  xdotool type --delay 20 "$session_log"
+  xdotool key Return
+  wait_until 400 test -e "$session_log" || die "the session log $session_log was not opened"
+}
+
+# The longest turn of the binary's event loop while the sender runs
+# (bench/e2e_rate_turns.py, which asks the binary for the clipboard's
+# targets one request after another: the binary owns the clipboard since
+# connect_binary copied the port).
+turns_pid=
+start_turns() {
+  /usr/bin/python3 "$top/bench/e2e_rate_turns.py" "$sender_pid" >"$work/turns" 2>"$work/turns.log" &
+  turns_pid=$!
+  bench_pids+=("$turns_pid")
+}
+
+# The binary's runs: brisol alone, brisol_a11y with the listener,
+# brisol_hex alone in the hexadecimal view, and brisol_log with a session
+# log open.
 measure_binary() {
   local shape=$1 name=$2 with_listener=no
   if [ "$name" = brisol_a11y ]; then
@@ -483,13 +523,21 @@ measure_binary() {
   sender_port
   start_binary "$with_listener"
   [ "$name" != brisol_hex ] || switch_to_hex
+  [ "$name" != brisol_log ] || open_log
+  # Started before connecting: the probe takes a moment to start.
+  case $name in brisol | brisol_log) start_turns ;; esac
   connect_binary "$port"
   sender_result "$name, $shape"
+  # The probe ends with the sender; its last request is answered before the
+  # binary goes.
+  case $name in brisol | brisol_log) wait "$turns_pid" 2>/dev/null || true ;; esac
   record "${name}_${shape}_mib_s" "$(rate "$sent_seconds")"
   progress "  $(printf '%-18s' "$name") $shape: $(rate "$sent_seconds") MiB/s"
   [ "$name" != brisol_hex ] || check_hex_view "$name, $shape"
   if [ "$with_listener" != yes ]; then
     close_binary
+    [ "$name" != brisol ] || record_turns "$shape" text
+    [ "$name" != brisol_log ] || check_log "$name, $shape" "$shape"
     return 0
   fi
 
@@ -522,6 +570,26 @@ measure_binary() {
   record "a11y_${shape}_events" "$heard_events"
   record "a11y_${shape}_chars" "$heard_chars"
   progress "  listener           $shape: $heard_events events, $heard_chars characters, the end heard at $(rate "$heard") MiB/s"
+}
+
+# After the window closed: the log holds every byte, and the longest turn.
+check_log() {
+  wait "$turns_pid" 2>/dev/null || true
+  local size
+  size=$(stat -c %s "$session_log")
+  [ "$size" -eq "$expected_bytes" ] || die "$1: the session log holds $size bytes, not $expected_bytes"
+  progress "  session log        $2: $size bytes"
+  record_turns "$2" log
+  rm -f "$session_log"
+}
+
+# The longest turn of a run, the same measure for the run without a log.
+record_turns() {
+  wait "$turns_pid" 2>/dev/null || true
+  local turn
+  turn=$(sort -n "$work/turns" | tail -n 1)
+  record "$2_$1_max_turn_ms" "${turn:-0}"
+  progress "  $(printf '%-18s' "$2") $1: longest turn ${turn:-?} ms ($(wc -l <"$work/turns") requests)"
 }
 
 # --- the user's actions on a long transcript ---
@@ -609,15 +677,20 @@ fi
 if [ "$accessibility" = yes ]; then
   start_accessibility_bus
 fi
-if [ "$hex" = yes ]; then
+if [ "$hex" = yes ] || [ "$log" = yes ]; then
   command -v xclip >/dev/null 2>&1 || die "xclip is missing: scripts/setup installs it"
+fi
+if [ "$log" = yes ]; then
+  /usr/bin/python3 -c 'import gi; gi.require_version("Gtk", "3.0")' 2>/dev/null ||
+    die "the event loop's probe needs /usr/bin/python3 with GTK 3 (python3-gi, gir1.2-gtk-3.0)"
 fi
 
 shapes=(lines flat)
 clients=(brisol)
 [ "$accessibility" = no ] || clients+=(brisol_a11y)
 [ "$hex" = no ] || clients+=(brisol_hex)
-progress "$mib MiB per run, $repeat repeats, accessibility listener: $accessibility, hexadecimal view: $hex; $(uptime | sed 's/.*load/load/')"
+[ "$log" = no ] || clients+=(brisol_log)
+progress "$mib MiB per run, $repeat repeats, accessibility listener: $accessibility, hexadecimal view: $hex, session log: $log; $(uptime | sed 's/.*load/load/')"
 for ((run = 1; run <= repeat; run++)); do
   progress "run $run of $repeat"
   for shape in "${shapes[@]}"; do
@@ -676,6 +749,14 @@ for shape in "${shapes[@]}"; do
   if [ "$hex" = yes ]; then
     figure "hex_${shape}_vs_text" \
       "$(ratio "$(median "brisol_hex_${shape}_mib_s")" "$(median "brisol_${shape}_mib_s")")" x
+  fi
+  if [ "$log" = yes ]; then
+    figure "log_${shape}_vs_text" \
+      "$(ratio "$(median "brisol_log_${shape}_mib_s")" "$(median "brisol_${shape}_mib_s")")" x
+    for with in text log; do
+      figure "${with}_${shape}_max_turn_ms" \
+        "$(awk -v n="${with}_${shape}_max_turn_ms" '$1 == n {print $2}' "$results" | sort -n | tail -n 1)" ms
+    done
   fi
 done
 exit 0

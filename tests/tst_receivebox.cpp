@@ -758,7 +758,7 @@ void TestReceiveBox::contextMenu()
     {
         std::unique_ptr<QMenu> menu(box.createContextMenu(nullptr));
         const QList<QAction *> actions = menu->actions();
-        QCOMPARE(actions.size(), 8);
+        QCOMPARE(actions.size(), 9);
         QCOMPARE(actions[0]->text(), QStringLiteral("Copiar"));
         QVERIFY(!actions[0]->isEnabled());
         QCOMPARE(actions[1]->text(), QStringLiteral("Seleccionar todo"));
@@ -773,6 +773,7 @@ void TestReceiveBox::contextMenu()
         QCOMPARE(actions[6]->shortcut(), QKeySequence(QStringLiteral("Ctrl+F")));
         QCOMPARE(actions[7]->text(), QStringLiteral("Guardar como\u2026"));
         QCOMPARE(actions[7]->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
+        QCOMPARE(actions[8]->shortcut(), QKeySequence(QStringLiteral("Ctrl+L")));
         actions[1]->trigger();
         QCOMPARE(box.selectedText(), boxText(box));
         // "Buscar…" opens the find bar, "Guardar como…" the save dialog.

@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
@@ -27,7 +28,7 @@
 ReceiveBox::Private::Private(ReceiveBox *box)
     : q(box), text(platform::system::codepage::ansiTable()), view(std::make_unique<TextView>(text)),
       scroller(box, [this] { return rowCount(); }), blockPainter(cache), glyphPainter(cache),
-      accessibleText(box), announcer(box, &accessibleText)
+      accessibleText(box), announcer(box, &accessibleText), logger(box, text.store())
 {}
 
 void ReceiveBox::Private::showMatch(qsizetype from, qsizetype to)
@@ -43,6 +44,8 @@ void ReceiveBox::Private::clear()
     if (findBar)
         findBar->stopSearch();
     announcer.replacing(text.length());
+    // The log goes on across the clear: the next bytes follow in its file.
+    logger.clearing();
     text.clear(textColour.rgb());
     anchor = caret = 0;
     scroller.placeFirstRow(0);
@@ -128,18 +131,38 @@ void ReceiveBox::Private::openFindBar()
 
 void ReceiveBox::Private::layoutFindBar()
 {
-    const bool shown = findBar && !findBar->isHidden();
-    q->setViewportMargins(0, 0, 0, shown ? findBar->sizeHint().height() : 0);
+    int height = 0;
+    for (const QWidget *below : {static_cast<QWidget *>(findBar), logLine()})
+        if (below && !below->isHidden())
+            height += below->sizeHint().height();
+    q->setViewportMargins(0, 0, 0, height);
     placeFindBar();
 }
 
 void ReceiveBox::Private::placeFindBar()
 {
-    if (!findBar || findBar->isHidden())
-        return;
     const QRect area = q->viewport()->geometry();
-    findBar->setGeometry(area.left(), area.bottom() + 1, area.width(),
-                         findBar->sizeHint().height());
+    int top = area.bottom() + 1;
+    for (QWidget *below : {static_cast<QWidget *>(findBar), logLine()}) {
+        if (!below || below->isHidden())
+            continue;
+        const int height = below->sizeHint().height();
+        below->setGeometry(area.left(), top, area.width(), height);
+        top += height;
+    }
+}
+
+QWidget *ReceiveBox::Private::logLine() const
+{
+    return logger.line();
+}
+
+void ReceiveBox::Private::setLogging(bool on)
+{
+    if (on && !logger.isLogging())
+        logger.ask(saveName);
+    else if (!on)
+        logger.stop();
 }
 
 void ReceiveBox::Private::saveAs()
@@ -241,6 +264,7 @@ ReceiveBox::ReceiveBox(QWidget *parent) : QAbstractScrollArea(parent), d(new Pri
     d->updateMetrics();
     d->repaint.setSingleShot(true);
     connect(&d->repaint, &QTimer::timeout, viewport(), qOverload<>(&QWidget::update));
+    connect(&d->logger, &SessionLogger::lineChanged, this, [this] { d->layoutFindBar(); });
     d->autoScroll.setInterval(Private::kAutoScrollMs);
     connect(&d->autoScroll, &QTimer::timeout, this, [this] { d->autoScrollStep(); });
     d->updateGeometry();
@@ -259,6 +283,7 @@ qsizetype ReceiveBox::appendReceived(qsizetype count, const Fill &fill)
 {
     const qsizetype from = d->text.length();
     const qsizetype appended = d->text.appendFilled(count, fill);
+    d->logger.follow();
     d->appended(from);
     return appended;
 }
@@ -414,5 +439,10 @@ QMenu *ReceiveBox::createContextMenu(QWidget *parent)
     QAction *saveAction = menu->addAction(QStringLiteral("Guardar como\u2026"));
     saveAction->setShortcut(QKeyCombination(Qt::ControlModifier, Qt::Key_S));
     connect(saveAction, &QAction::triggered, this, [this] { d->saveAs(); });
+    QAction *logAction = menu->addAction(QStringLiteral("Registrar en archivo\u2026"));
+    logAction->setCheckable(true);
+    logAction->setChecked(d->logger.isLogging());
+    logAction->setShortcut(QKeyCombination(Qt::ControlModifier, Qt::Key_L));
+    connect(logAction, &QAction::toggled, this, [this](bool on) { d->setLogging(on); });
     return menu;
 }

@@ -25,6 +25,9 @@
 //   |                      over a shared store (transcript/TextSearch.h)
 //   +- save/TranscriptSaver  what was received to a file, on a thread, from
 //   |                      a shared store
+//   +- log/SessionLogger   the session log: every byte to a file as it lands,
+//   |                      written on a thread from the store's own memory
+//   |                      (SessionLog); its line below the find bar
 //   +- paint/CellCache     glyphs, control pictures, pre-rendered cells
 //   +- paint/BlockPainter  paints at whole-number pixel ratios (pixel copies)
 //   +- paint/GlyphRunPainter  paints at fractional ratios (glyph runs); both
@@ -143,8 +146,10 @@ public:
     // selection; in the hexadecimal view the rows as shown), "Seleccionar
     // todo", "Copiar como hexadecimal" (the selected bytes as hex pairs),
     // "Ver en hexadecimal" (checked in that view; Ctrl+H), "Buscar…" (Ctrl+F,
-    // the find bar) and "Guardar como…" (Ctrl+S, the bytes received, to a
-    // file). The caller owns it.
+    // the find bar), "Guardar como…" (Ctrl+S, the bytes received, to a
+    // file) and "Registrar en archivo…" (Ctrl+L; checked while a session log
+    // is open: every byte received, then every byte as it lands, to a file;
+    // unticked, the log ends). The caller owns it.
     QMenu *createContextMenu(QWidget *parent);
 
     // The box's state, shared by its own files (ReceiveBox_p.h).

@@ -58,6 +58,10 @@ void ReceiveBox::keyPressEvent(QKeyEvent *event)
         d->saveAs();
         return;
     }
+    if (event->keyCombination() == QKeyCombination(Qt::ControlModifier, Qt::Key_L)) {
+        d->setLogging(!d->logger.isLogging());
+        return;
+    }
     if (event->keyCombination() == QKeyCombination(Qt::ControlModifier, Qt::Key_H)) {
         setHexView(!d->hexView);
         return;

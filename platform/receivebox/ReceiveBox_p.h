@@ -12,6 +12,7 @@
 #include "ViewScroller.h"
 #include "receivebox/accessibility/ReceiveBoxAnnouncer.h"
 #include "receivebox/find/FindTarget.h"
+#include "receivebox/log/SessionLogger.h"
 #include "receivebox/paint/BlockPainter.h"
 #include "receivebox/paint/CellCache.h"
 #include "receivebox/paint/GlyphRunPainter.h"
@@ -75,6 +76,9 @@ struct ReceiveBox::Private final : public FindTarget
     // What the save dialog proposes: the name, and the folder last saved in.
     QString saveName = QStringLiteral("recibido.txt");
     QString saveFolder;
+    // The session log, which reads the store's memory: declared after the
+    // text, so that it finishes writing before the store goes.
+    SessionLogger logger;
 
     const LineIndex &lines() const { return text.lines(); }
 
@@ -145,15 +149,19 @@ struct ReceiveBox::Private final : public FindTarget
     // Ctrl+F: the find bar, with the selection as its text when it is a
     // short piece of one line.
     void openFindBar();
-    // The view gives up the bar's height while it shows (on the bar's
-    // shownChanged()).
+    // The view gives up the find bar's height while it shows (on the bar's
+    // shownChanged()), and the log's line's (on lineChanged()); the line
+    // sits below the bar.
     void layoutFindBar();
     void placeFindBar();
+    QWidget *logLine() const;
     // Ctrl+S: what was received up to now, to a file the save dialog asks for.
     void saveAs();
     // Saves what the store holds to that path, by a saver that is a child of
     // the box until it is done.
     void saveTo(std::shared_ptr<const ByteStore> store, const QString &path);
+    // "Registrar en archivo…" ticked (the dialog) or unticked (the log ends).
+    void setLogging(bool on);
 
     RowColours colours() const;
     void paint(QPainter &painter, const QRect &area);

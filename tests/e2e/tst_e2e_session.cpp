@@ -10,8 +10,9 @@
 // 1 GiB with Ctrl+F. And a binary stream shown in hexadecimal (switched
 // with Ctrl+H or from the context menu), its rows copied with Ctrl+C and
 // read back into bytes, its bytes copied with "Copiar como hexadecimal", and
-// the text view again. Needs DISPLAY (tests/e2e/with_xsession.sh provides
-// one) and the binary's path in BRISOL_BINARY.
+// the text view again. And a session log opened mid-stream, the window closed
+// by its close box: the file holds every byte sent, exit code 0. Needs DISPLAY
+// (tests/e2e/with_xsession.sh provides one) and the binary's path in BRISOL_BINARY.
 
 #include "ByteStreams.h"
 #include "NetworkFixtures.h"
@@ -239,6 +240,7 @@ private Q_SLOTS:
     void saveAndFind();
     void hexView_data();
     void hexView();
+    void sessionLog();
 
 private:
     // The real binary on the X display, with those arguments.
@@ -537,6 +539,37 @@ void TestEndToEnd::hexView()
     run(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-c"), window.id});
     QVERIFY(brisol.waitForFinished(20000));
     QCOMPARE(brisol.exitCode(), 0);
+}
+
+void TestEndToEnd::sessionLog()
+{
+    LoopbackPeer peer;
+    QSignalSpy accepted(&peer, &LoopbackPeer::accepted);
+    QProcess brisol;
+    Window window;
+    startConnected(brisol, peer, accepted, window);
+    if (QTest::currentTestFailed())
+        return;
+    const QByteArray stream = allBytes() + linesWithHighBytes(4 << 20, 5).repeated(16);
+    peer.socket()->write(stream.left(256));
+    window.click(480 + 2000, 4440 + 600); // into "Ventana de Recepción"
+    key(QStringLiteral("ctrl+l"));
+    QVERIFY(!findWindow(QStringLiteral("^Registrar en archivo$")).id.isEmpty());
+    QTemporaryDir folder;
+    const QString log = folder.filePath(QStringLiteral("sesion.log"));
+    key(QStringLiteral("ctrl+a"));
+    type(log);
+    key(QStringLiteral("Return"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(log), 20000);
+    // 64 MiB more and the close: a status line no longer green has them all.
+    peer.socket()->write(stream.mid(256));
+    peer.socket()->disconnectFromHost();
+    QTRY_VERIFY_WITH_TIMEOUT(window.statusPixels(isGreen) == 0, 60000);
+    run(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-c"), window.id});
+    QVERIFY(brisol.waitForFinished(20000));
+    QCOMPARE(brisol.exitCode(), 0);
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == stream);
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)
