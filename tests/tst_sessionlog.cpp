@@ -50,6 +50,7 @@ private Q_SLOTS:
     void existingFile_data();
     void existingFile();
     void writeFailure();
+    void fileThatCannotBeOpened();
     void exitWaitsForTheLog();
 
 private:
@@ -182,6 +183,14 @@ void TestSessionLog::writeFailure()
     QTRY_VERIFY(logger().children().isEmpty());
     const QByteArray kept = mounted ? fileBytes(path) : stream.left(1);
     QVERIFY(kept.size() > 0 && kept.size() <= (64 << 10) && stream.startsWith(kept));
+}
+
+void TestSessionLog::fileThatCannotBeOpened()
+{
+    // In Spanish whatever the desktop's language, which Qt's text follows.
+    QVERIFY(!logger().start(m_dir.filePath(u"no-existe/registro.log"_s), kReplace));
+    QCOMPARE(lineText(), u"No se pudo escribir el registro: no se pudo abrir el archivo"_s);
+    QVERIFY(!logger().isLogging());
 }
 
 void TestSessionLog::exitWaitsForTheLog()

@@ -4,6 +4,7 @@
 #include "system/ProcessExit.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaObject>
 
 #include <system_error>
@@ -17,16 +18,29 @@ namespace {
 // for themselves.
 constexpr qsizetype kPassBytes = qsizetype{1} << 20;
 
-// Qt tells a full disk apart from other failures of a write; the rest come
-// with the system's own text.
-QString reasonOf(const QFile &file)
-{
-    if (file.error() == QFileDevice::ResourceError)
-        return QStringLiteral("no queda espacio en el disco");
-    return file.errorString();
-}
-
 } // namespace
+
+QString SessionLog::reasonOf(const QFile &file)
+{
+    // Qt keeps the system's text, in the desktop's language; the window
+    // speaks Spanish whatever that is. Qt tells a full disk apart from
+    // other failures of a write, and no more.
+    switch (file.error()) {
+    case QFileDevice::ResourceError:
+        return QStringLiteral("no queda espacio en el disco");
+    case QFileDevice::WriteError:
+        return QStringLiteral("error al escribir en el dispositivo");
+    case QFileDevice::OpenError: {
+        const QFileInfo info(file.fileName());
+        const QFileInfo folder(info.absolutePath());
+        if (info.exists() ? !info.isWritable() : folder.isDir() && !folder.isWritable())
+            return QStringLiteral("permiso denegado");
+        return QStringLiteral("no se pudo abrir el archivo");
+    }
+    default:
+        return file.errorString();
+    }
+}
 
 SessionLog::SessionLog(std::unique_ptr<QFile> file, QObject *parent)
     : QObject(parent), m_file(std::move(file))

@@ -58,6 +58,9 @@ public:
     // Writes what was handed, then deletes itself, without waiting here.
     void finishAndDelete();
 
+    // Why the file failed, in Spanish.
+    static QString reasonOf(const QFile &file);
+
     // Bytes in the file so far from this log; any thread.
     qsizetype written() const { return m_written.load(std::memory_order_relaxed); }
 

@@ -97,7 +97,7 @@ bool SessionLogger::start(const QString &path, Existing existing)
         QIODevice::WriteOnly | QIODevice::Unbuffered |
         (existing == Existing::Append ? QIODevice::Append : QIODevice::Truncate);
     if (!file->open(mode)) {
-        say(QStringLiteral("No se pudo escribir el registro: %1").arg(file->errorString()));
+        say(QStringLiteral("No se pudo escribir el registro: %1").arg(SessionLog::reasonOf(*file)));
         return false;
     }
     m_log = new SessionLog(std::move(file), this);
