@@ -49,6 +49,11 @@ mkdir -p "$(dirname "$prefix")"
     wineserver -w
   fi
 ) 9>"$prefix.lock"
+# The prefix's server outlives the test that starts it and serves the tests
+# beside it. Started here, with none of the test's output, so that CTest
+# does not wait for it as for the test (it stays 10 s after its last
+# program; when one runs already, this ends at once).
+wineserver -p10 </dev/null >/dev/null 2>&1 || true
 
 # Unix paths as wine sees them: drive Z: is the root.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
