@@ -120,6 +120,13 @@ void TestCaptions::fontFittingWidth()
     const QString text = QStringLiteral("Equipo Remoto");
     const int natural = advance(font, text);
     const int room = static_cast<int>(natural * fraction) + extraPixels;
+    // Where the font database draws no narrower stretch (the offscreen
+    // platform's under wine, from plain font files), only the smaller sizes
+    // are left to fit with.
+    QFont condensed = font;
+    condensed.setStretch(QFont::SemiCondensed);
+    if (narrower && advance(condensed, text) >= natural)
+        QSKIP("the fonts here have no narrower stretch");
 
     const QFont fitted = platform::system::fontFittingWidth(font, text, room);
     QCOMPARE(fitted == font, unchanged);

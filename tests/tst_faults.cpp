@@ -4,6 +4,7 @@
 // received byte, mix two connections, or leak.
 
 #include "NetworkFixtures.h"
+#include "PeerReset.h"
 #include "ReceiveBoxProbe.h"
 #include "WindowTestSupport.h"
 #include "connection/Connection_p.h"
@@ -25,18 +26,26 @@
 #include <QMimeData>
 #include <QTest>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <netinet/in.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <thread>
 
+// Memory that runs out on cue needs the POSIX calls below; Windows has no
+// mmap to stand in for, nor a cap on the address space, so the two tests of
+// running out are skipped there.
+#ifndef _WIN32
 // The transcript takes its memory in slabs of megabytes straight from mmap,
 // which this definition stands in for in the whole test program. While
 // g_refuseSlabs is set every mapping of a slab's size is refused, as a full
@@ -58,25 +67,28 @@ extern "C" void *mmap(void *address, size_t length, int protection, int flags, i
     return reinterpret_cast<void *>(
         syscall(SYS_mmap, address, length, protection, flags, fd, offset));
 }
+#endif
 
 namespace {
 
 void ignoreExit(int) {}
 
+// The descriptors the process holds (handles on Windows, sockets among them).
 qsizetype openFileCount()
 {
+#ifdef _WIN32
+    DWORD handles = 0;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &handles);
+    return static_cast<qsizetype>(handles);
+#else
     return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size();
+#endif
 }
 
 // A reset instead of an orderly close.
 void resetConnection(QTcpSocket *socket)
 {
-    const struct linger noLinger
-    {
-        1, 0
-    };
-    ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &noLinger,
-                 sizeof noLinger);
+    setResetOnClose(*socket, true);
     socket->abort();
 }
 
@@ -109,6 +121,7 @@ private:
     bool m_closeAfter;
 };
 
+#ifndef _WIN32
 // A peer that sends the same 64-byte line, over and over, until the
 // connection fails: plain sockets on a thread of its own, with one buffer
 // made up front, so that it allocates nothing while the window receives.
@@ -206,6 +219,7 @@ rlim_t addressSpace()
     return static_cast<rlim_t>(statm.readAll().split(' ').value(0).toULongLong()) *
            static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
 }
+#endif
 
 } // namespace
 
@@ -298,7 +312,14 @@ void TestFaults::peerEndsTheConnection()
     } else {
         peer.socket()->disconnectFromHost();
     }
+    if (reset && !waitForDelivery && resetsArriveAsCloses())
+        QEXPECT_FAIL("",
+                     "under wine a reset right behind what the peer wrote never ends the "
+                     "connection for the program",
+                     Abort);
     QTRY_VERIFY_WITH_TIMEOUT(controls(*m_window).cmdConnect->isEnabled(), 20000);
+    if (reset && resetsArriveAsCloses())
+        QEXPECT_FAIL("", "wine reports the peer's reset as an orderly close", Continue);
     QCOMPARE(controls(*m_window).Estado->text(), caption);
     QCOMPARE(controls(*m_window).tcpClient->State(), int(SocketControl::StateClosed));
     const QString shown = boxText(*controls(*m_window).txtRcv);
@@ -355,6 +376,8 @@ void TestFaults::proxyResetsWhileItsReplyIsAwaited()
     QTRY_COMPARE_WITH_TIMEOUT(controls(w).txtRcv->length(), part.size(), 10000);
     resetConnection(proxy.socket());
     QTRY_VERIFY_WITH_TIMEOUT(controls(w).cmdConnect->isEnabled(), 10000);
+    if (resetsArriveAsCloses())
+        QEXPECT_FAIL("", "wine reports the peer's reset as an orderly close", Continue);
     QCOMPARE(controls(w).Estado->text(),
              QStringLiteral("Conexión restablecida por el equipo remoto"));
     QCOMPARE(boxText(*controls(w).txtRcv), QString::fromLatin1(part));
@@ -460,7 +483,9 @@ void TestFaults::peerSendsMoreThanMemoryHolds()
 {
 #if defined(__SANITIZE_ADDRESS__)
     QSKIP("AddressSanitizer's allocator aborts when the address space runs out");
-#endif
+#elif defined(_WIN32)
+    QSKIP("the store's memory is refused through mmap, which Windows does not have");
+#else
     tcp_client &w = *m_window;
     {
         EndlessSender sender;
@@ -483,6 +508,7 @@ void TestFaults::peerSendsMoreThanMemoryHolds()
     start(QStringLiteral("127.0.0.1"), next.portText());
     QTRY_COMPARE_WITH_TIMEOUT(boxText(*controls(w).txtRcv), QStringLiteral("again"), 10000);
     QCOMPARE(controls(w).Estado->text(), status::connected());
+#endif
 }
 
 // A program that asks for a copy larger than the memory left gets nothing,
@@ -491,7 +517,9 @@ void TestFaults::copyLargerThanMemoryGivesNothing()
 {
 #if defined(__SANITIZE_ADDRESS__)
     QSKIP("AddressSanitizer's allocator aborts when the address space runs out");
-#endif
+#elif defined(_WIN32)
+    QSKIP("the address space is capped with setrlimit, which Windows does not have");
+#else
     ReceiveBox &box = *controls(*m_window).txtRcv;
     const QByteArray line = QByteArray(78, 'c') + "\r\n";
     const QByteArray arrival = line.repeated(1 << 14);
@@ -510,6 +538,7 @@ void TestFaults::copyLargerThanMemoryGivesNothing()
     }
     QCOMPARE(text, QString());
     QCOMPARE(copy->text().size(), box.length());
+#endif
 }
 
 QTEST_MAIN(TestFaults)

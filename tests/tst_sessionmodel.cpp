@@ -10,6 +10,7 @@
 //   BRISOL_MODEL_SESSIONS=N    how many sessions (default 2000)
 
 #include "NetworkFixtures.h"
+#include "PeerReset.h"
 #include "ReceiveBoxProbe.h"
 #include "WindowTestSupport.h"
 #include "connection/Connection_p.h"
@@ -26,8 +27,6 @@
 #include <QSignalBlocker>
 #include <QTest>
 #include <QTimer>
-
-#include <sys/socket.h>
 
 #include <memory>
 
@@ -387,16 +386,11 @@ bool TestSessionModel::act(Model &m, Step step)
         m.toIdle(status::closedByPeer());
         return true;
     case Step::PeerResets: {
-        // No lingering: closing sends a reset instead of an orderly end.
-        const struct linger noLinger
-        {
-            1, 0
-        };
-        ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &noLinger,
-                     sizeof noLinger);
+        setResetOnClose(*socket, true);
         socket->abort();
     }
-        m.toIdle(QString());
+        // Any error's description; wine's, the orderly close's.
+        m.toIdle(resetsArriveAsCloses() ? status::closedByPeer() : QString());
         return true;
     default:
         return true;

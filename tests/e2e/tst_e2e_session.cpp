@@ -16,6 +16,7 @@
 
 #include "ByteStreams.h"
 #include "NetworkFixtures.h"
+#include "PeerReset.h"
 #include "brisol_version.h"
 
 #include <QDir>
@@ -222,6 +223,11 @@ bool isGreen(QRgb pixel)
     return qGreen(pixel) > 200 && qRed(pixel) < 80 && qBlue(pixel) < 80;
 }
 
+bool isYellow(QRgb pixel)
+{
+    return qRed(pixel) > 200 && qGreen(pixel) > 200 && qBlue(pixel) < 80;
+}
+
 bool isWhite(QRgb pixel)
 {
     return qRed(pixel) > 230 && qGreen(pixel) > 230 && qBlue(pixel) > 230;
@@ -237,6 +243,8 @@ private Q_SLOTS:
     void initTestCase();
     void session_data();
     void session();
+    void yellowWhileTheProxyHoldsTheConnect();
+    void resetTurnsTheStatusIdle();
     void saveAndFind();
     void hexView_data();
     void hexView();
@@ -263,6 +271,42 @@ private:
         QVERIFY(!window.id.isEmpty());
         QVERIFY(accepted.count() > 0 || accepted.wait(20000));
         QTRY_VERIFY_WITH_TIMEOUT(window.statusPixels(isGreen) > 20, 20000);
+    }
+
+    // "Usar Proxy" ticked, and the proxy's address typed in its window.
+    static void useProxy(const Window &window, const QString &port)
+    {
+        window.click(5160 + 100, 120 + 120); // "Usar Proxy"
+        const Window settings = findWindow(QStringLiteral("^Configuraci.+n Proxy$"));
+        QVERIFY(!settings.id.isEmpty());
+        // The proxy window has no menu: its client area starts at the top.
+        Window proxyWindow{settings.id, 0};
+        proxyWindow.click(1320 + 1000, 240 + 150);
+        type(QStringLiteral("127.0.0.1"));
+        proxyWindow.click(840 + 400, 720 + 150);
+        type(port);
+        proxyWindow.click(3720 + 400, 480 + 180); // "Aceptar"
+    }
+
+    // Host and port typed, and "Conectar" pressed with Enter.
+    static void connectTo(const Window &window, const QString &port)
+    {
+        window.click(3960 + 1000, 600 + 150);
+        type(QStringLiteral("127.0.0.1"));
+        window.click(7080 + 400, 600 + 150);
+        type(port);
+        // From the port field over "Usar Proxy" to "Conectar".
+        key(QStringLiteral("Tab"));
+        key(QStringLiteral("Tab"));
+        key(QStringLiteral("Return"));
+    }
+
+    static void closeWithExitCodeZero(QProcess &brisol, const Window &window)
+    {
+        run(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-c"), window.id});
+        QVERIFY(brisol.waitForFinished(20000));
+        QCOMPARE(brisol.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(brisol.exitCode(), 0);
     }
 
     QString m_binary;
@@ -302,26 +346,9 @@ void TestEndToEnd::session()
     QVERIFY(!window.id.isEmpty());
     QVERIFY(window.menuHeight > 0);
 
-    if (throughTinyproxy) {
-        window.click(5160 + 100, 120 + 120); // "Usar Proxy"
-        const Window settings = findWindow(QStringLiteral("^Configuraci.+n Proxy$"));
-        QVERIFY(!settings.id.isEmpty());
-        // The proxy window has no menu: its client area starts at the top.
-        Window proxyWindow{settings.id, 0};
-        proxyWindow.click(1320 + 1000, 240 + 150);
-        type(QStringLiteral("127.0.0.1"));
-        proxyWindow.click(840 + 400, 720 + 150);
-        type(tinyproxy.portText());
-        proxyWindow.click(3720 + 400, 480 + 180); // "Aceptar"
-    }
-    window.click(3960 + 1000, 600 + 150);
-    type(QStringLiteral("127.0.0.1"));
-    window.click(7080 + 400, 600 + 150);
-    type(peer.portText());
-    // From the port field over "Usar Proxy" to "Conectar", pressed with Enter.
-    key(QStringLiteral("Tab"));
-    key(QStringLiteral("Tab"));
-    key(QStringLiteral("Return"));
+    if (throughTinyproxy)
+        useProxy(window, tinyproxy.portText());
+    connectTo(window, peer.portText());
     QVERIFY(accepted.count() > 0 || accepted.wait(20000));
     QTRY_VERIFY_WITH_TIMEOUT(window.statusPixels(isGreen) > 20, 20000);
 
@@ -361,11 +388,44 @@ void TestEndToEnd::session()
     QTRY_VERIFY_WITH_TIMEOUT(window.statusPixels(isWhite) > 20 && window.statusPixels(isGreen) == 0,
                              20000);
     QTRY_VERIFY_WITH_TIMEOUT(peer.socket()->state() == QAbstractSocket::UnconnectedState, 20000);
+    closeWithExitCodeZero(brisol, window);
+}
 
-    run(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-c"), window.id});
-    QVERIFY(brisol.waitForFinished(20000));
-    QCOMPARE(brisol.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(brisol.exitCode(), 0);
+// A proxy that takes the connection and never answers the CONNECT: the
+// attempt waits, yellow, and closing the window still ends with 0.
+void TestEndToEnd::yellowWhileTheProxyHoldsTheConnect()
+{
+    ScriptedProxy proxy;
+    QSignalSpy accepted(&proxy, &LoopbackPeer::accepted);
+    QProcess brisol;
+    startBrisol(brisol, {});
+    QVERIFY(brisol.waitForStarted());
+    const Window window = findWindow(exactly(QStringLiteral(BRISOL_TITLE)));
+    QVERIFY(!window.id.isEmpty());
+    useProxy(window, proxy.portText());
+    connectTo(window, QStringLiteral("22"));
+    QVERIFY(accepted.count() > 0 || accepted.wait(20000));
+    QTRY_VERIFY_WITH_TIMEOUT(proxy.received.startsWith("CONNECT 127.0.0.1:22 "), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(window.statusPixels(isYellow) > 20, 20000);
+    QCOMPARE(window.statusPixels(isGreen), 0);
+    closeWithExitCodeZero(brisol, window);
+}
+
+// The peer resets the connection: the status line leaves green for the
+// idle colour, as after "Desconectar".
+void TestEndToEnd::resetTurnsTheStatusIdle()
+{
+    LoopbackPeer peer;
+    QSignalSpy accepted(&peer, &LoopbackPeer::accepted);
+    QProcess brisol;
+    Window window;
+    startConnected(brisol, peer, accepted, window);
+    QVERIFY(peer.socket());
+    QVERIFY(setResetOnClose(*peer.socket(), true));
+    peer.socket()->abort();
+    QTRY_VERIFY_WITH_TIMEOUT(window.statusPixels(isWhite) > 20 && window.statusPixels(isGreen) == 0,
+                             20000);
+    closeWithExitCodeZero(brisol, window);
 }
 
 void TestEndToEnd::saveAndFind()
