@@ -475,10 +475,16 @@ void TestSocketControl::endingErrorsInSpanishInAnyLocale()
     const QByteArray before = std::setlocale(LC_ALL, nullptr);
     // A locale that is not there would leave the one in force, and the row
     // would prove nothing; scripts/setup test makes the ones named here.
+    // Windows words its messages in the language of its installation,
+    // whatever the C library's locale.
     const bool installed = std::setlocale(LC_ALL, locale.constData()) != nullptr;
     const QString got = platform::system::socketio::describe(error);
     std::setlocale(LC_ALL, before.constData());
+#ifndef _WIN32
     QVERIFY2(installed, locale.constData());
+#else
+    Q_UNUSED(installed)
+#endif
     QCOMPARE(got, description);
 }
 
