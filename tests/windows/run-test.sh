@@ -73,13 +73,20 @@ while IFS='=' read -r name _; do
   export "WINE$name=${!name}"
 done < <(env | grep -E '^QT_[A-Za-z0-9_]*=')
 
+# Whatever wine starts beside the test (its services, when the prefix's
+# server starts them) inherits the test's output and keeps it open while the
+# server lives; CTest would wait for it as for the test. So the output goes
+# to a file, printed once the test has ended.
 report=$(mktemp "${TMPDIR:-/tmp}/brisol-test.XXXXXX")
-trap 'rm -f "$report"' EXIT
+output=$(mktemp "${TMPDIR:-/tmp}/brisol-output.XXXXXX")
+trap 'rm -f "$report" "$output"' EXIT
 status=0
 if LC_ALL=C x86_64-w64-mingw32-objdump -p "$exe" | grep 'DLL Name: Qt6Test.dll' >/dev/null; then
-  "$wine" "$exe" "$@" -o "$(windows_path "$report"),txt" || status=$?
+  "$wine" "$exe" "$@" -o "$(windows_path "$report"),txt" </dev/null >"$output" 2>&1 || status=$?
+  tr -d '\r' <"$output"
   tr -d '\r' <"$report"
 else
-  "$wine" "$exe" "$@" || status=$?
+  "$wine" "$exe" "$@" </dev/null >"$output" 2>&1 || status=$?
+  tr -d '\r' <"$output"
 fi
 exit "$status"
