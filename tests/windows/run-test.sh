@@ -22,17 +22,9 @@ prefix=${2:?the wine prefix}
 exe=${3:?the test executable}
 shift 3
 
-wine=
-for candidate in wine wine64; do
-  if command -v "$candidate" >/dev/null 2>&1; then
-    wine=$(command -v "$candidate")
-    break
-  fi
-done
-if [ -z "$wine" ]; then
-  echo "SKIP: wine is not installed (scripts/setup installs it)"
-  exit 77
-fi
+# shellcheck source=tests/windows/find-wine.sh
+. "$(dirname "$0")/find-wine.sh"
+wine=$wine_binary
 
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
 locale=${BRISOL_WINE_LOCALE:-es_ES.UTF-8}

@@ -3,17 +3,8 @@
 # and 850), without the Mono and Gecko prompts. Source it; it defines
 # wine_start_prefix and wine_run. Exits 77 (skipped) where wine is missing.
 
-wine_binary=
-for candidate in wine wine64; do
-  if command -v "$candidate" >/dev/null 2>&1; then
-    wine_binary=$(command -v "$candidate")
-    break
-  fi
-done
-if [ -z "$wine_binary" ]; then
-  echo "SKIP: wine is not installed (scripts/setup installs it)"
-  exit 77
-fi
+# shellcheck source=tests/windows/find-wine.sh
+. "$(dirname "${BASH_SOURCE[0]}")/find-wine.sh"
 
 export WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
 export LANG=es_ES.UTF-8 LC_ALL=es_ES.UTF-8
