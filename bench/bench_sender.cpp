@@ -1,11 +1,17 @@
 // The sending end of bench/e2e_rate.sh: listens on 127.0.0.1 at a port the
-// system chooses, prints "port P", and on the first connection writes exactly
-// N MiB of one shape of text, shuts down its write side and waits for the
-// peer to close. The time from the accept to the peer's close is the time the
-// peer took to take the whole stream.
+// system chooses, prints "port P", and on the first connection waits the
+// settle time, writes exactly N MiB of one shape of text, waits until the
+// peer has read the last byte, shuts down its write side and waits for the
+// peer to close. The time from the first write to the peer's reading of the
+// last byte is the time the peer took to take the whole stream: the same
+// moment for every client, whatever it does before it reads (the settle
+// lets it finish starting) or after (giving back what it kept, exiting).
+// The peer's reading is seen from here, in what the system holds for it
+// unread (its socket diagnostics, NETLINK_SOCK_DIAG), asked every 20 µs once
+// the last byte is written; the peer needs no part in it.
 //
-//   bench_sender --shape lines|flat|word [--mib N] [--timeout S] [--accept-timeout S]
-//                [-- COMMAND ARGS...]
+//   bench_sender --shape lines|flat|word [--mib N] [--settle MS] [--timeout S]
+//                [--accept-timeout S] [-- COMMAND ARGS...]
 //
 //   lines  80-column lines ending in CR LF
 //   flat   the same characters with no line break at all
@@ -22,23 +28,32 @@
 // connection, which gives up after the accept time-out (default S).
 //
 // It prints "accepted" at the connection, and on success one more line:
-//   bytes B seconds T accept_ns A close_ns C
-// with A and C read from CLOCK_MONOTONIC, so that other processes can place
-// their own moments on the same clock. A peer that closes before it has read
+//   bytes B seconds T accept_ns A start_ns S read_ns R close_ns C
+// with T = R - S in seconds, and A (the accept), S (the first write), R (the
+// last byte read) and C (the peer's close) read from CLOCK_MONOTONIC, so that
+// other processes can place their own moments on the same clock. A peer that closes before it has read
 // every byte makes the system reset the connection: that, a stall longer than
 // the time-out, or a peer that sends anything, prints "FAIL: ..." and the
 // program exits with status 1.
 
 #include "bench_support.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <linux/sockios.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -136,6 +151,75 @@ int startCommand(std::vector<std::string> command, int port)
     return exited;
 }
 
+// The bytes the peer's end of a loopback connection holds unread, asked of
+// the system's socket diagnostics by the connection's addresses seen from
+// there.
+class PeerUnread final
+{
+public:
+    explicit PeerUnread(int connection)
+    {
+        sockaddr_in ours{};
+        sockaddr_in theirs{};
+        socklen_t size = sizeof ours;
+        if (getsockname(connection, reinterpret_cast<sockaddr *>(&ours), &size) != 0)
+            failErrno("getsockname");
+        size = sizeof theirs;
+        if (getpeername(connection, reinterpret_cast<sockaddr *>(&theirs), &size) != 0)
+            failErrno("getpeername");
+        m_request.header.nlmsg_len = sizeof m_request;
+        m_request.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+        m_request.header.nlmsg_flags = NLM_F_REQUEST;
+        m_request.body.sdiag_family = AF_INET;
+        m_request.body.sdiag_protocol = IPPROTO_TCP;
+        m_request.body.idiag_states = ~0u;
+        m_request.body.id.idiag_sport = theirs.sin_port;
+        m_request.body.id.idiag_dport = ours.sin_port;
+        m_request.body.id.idiag_src[0] = theirs.sin_addr.s_addr;
+        m_request.body.id.idiag_dst[0] = ours.sin_addr.s_addr;
+        m_request.body.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+        m_request.body.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+        m_socket = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+        if (m_socket < 0)
+            failErrno("the system's socket diagnostics (NETLINK_SOCK_DIAG)");
+    }
+    ~PeerUnread() { close(m_socket); }
+    PeerUnread(const PeerUnread &) = delete;
+    PeerUnread &operator=(const PeerUnread &) = delete;
+
+    std::uint32_t bytes()
+    {
+        if (send(m_socket, &m_request, sizeof m_request, 0) != sizeof m_request)
+            failErrno("asking the socket diagnostics");
+        alignas(nlmsghdr) char answer[1024];
+        const ssize_t got = recv(m_socket, answer, sizeof answer, 0);
+        if (got < 0)
+            failErrno("reading the socket diagnostics");
+        const auto *header = reinterpret_cast<const nlmsghdr *>(answer);
+        if (!NLMSG_OK(header, static_cast<unsigned>(got)) ||
+            header->nlmsg_type != SOCK_DIAG_BY_FAMILY)
+            fail("the socket diagnostics do not know the peer's end of the connection");
+        return reinterpret_cast<const inet_diag_msg *>(answer + NLMSG_HDRLEN)->idiag_rqueue;
+    }
+
+private:
+    struct Request
+    {
+        nlmsghdr header;
+        inet_diag_req_v2 body;
+    } m_request{};
+    int m_socket = -1;
+};
+
+// Bytes written to the connection that the peer's end has not yet taken.
+int unsent(int connection)
+{
+    int count = 0;
+    if (ioctl(connection, SIOCOUTQ, &count) != 0)
+        failErrno("SIOCOUTQ");
+    return count;
+}
+
 void setTimeout(int fd, int option, int seconds)
 {
     timeval limit{};
@@ -149,10 +233,11 @@ void setTimeout(int fd, int option, int seconds)
 int main(int argc, char **argv)
 {
     const std::string usage =
-        "usage: bench_sender --shape lines|flat|word [--mib N] [--timeout S] [--accept-timeout S] "
-        "[-- COMMAND ARGS...]";
+        "usage: bench_sender --shape lines|flat|word [--mib N] [--settle MS] [--timeout S] "
+        "[--accept-timeout S] [-- COMMAND ARGS...]";
     std::string shape;
     std::int64_t mib = 512;
+    int settleMs = 0;
     int timeout = 300;
     int acceptTimeout = 0;
     std::vector<std::string> command;
@@ -166,6 +251,8 @@ int main(int argc, char **argv)
             shape = argv[++i];
         else if (i + 1 < argc && argument == "--mib")
             mib = std::atoll(argv[++i]);
+        else if (i + 1 < argc && argument == "--settle")
+            settleMs = std::atoi(argv[++i]);
         else if (i + 1 < argc && argument == "--timeout")
             timeout = std::atoi(argv[++i]);
         else if (i + 1 < argc && argument == "--accept-timeout")
@@ -176,7 +263,7 @@ int main(int argc, char **argv)
     if (acceptTimeout == 0)
         acceptTimeout = timeout;
     if ((shape != "lines" && shape != "flat" && shape != "word") || mib <= 0 || timeout <= 0 ||
-        acceptTimeout <= 0)
+        acceptTimeout <= 0 || settleMs < 0)
         fail(usage);
     const Pattern pattern = makePattern(shape == "lines", shape == "word");
     const std::int64_t total = mib * kMiB;
@@ -206,7 +293,11 @@ int main(int argc, char **argv)
     std::fflush(stdout);
     setTimeout(peer, SO_SNDTIMEO, timeout);
     setTimeout(peer, SO_RCVTIMEO, timeout);
+    PeerUnread peerUnread(peer);
+    if (settleMs > 0)
+        poll(nullptr, 0, settleMs);
 
+    const std::int64_t startNs = bench::monotonicNs();
     std::int64_t written = 0;
     std::size_t at = 0;
     while (written < total) {
@@ -222,6 +313,16 @@ int main(int argc, char **argv)
         written += sent;
         at = (at + static_cast<std::size_t>(sent)) % pattern.period;
     }
+    // Everything written has reached the peer's end, and none of it waits
+    // there unread.
+    const std::int64_t readDeadline = bench::monotonicNs() + std::int64_t{timeout} * 1000000000;
+    while (unsent(peer) != 0 || peerUnread.bytes() != 0) {
+        if (bench::monotonicNs() > readDeadline)
+            fail("the peer did not read the last bytes within " + std::to_string(timeout) + " s");
+        const timespec pause{0, 20000};
+        nanosleep(&pause, nullptr);
+    }
+    const std::int64_t readNs = bench::monotonicNs();
     if (shutdown(peer, SHUT_WR) != 0)
         failErrno("shutdown");
 
@@ -252,8 +353,9 @@ int main(int argc, char **argv)
     }
     const std::int64_t closeNs = bench::monotonicNs();
     close(peer);
-    std::printf("bytes %lld seconds %.6f accept_ns %lld close_ns %lld\n",
-                static_cast<long long>(written), static_cast<double>(closeNs - acceptNs) / 1e9,
-                static_cast<long long>(acceptNs), static_cast<long long>(closeNs));
+    std::printf("bytes %lld seconds %.6f accept_ns %lld start_ns %lld read_ns %lld close_ns %lld\n",
+                static_cast<long long>(written), static_cast<double>(readNs - startNs) / 1e9,
+                static_cast<long long>(acceptNs), static_cast<long long>(startNs),
+                static_cast<long long>(readNs), static_cast<long long>(closeNs));
     return 0;
 }

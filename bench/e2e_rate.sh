@@ -2,9 +2,12 @@
 # The rate at which the real binary takes a stream, end to end: build/app/brisol
 # on a private X display, driven as a person would with xdotool (host
 # 127.0.0.1, the port, "Conectar"), against a loopback sender
-# (build/bench/bench_sender) that writes N MiB, shuts down its write side
-# and times from its accept to the binary's close. Next to it, the same
-# sender timed to the exit of two reference clients, the limits:
+# (build/bench/bench_sender) that lets the client settle for a second after
+# its accept, writes N MiB and times from its first write to the moment the
+# client has read the last byte, as the system's socket diagnostics show it;
+# every client is timed alike, and none is charged for what it does after
+# that (giving back what it kept, closing, exiting). Next to the binary, the
+# same sender and the reference clients, the limits:
 # `nc -N 127.0.0.1 PORT > /dev/null`, which keeps nothing, and
 # build/bench/keepall, which keeps every byte it receives as the binary does
 # and does nothing else with them (with a second thread making its memory
@@ -288,7 +291,7 @@ start_sender() {
   # Emptied here: the background process's own redirection may come late,
   # after the previous run's lines have been read as this one's.
   : >"$work/sender.out"
-  "$sender" --shape "$1" --mib "$mib" --timeout "$sender_timeout" --accept-timeout 60 "${@:2}" \
+  "$sender" --shape "$1" --mib "$mib" --settle 1000 --timeout "$sender_timeout" --accept-timeout 60 "${@:2}" \
     >"$work/sender.out" 2>"$work/sender.log" &
   sender_pid=$!
   bench_pids+=("$sender_pid")
@@ -305,20 +308,20 @@ sender_port() {
 }
 
 # Waits for the sender, which bounds its own waits, and takes what it timed:
-# the seconds from its accept to the peer's close, and the accept's time
-# (CLOCK_MONOTONIC ns).
+# the seconds from its first write to the peer's reading of the last byte,
+# and the first write's time (CLOCK_MONOTONIC ns).
 sent_seconds=
-sent_accept=
+sent_start=
 sender_result() {
   wait "$sender_pid" || true
   local line
   line=$(grep '^bytes ' "$work/sender.out" || true)
-  if ! [[ $line =~ ^bytes\ $expected_bytes\ seconds\ ([0-9.]+)\ accept_ns\ ([0-9]+)\  ]]; then
+  if ! [[ $line =~ ^bytes\ $expected_bytes\ seconds\ ([0-9.]+)\ accept_ns\ [0-9]+\ start_ns\ ([0-9]+)\  ]]; then
     show_log "$work/sender.log"
     die "$1: $(grep -v '^port ' "$work/sender.out" || echo 'the sender printed nothing')"
   fi
   sent_seconds=${BASH_REMATCH[1]}
-  sent_accept=${BASH_REMATCH[2]}
+  sent_start=${BASH_REMATCH[2]}
 }
 
 # --- the binary ---
@@ -415,9 +418,9 @@ record() {
   echo "$1 $2" >>"$results"
 }
 
-# The reference clients, each timed by the sender from its accept to the
-# client's exit; reference_command sets the command of one, with {port} for
-# the port.
+# The reference clients, each timed by the sender as the binary is, and
+# waited for until they exit; reference_command sets the command of one,
+# with {port} for the port.
 references=(nc keepall keepall_one_thread keepall_bounce)
 reference_command=()
 set_reference_command() {
@@ -565,7 +568,7 @@ measure_binary() {
     die "$name, $shape: the listener was told of the receive box's text up to $heard_end, not $expected_bytes"
   fi
   local heard
-  heard=$(awk -v a="$sent_accept" -v l="$heard_last" 'BEGIN { printf "%.6f", (l - a) / 1e9 }')
+  heard=$(awk -v a="$sent_start" -v l="$heard_last" 'BEGIN { printf "%.6f", (l - a) / 1e9 }')
   record "a11y_${shape}_heard_mib_s" "$(rate "$heard")"
   record "a11y_${shape}_events" "$heard_events"
   record "a11y_${shape}_chars" "$heard_chars"
