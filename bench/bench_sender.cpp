@@ -31,10 +31,9 @@
 //   bytes B seconds T accept_ns A start_ns S read_ns R close_ns C
 // with T = R - S in seconds, and A (the accept), S (the first write), R (the
 // last byte read) and C (the peer's close) read from CLOCK_MONOTONIC, so that
-// other processes can place their own moments on the same clock. A peer that closes before it has read
-// every byte makes the system reset the connection: that, a stall longer than
-// the time-out, or a peer that sends anything, prints "FAIL: ..." and the
-// program exits with status 1.
+// other processes can place their own moments on the same clock. A peer that closes before it has
+// read every byte makes the system reset the connection: that, a stall longer than the time-out, or
+// a peer that sends anything, prints "FAIL: ..." and the program exits with status 1.
 
 #include "bench_support.h"
 
@@ -47,8 +46,8 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/time.h>

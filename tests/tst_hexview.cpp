@@ -170,7 +170,8 @@ void TestHexView::hexOffsetsPast4GiB()
     const QByteArray tail("Hola\r\n\0\xFF\x80\x81"
                           "ABCDEF tras 4 GiB",
                           27);
-    store.appendBytes(reinterpret_cast<const quint8 *>(tail.constData()), tail.size());
+    ByteStore::Private::append(store, reinterpret_cast<const quint8 *>(tail.constData()),
+                               tail.size());
     const auto byteAt = [&](qsizetype at) {
         return at < start ? quint8{'A'} : static_cast<quint8>(tail.at(at - start));
     };

@@ -6,8 +6,10 @@
 // a search for bytes finds them wherever they lie, line ends and NULs
 // included.
 
+#include "ByteScanCheck.h"
 #include "ByteStreams.h"
 #include "transcript/ByteSearch.h"
+#include "transcript/ByteStore_p.h"
 #include "transcript/Indexing.h"
 #include "transcript/ReadCount_p.h"
 #include "transcript/TextSearch.h"
@@ -177,7 +179,8 @@ std::unique_ptr<ByteStore> storeOf(const QByteArray &bytes, const CharTable &tab
 {
     auto store = std::make_unique<ByteStore>(table);
     for (const QByteArray &part : split(bytes, {piece}))
-        store->appendBytes(reinterpret_cast<const quint8 *>(part.constData()), part.size());
+        ByteStore::Private::append(*store, reinterpret_cast<const quint8 *>(part.constData()),
+                                   part.size());
     return store;
 }
 
@@ -285,6 +288,8 @@ class TestTranscript final : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void onePassMatchesByteByByte_data();
+    void onePassMatchesByteByByte();
     void bytesEqualText_data();
     void bytesEqualText();
     void charactersAtEveryPosition_data();
@@ -463,8 +468,10 @@ void TestTranscript::charactersAtEveryPosition()
     ByteStore store(table);
     qsizetype given = 0;
     bool toldNul = false;
+    constexpr qsizetype kMost = 5000;
+    std::vector<quint64> marks(static_cast<std::size_t>((kMost + 63) / 64));
     const qsizetype appended = store.appendFilled(
-        all.size(),
+        all.size(), kMost, marks.data(),
         [&](quint8 *into, qsizetype room) {
             const qsizetype take = std::min({room, all.size() - given, qsizetype{3001}});
             std::memcpy(into, all.constData() + given, static_cast<std::size_t>(take));
@@ -478,6 +485,47 @@ void TestTranscript::charactersAtEveryPosition()
     for (qsizetype i = 0; i < expected.size(); ++i) {
         if (store.at(i) != expected[i].unicode())
             QFAIL(qPrintable(QStringLiteral("character %1, written in place").arg(i)));
+    }
+}
+
+void TestTranscript::onePassMatchesByteByByte_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QByteArray everyValue;
+    for (int b = 0; b < 256; ++b)
+        everyValue += char(b);
+    QTest::newRow("every byte value") << everyValue.repeated(3);
+    QTest::newRow("a line break in every place of a block")
+        << QByteArray("abcdefghijklmno\r\n\tpqrstuvwxyz0123456789").repeated(9);
+    QTest::newRow("only what shapes lines") << QByteArray("\r\n\t\n\r").repeated(70);
+    QTest::newRow("NULs, more than a lane counts") << QByteArray(4200, '\0');
+    QTest::newRow("none of it") << QByteArray(1000, 'x');
+    QTest::newRow("shorter than a block") << QByteArray("a\tb\0\r\n", 7);
+    QTest::newRow("empty") << QByteArray();
+}
+
+// Every alignment of the source and of the copy, marks from a word's start
+// and from inside one, over lengths that end anywhere in a block.
+void TestTranscript::onePassMatchesByteByByte()
+{
+    QFETCH(QByteArray, bytes);
+    for (int sourceShift = 0; sourceShift < 16; ++sourceShift) {
+        for (int outShift = 0; outShift < 16; ++outShift) {
+            for (const qsizetype first : {0, 1, 49, 63, 64 + 17}) {
+                for (qsizetype cut = 0; cut < 64 && cut <= bytes.size(); cut += 13) {
+                    const QString why = byteScanMismatch(QByteArrayView(bytes).chopped(cut),
+                                                         sourceShift, outShift, first);
+                    if (!why.isEmpty())
+                        QFAIL(
+                            qPrintable(QStringLiteral("source +%1, copy +%2, bit %3, %4 bytes: %5")
+                                           .arg(sourceShift)
+                                           .arg(outShift)
+                                           .arg(first)
+                                           .arg(bytes.size() - cut)
+                                           .arg(why)));
+                }
+            }
+        }
     }
 }
 
@@ -989,13 +1037,15 @@ void TestTranscript::shareKeepsItsText()
     QFETCH(bool, cleared);
     const CharTable table = ansi();
     ByteStore store(table);
-    store.appendBytes(reinterpret_cast<const quint8 *>(before.constData()), before.size());
+    ByteStore::Private::append(store, reinterpret_cast<const quint8 *>(before.constData()),
+                               before.size());
     const std::shared_ptr<const ByteStore> shared = store.share();
     const QString text = translated(before, table);
     if (cleared)
         store.clear();
     for (const QByteArray &piece : split(after, {4093}))
-        store.appendBytes(reinterpret_cast<const quint8 *>(piece.constData()), piece.size());
+        ByteStore::Private::append(store, reinterpret_cast<const quint8 *>(piece.constData()),
+                                   piece.size());
     QCOMPARE(shared->characterCount(), text.size());
     QCOMPARE(shared->byteCount(), before.size());
     QString read(text.size(), Qt::Uninitialized);

@@ -9,6 +9,7 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 
@@ -55,9 +56,37 @@ inline qsizetype findLineShaping(const quint8 *bytes, qsizetype from, qsizetype 
 qsizetype findNul(const quint8 *bytes, qsizetype from, qsizetype count);
 // Number of NUL bytes in [0, count).
 qsizetype countNuls(const quint8 *bytes, qsizetype count);
-// Copies count bytes to out (not overlapping) and returns how many are NUL,
-// in one pass.
-qsizetype copyCountingNuls(const quint8 *bytes, qsizetype count, quint8 *out);
+// Where a piece's lines are shaped: bit b % 64 of word b / 64 stands for
+// byte b of the piece, set where it is CR, LF or TAB.
+inline qsizetype shapingWords(qsizetype count)
+{
+    return (count + 63) / 64;
+}
+// Index of the first marked byte in [from, count), or count.
+inline qsizetype findMarked(const quint64 *marks, qsizetype from, qsizetype count)
+{
+    if (from >= count)
+        return count;
+    qsizetype word = from / 64;
+    quint64 bits = marks[word] & (~quint64{0} << (from % 64));
+    const qsizetype words = shapingWords(count);
+    while (bits == 0) {
+        if (++word == words)
+            return count;
+        bits = marks[word];
+    }
+    return std::min(count, word * 64 + std::countr_zero(bits));
+}
+
+// The receive path's one pass over each arriving byte: copies count bytes to
+// out (not overlapping), marks their line-shaping bytes from bit `first` of
+// marks on (words the caller has cleared), and returns how many are NUL.
+// The copy goes around the processor's cache where it can: what is stored
+// is not read again soon, and the source still is.
+qsizetype copyScanning(const quint8 *bytes, qsizetype count, quint8 *out, quint64 *marks,
+                       qsizetype first);
+// The same for bytes already where they stay.
+qsizetype scanning(const quint8 *bytes, qsizetype count, quint64 *marks, qsizetype first);
 
 // The first place in [0, size) of haystack where the n bytes of needle
 // stand whole, or nullptr; n > 0. Linear in size + n whatever the bytes

@@ -89,39 +89,41 @@ void ByteStore::accountBlock(qsizetype count, qsizetype nuls)
     m_chars += count + platform::transcript::kNulExtraChars * nuls;
 }
 
-qsizetype ByteStore::account(const quint8 *bytes, qsizetype count)
+qsizetype ByteStore::account(const quint8 *bytes, qsizetype count, quint64 *marks)
 {
+    std::fill_n(marks, platform::transcript::bytescan::shapingWords(count), 0);
     qsizetype allNuls = 0;
-    while (count > 0) {
-        const qsizetype take = std::min(count, kBlockBytes - (m_bytes & (kBlockBytes - 1)));
-        const qsizetype nuls = platform::transcript::bytescan::countNuls(bytes, take);
+    for (qsizetype done = 0; done < count;) {
+        const qsizetype take = std::min(count - done, kBlockBytes - (m_bytes & (kBlockBytes - 1)));
+        const qsizetype nuls =
+            platform::transcript::bytescan::scanning(bytes + done, take, marks, done);
         accountBlock(take, nuls);
         allNuls += nuls;
-        bytes += take;
-        count -= take;
+        done += take;
     }
     return allNuls;
 }
 
-qsizetype ByteStore::appendBytes(const quint8 *bytes, qsizetype count)
+qsizetype ByteStore::appendBytes(const quint8 *bytes, qsizetype count, quint64 *marks)
 {
+    std::fill_n(marks, platform::transcript::bytescan::shapingWords(count), 0);
     qsizetype allNuls = 0;
-    while (count > 0) {
+    for (qsizetype done = 0; done < count;) {
         // A piece never crosses a block, so it never crosses a chunk either,
         // and its NULs are counted as it is copied.
-        const qsizetype inBlock = m_bytes & (kBlockBytes - 1);
-        const qsizetype take = std::min(count, kBlockBytes - inBlock);
+        const qsizetype take = std::min(count - done, kBlockBytes - (m_bytes & (kBlockBytes - 1)));
         quint8 *at = chunkFor(m_bytes) + (m_bytes & (ChunkSlabs::kChunkBytes - 1));
-        const qsizetype nuls = platform::transcript::bytescan::copyCountingNuls(bytes, take, at);
+        const qsizetype nuls =
+            platform::transcript::bytescan::copyScanning(bytes + done, take, at, marks, done);
         accountBlock(take, nuls);
         allNuls += nuls;
-        bytes += take;
-        count -= take;
+        done += take;
     }
     return allNuls;
 }
 
-qsizetype ByteStore::appendFilled(qsizetype count, const Fill &fill, const Written &written)
+qsizetype ByteStore::appendFilled(qsizetype count, qsizetype most, quint64 *marks, const Fill &fill,
+                                  const Written &written)
 {
     qsizetype done = 0;
     while (done < count) {
@@ -129,13 +131,14 @@ qsizetype ByteStore::appendFilled(qsizetype count, const Fill &fill, const Writt
         quint8 *at = chunkFor(m_bytes) + inChunk;
         // The chunks that follow in memory make one stretch with it: fewer,
         // larger writes.
-        qsizetype room = std::min(count - done, ChunkSlabs::kChunkBytes - inChunk);
-        while (room < count - done && chunkFor(m_bytes + room) == at + room)
-            room += std::min(count - done - room, ChunkSlabs::kChunkBytes);
+        const qsizetype wanted = std::min(count - done, most);
+        qsizetype room = std::min(wanted, ChunkSlabs::kChunkBytes - inChunk);
+        while (room < wanted && chunkFor(m_bytes + room) == at + room)
+            room += std::min(wanted - room, ChunkSlabs::kChunkBytes);
         const qsizetype got = fill(at, room);
         if (got <= 0)
             break;
-        written(at, got, account(at, got) > 0);
+        written(at, got, account(at, got, marks) > 0);
         done += got;
     }
     return done;

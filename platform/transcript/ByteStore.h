@@ -45,17 +45,22 @@ public:
     void setTable(const CharTable &table);
 
     // The bytes as they came; their characters are the store's table's.
+    // Their line-shaping bytes are marked in `marks` in the same pass over
+    // them (bytescan::copyScanning; shapingWords(count) words, cleared here).
     // Returns how many of them are NUL.
-    qsizetype appendBytes(const quint8 *bytes, qsizetype count);
+    qsizetype appendBytes(const quint8 *bytes, qsizetype count, quint64 *marks);
 
     // Writes bytes into the store's own memory, where they stay: at most
-    // count, in stretches that fill(into, room) writes at `into` (at most
-    // room bytes; it returns how many, 0 or less when it has no more).
-    // Each stretch is handed to written(bytes, size, hasNul) before the next
-    // is asked for. Returns how many bytes were appended.
+    // count, in stretches of at most `most` bytes that fill(into, room)
+    // writes at `into` (at most room bytes; it returns how many, 0 or less
+    // when it has no more). Each stretch is marked as appendBytes() marks,
+    // right after its writing, while it is still in the cache, and handed to
+    // written(bytes, size, hasNul) before the next is asked for. Returns how
+    // many bytes were appended.
     using Fill = std::function<qsizetype(quint8 *into, qsizetype room)>;
     using Written = std::function<void(const quint8 *bytes, qsizetype size, bool hasNul)>;
-    qsizetype appendFilled(qsizetype count, const Fill &fill, const Written &written);
+    qsizetype appendFilled(qsizetype count, qsizetype most, quint64 *marks, const Fill &fill,
+                           const Written &written);
 
     // The text at a moment, to go back to when memory runs out in the middle
     // of an append (std::bad_alloc): appends only add, so the counts are all
@@ -113,9 +118,9 @@ private:
 
     // The chunk that holds byte position `byte`, taken now if need be.
     quint8 *chunkFor(qsizetype byte);
-    // Counts bytes just written at the end of the text, block by block;
-    // returns how many of them are NUL.
-    qsizetype account(const quint8 *bytes, qsizetype count);
+    // Counts bytes just written at the end of the text, block by block, and
+    // marks them; returns how many of them are NUL.
+    qsizetype account(const quint8 *bytes, qsizetype count, quint64 *marks);
     // The same for bytes that do not cross a block.
     void accountBlock(qsizetype count, qsizetype nuls);
 

@@ -1,6 +1,9 @@
 #include "ByteStore_p.h"
 
+#include "ByteScan.h"
 #include "ChunkSlabs.h"
+
+#include <vector>
 
 void ByteStore::Private::appendAlike(ByteStore &store, quint8 *chunk, qsizetype chunks)
 {
@@ -11,4 +14,11 @@ void ByteStore::Private::appendAlike(ByteStore &store, quint8 *chunk, qsizetype 
         store.m_chunks.push_back(chunk);
     store.m_bytes += chunks * ChunkSlabs::kChunkBytes;
     store.m_chars = store.m_bytes;
+}
+
+qsizetype ByteStore::Private::append(ByteStore &store, const quint8 *bytes, qsizetype count)
+{
+    std::vector<quint64> marks(
+        static_cast<std::size_t>(platform::transcript::bytescan::shapingWords(count)));
+    return store.appendBytes(bytes, count, marks.data());
 }

@@ -12,4 +12,6 @@ struct ByteStore::Private
     // is copied: gigabytes cost a pointer per chunk. The store must end on a
     // chunk's boundary, with no NUL received.
     static void appendAlike(ByteStore &store, quint8 *chunk, qsizetype chunks);
+    // appendBytes() for checks that want no marks back.
+    static qsizetype append(ByteStore &store, const quint8 *bytes, qsizetype count);
 };

@@ -37,12 +37,13 @@ struct ByteUnits
     const char16_t *table;
     bool hasNul;
     bool plainShaping;
+    const quint64 *marks;
 
     char16_t operator[](qsizetype i) const { return bytes[i] == 0 ? u'\\' : table[bytes[i]]; }
     qsizetype findLineShaping(qsizetype from) const
     {
         if (plainShaping)
-            return platform::transcript::bytescan::findLineShaping(bytes, from, size);
+            return platform::transcript::bytescan::findMarked(marks, from, size);
         for (qsizetype i = from; i < size; ++i) {
             if (bytes[i] != 0 && platform::transcript::bytescan::shapesLine(table[bytes[i]]))
                 return i;
@@ -73,10 +74,11 @@ void LineIndex::clear()
     m_openCheckpoints.clear();
 }
 
-void LineIndex::appendBytes(const quint8 *bytes, qsizetype count, bool hasNul)
+void LineIndex::appendBytes(const quint8 *bytes, qsizetype count, bool hasNul, const quint64 *marks)
 {
     if (count > 0)
-        index(ByteUnits{bytes, count, m_store.table().data(), hasNul, m_store.plainLineShaping()});
+        index(ByteUnits{bytes, count, m_store.table().data(), hasNul, m_store.plainLineShaping(),
+                        marks});
 }
 
 template <typename Units> void LineIndex::index(const Units &p)

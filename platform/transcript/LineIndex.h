@@ -61,9 +61,10 @@ public:
 
     void clear();
     // Index the bytes just appended to the store, given again here, read
-    // through the store's table. hasNul: whether any of the bytes is NUL (the
-    // store has counted them).
-    void appendBytes(const quint8 *bytes, qsizetype count, bool hasNul);
+    // through the store's table. hasNul: whether any of the bytes is NUL;
+    // marks: where their line-shaping bytes are (the store has counted and
+    // marked them as it took them).
+    void appendBytes(const quint8 *bytes, qsizetype count, bool hasNul, const quint64 *marks);
 
     int columns() const { return m_columns; }
     // Rewraps: costs a pass over the groups, and over the lines only of

@@ -1,5 +1,7 @@
 #include "Transcript.h"
 
+#include "ByteScan.h"
+
 #include <algorithm>
 
 namespace {
@@ -9,8 +11,9 @@ constexpr bool kReceiveDirect = true;
 #else
 constexpr bool kReceiveDirect = false;
 #endif
-// Small enough to stay in the processor's cache from one arrival to the next.
-constexpr std::size_t kLandingBytes = std::size_t{256} << 10;
+// The most bytes taken in one pass, and the landing buffer's size: small
+// enough to stay in the processor's cache from one arrival to the next.
+constexpr qsizetype kPieceBytes = qsizetype{256} << 10;
 
 } // namespace
 
@@ -39,9 +42,22 @@ void Transcript::setTable(const CharTable &table)
 void Transcript::appendPiece(const quint8 *bytes, qsizetype count)
 {
     wholly([&] {
-        const qsizetype nuls = m_store.appendBytes(bytes, count);
-        m_lines.appendBytes(bytes, count, nuls > 0);
+        // In pieces whose marks stay in the cache with them.
+        for (qsizetype done = 0; done < count;) {
+            const qsizetype take = std::min(count - done, kPieceBytes);
+            const qsizetype nuls = m_store.appendBytes(bytes + done, take, marks());
+            m_lines.appendBytes(bytes + done, take, nuls > 0, m_marks.data());
+            done += take;
+        }
     });
+}
+
+quint64 *Transcript::marks()
+{
+    if (m_marks.empty())
+        m_marks.resize(
+            static_cast<std::size_t>(platform::transcript::bytescan::shapingWords(kPieceBytes)));
+    return m_marks.data();
 }
 
 qsizetype Transcript::appendFilled(qsizetype count, const ByteStore::Fill &fill)
@@ -53,18 +69,18 @@ qsizetype Transcript::appendFilled(qsizetype count, const ByteStore::Fill &fill)
         wholly([&] {
             // Each stretch is indexed as soon as it is written, while its
             // bytes are still in the cache.
-            appended = m_store.appendFilled(
-                count, fill, [this](const quint8 *bytes, qsizetype size, bool hasNul) {
-                    m_lines.appendBytes(bytes, size, hasNul);
-                });
+            appended =
+                m_store.appendFilled(count, kPieceBytes, marks(), fill,
+                                     [this](const quint8 *bytes, qsizetype size, bool hasNul) {
+                                         m_lines.appendBytes(bytes, size, hasNul, m_marks.data());
+                                     });
         });
         return appended;
     }
     if (m_landing.empty())
-        m_landing.resize(kLandingBytes);
+        m_landing.resize(static_cast<std::size_t>(kPieceBytes));
     while (appended < count) {
-        const qsizetype got =
-            fill(m_landing.data(), std::min(count - appended, qsizetype{kLandingBytes}));
+        const qsizetype got = fill(m_landing.data(), std::min(count - appended, kPieceBytes));
         if (got <= 0)
             break;
         appendPiece(m_landing.data(), got);
@@ -102,5 +118,5 @@ QString Transcript::mid(qsizetype from, qsizetype count) const
 qsizetype Transcript::memoryUsed() const
 {
     return m_store.memoryUsed() + m_lines.memoryUsed() +
-           static_cast<qsizetype>(m_landing.capacity());
+           static_cast<qsizetype>(m_landing.capacity() + m_marks.capacity() * sizeof(quint64));
 }

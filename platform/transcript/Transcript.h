@@ -58,8 +58,12 @@ private:
     // Bytes to the store and the index, wholly or not at all.
     void appendPiece(const quint8 *bytes, qsizetype count);
 
+    // Where a piece's line-shaping bytes are, from the pass that takes it.
+    quint64 *marks();
+
     // Where received bytes land before the store, reused for every arrival.
     std::vector<quint8> m_landing;
+    std::vector<quint64> m_marks;
     ByteStore m_store;
     LineIndex m_lines;
     quint32 m_colour = 0;

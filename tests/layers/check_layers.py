@@ -42,7 +42,7 @@ PUBLIC = {
     "system": {"CodePage.h", "Console.h", "Fonts.h", "ProcessExit.h", "SizedMimeData.h", "SocketControl.h",
                "SystemColour.h", "Translations.h"},
     "transcript": {"ByteSearch.h", "ByteStore.h", "ChunkSlabs.h", "Indexing.h", "LineIndex.h",
-                   "LineRecords.h", "NulText.h", "TextSearch.h", "Transcript.h",
+                   "LineRecords.h", "NulText.h", "TextSearch.h", "ThreadPriority.h", "Transcript.h",
                    "TranscriptFile.h"},
     "sendbox": {"SendBox.h"},
     "receivebox/views": {"CaretNavigation.h", "ClipboardText.h", "HexClipboardText.h",

@@ -1,7 +1,7 @@
 #include "SessionLog.h"
 
-#include "WriterPriority.h"
 #include "system/ProcessExit.h"
+#include "transcript/ThreadPriority.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -148,7 +148,7 @@ void SessionLog::finishAndDelete()
 
 void SessionLog::run()
 {
-    platform::receivebox::log::giveWayToTheStream();
+    platform::transcript::giveWay(platform::transcript::GiveWay::Some);
     std::vector<Piece> batch;
     for (;;) {
         {

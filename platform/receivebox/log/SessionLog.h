@@ -3,7 +3,7 @@
 // A session log's writing: bytes handed on the user-interface thread go to a
 // file in the order handed, on a thread of its own, with plain unbuffered
 // writes (QFile::Unbuffered: write(2), WriteFile), at a priority below the
-// stream's (WriterPriority.h). What the interface thread pays per handing is
+// stream's (transcript/ThreadPriority.h). What the interface thread pays per handing is
 // a few words; every megabyte or so it passes them to the writer, never
 // waiting for it. The bytes themselves are never copied on that thread: they
 // are read where they lie, in the store's memory, which
