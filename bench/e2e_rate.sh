@@ -527,19 +527,23 @@ measure_binary() {
   start_binary "$with_listener"
   [ "$name" != brisol_hex ] || switch_to_hex
   [ "$name" != brisol_log ] || open_log
-  # Started before connecting: the probe takes a moment to start.
-  case $name in brisol | brisol_log) start_turns ;; esac
+  # Started before connecting: the probe takes a moment to start. It asks
+  # for a turn of the binary's, and a core, all the time: only the runs that
+  # --log compares have it, the binary's alone with and without a log.
+  local probed=no
+  [ "$log" = no ] || case $name in brisol | brisol_log) probed=yes ;; esac
+  [ "$probed" = no ] || start_turns
   connect_binary "$port"
   sender_result "$name, $shape"
   # The probe ends with the sender; its last request is answered before the
   # binary goes.
-  case $name in brisol | brisol_log) wait "$turns_pid" 2>/dev/null || true ;; esac
+  [ "$probed" = no ] || wait "$turns_pid" 2>/dev/null || true
   record "${name}_${shape}_mib_s" "$(rate "$sent_seconds")"
   progress "  $(printf '%-18s' "$name") $shape: $(rate "$sent_seconds") MiB/s"
   [ "$name" != brisol_hex ] || check_hex_view "$name, $shape"
   if [ "$with_listener" != yes ]; then
     close_binary
-    [ "$name" != brisol ] || record_turns "$shape" text
+    [ "$probed" = no ] || [ "$name" != brisol ] || record_turns "$shape" text
     [ "$name" != brisol_log ] || check_log "$name, $shape" "$shape"
     return 0
   fi
