@@ -11,9 +11,9 @@
 # `nc -N 127.0.0.1 PORT > /dev/null`, which keeps nothing, and
 # build/bench/keepall, which keeps every byte it receives as the binary does
 # and does nothing else with them (with a second thread making its memory
-# present ahead of the reader, as keepall_one_thread without it, and as
-# keepall_bounce receiving into a small buffer that stays in the cache and
-# copying on from there); each
+# present ahead of the reader; as keepall_one_thread without it; and as
+# keepall_bounce with it, receiving into a small buffer that stays in the
+# cache and copying on from there, as the binary does); each
 # kept byte needs a byte of fresh memory, which nc never pays for.
 # Two shapes of stream: 80-column CR LF lines, and text with no line break.
 # Where python3-pyatspi and at-spi2-core are installed, the binary is also
@@ -428,7 +428,7 @@ set_reference_command() {
     nc) reference_command=(nc -N 127.0.0.1 '{port}') ;;
     keepall) reference_command=("$keepall" 127.0.0.1 '{port}') ;;
     keepall_one_thread) reference_command=("$keepall" --one-thread 127.0.0.1 '{port}') ;;
-    keepall_bounce) reference_command=("$keepall" --one-thread --bounce 127.0.0.1 '{port}') ;;
+    keepall_bounce) reference_command=("$keepall" --bounce 127.0.0.1 '{port}') ;;
     *) die "no reference client $1" ;;
   esac
 }

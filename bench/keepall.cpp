@@ -11,8 +11,8 @@
 //
 //   keepall [--one-thread] HOST PORT
 //
-// The sender times it to its exit, so handing the kept memory back to the
-// system is counted too, as nc's exit is.
+// The sender times it, as every client, to its reading of the last byte:
+// handing the kept memory back at the exit is not counted.
 //
 // HOST is a numeric loopback address (127.0.0.1, ::1): the benchmarks never
 // leave the machine. Any failure prints "keepall: ..." and exits 1; wrong
