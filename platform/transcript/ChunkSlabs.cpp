@@ -106,7 +106,7 @@ void ChunkSlabs::prepareAhead()
 {
     // Fresh memory costs the receiving thread a page fault at most when none
     // is ready; a core taken from it while bytes wait costs the stream more.
-    platform::transcript::giveWay(platform::transcript::GiveWay::Most);
+    platform::transcript::giveWay(platform::transcript::GiveWay::ToTheStream);
     std::unique_lock lock(m_readyLock);
     for (;;) {
         m_wanted.wait(lock, [this] { return m_stopping || m_ready.size() < kReadySlabs; });

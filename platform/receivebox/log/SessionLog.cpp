@@ -148,7 +148,7 @@ void SessionLog::finishAndDelete()
 
 void SessionLog::run()
 {
-    platform::transcript::giveWay(platform::transcript::GiveWay::Some);
+    platform::transcript::giveWay(platform::transcript::GiveWay::ToAll);
     std::vector<Piece> batch;
     for (;;) {
         {
