@@ -1,74 +1,51 @@
 #pragma once
 
-// The receive path's one pass (bytescan::copyScanning and scanning) against
-// a plain byte-at-a-time reading of the same bytes, wherever they lie: the
-// source and the copy `sourceShift` and `outShift` bytes past a 16-byte
-// boundary, the marks from bit `first`. Shared by the transcript's tests and
-// the fuzz target.
+// The receive path's one pass against a byte-by-byte reading of the same
+// bytes, wherever the source and the copy lie (sourceShift and outShift past
+// a 16-byte boundary) and from whichever bit the marks start: empty when they
+// agree, else what differs. For the transcript's tests and a fuzz target.
 
 #include "transcript/ByteScan.h"
 
 #include <QByteArrayView>
 #include <QString>
 
-#include <algorithm>
-#include <cstring>
 #include <vector>
 
-inline QString byteScanMismatch(QByteArrayView bytes, int sourceShift, int outShift,
+inline QString byteScanMismatch(QByteArrayView bytes, std::size_t sourceShift, std::size_t outShift,
                                 qsizetype first)
 {
     namespace bytescan = platform::transcript::bytescan;
-    const qsizetype count = bytes.size();
-    // Room on either side, so that a write out of bounds shows as a change.
-    constexpr qsizetype kGuard = 64;
-    constexpr quint8 kGuardByte = 0xA5;
-    std::vector<quint8> source(static_cast<std::size_t>(count + 2 * kGuard));
-    std::vector<quint8> out(source.size(), kGuardByte);
-    auto *in = reinterpret_cast<quint8 *>(
-        (reinterpret_cast<quintptr>(source.data()) + kGuard + 15) / 16 * 16 +
-        static_cast<quintptr>(sourceShift));
-    auto *copy = reinterpret_cast<quint8 *>((reinterpret_cast<quintptr>(out.data()) + kGuard + 15) /
-                                                16 * 16 +
-                                            static_cast<quintptr>(outShift));
-    if (count > 0)
-        std::memcpy(in, bytes.data(), static_cast<std::size_t>(count));
-
-    const qsizetype words = bytescan::shapingWords(first + count) + 1;
-    std::vector<quint64> expectedMarks(static_cast<std::size_t>(words));
-    qsizetype expectedNuls = 0;
-    for (qsizetype i = 0; i < count; ++i) {
-        expectedNuls += in[i] == 0 ? 1 : 0;
-        if (bytescan::shapesLine(in[i]))
-            expectedMarks[static_cast<std::size_t>((first + i) / 64)] |= quint64{1}
-                                                                         << ((first + i) % 64);
+    const auto count = static_cast<std::size_t>(bytes.size());
+    // 64 bytes of guard on either side show a write out of bounds.
+    std::vector<quint8> source(count + 128), out(count + 128, 0xA5), expected(out);
+    quint8 *in = source.data() + 64 - reinterpret_cast<quintptr>(source.data()) % 16 + sourceShift;
+    const std::size_t at = 64 - reinterpret_cast<quintptr>(out.data()) % 16 + outShift;
+    std::copy(bytes.begin(), bytes.end(), in);
+    std::copy(bytes.begin(), bytes.end(), expected.begin() + static_cast<std::ptrdiff_t>(at));
+    std::vector<quint64> wantedMarks(
+        static_cast<std::size_t>(bytescan::shapingWords(first + bytes.size())));
+    qsizetype nuls = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        nuls += in[i] == 0 ? 1 : 0;
+        const auto bit = static_cast<std::size_t>(first) + i;
+        wantedMarks[bit / 64] |= quint64{bytescan::shapesLine(in[i]) ? 1u : 0u} << (bit % 64);
     }
-
     for (const bool copying : {true, false}) {
-        std::vector<quint64> marks(static_cast<std::size_t>(words));
-        const qsizetype nuls = copying
-                                   ? bytescan::copyScanning(in, count, copy, marks.data(), first)
-                                   : bytescan::scanning(in, count, marks.data(), first);
-        const QString pass = copying ? QStringLiteral("copying: ") : QStringLiteral("scanning: ");
-        if (nuls != expectedNuls)
-            return pass + QStringLiteral("%1 NULs, not %2").arg(nuls).arg(expectedNuls);
-        if (marks != expectedMarks)
-            return pass + QStringLiteral("the marks differ");
-        for (qsizetype from = 0; from <= count; from += std::max<qsizetype>(1, count / 7)) {
-            const qsizetype expected = bytescan::findLineShaping(in, from, count);
-            // The marks read from bit 0: only where the piece starts there.
-            if (first == 0 && bytescan::findMarked(marks.data(), from, count) != expected)
-                return pass + QStringLiteral("the first mark from %1 is not at %2")
-                                  .arg(from)
-                                  .arg(expected);
-        }
+        std::vector<quint64> marks(wantedMarks.size());
+        const qsizetype got =
+            copying ? bytescan::copyScanning(in, bytes.size(), out.data() + at, marks.data(), first)
+                    : bytescan::scanning(in, bytes.size(), marks.data(), first);
+        if (got != nuls || marks != wantedMarks)
+            return QStringLiteral("%1: %2 NULs (not %3), marks %4")
+                .arg(copying ? u"copying" : u"scanning")
+                .arg(got)
+                .arg(nuls)
+                .arg(marks == wantedMarks ? u"alike" : u"different");
+        for (qsizetype from = 0; first == 0 && from <= bytes.size(); from += 7)
+            if (bytescan::findMarked(marks.data(), from, bytes.size()) !=
+                bytescan::findLineShaping(in, from, bytes.size()))
+                return QStringLiteral("the first mark from %1 misplaced").arg(from);
     }
-    if (count > 0 && std::memcmp(copy, in, static_cast<std::size_t>(count)) != 0)
-        return QStringLiteral("the copy differs");
-    const auto untouched = [&](const quint8 *from, const quint8 *to) {
-        return std::all_of(from, to, [](quint8 b) { return b == kGuardByte; });
-    };
-    if (!untouched(out.data(), copy) || !untouched(copy + count, out.data() + out.size()))
-        return QStringLiteral("the copy wrote outside its bytes");
-    return {};
+    return out == expected ? QString() : QStringLiteral("the copy differs, or wrote outside");
 }
