@@ -312,15 +312,20 @@ void TestFaults::peerEndsTheConnection()
     } else {
         peer.socket()->disconnectFromHost();
     }
-    if (reset && !waitForDelivery && resetsArriveAsCloses())
-        QEXPECT_FAIL("",
-                     "under wine a reset right behind what the peer wrote never ends the "
-                     "connection for the program",
-                     Abort);
-    QTRY_VERIFY_WITH_TIMEOUT(controls(*m_window).cmdConnect->isEnabled(), 20000);
-    if (reset && resetsArriveAsCloses())
-        QEXPECT_FAIL("", "wine reports the peer's reset as an orderly close", Continue);
-    QCOMPARE(controls(*m_window).Estado->text(), caption);
+    const bool ended =
+        QTest::qWaitFor([&] { return controls(*m_window).cmdConnect->isEnabled(); }, 20000);
+    if (!ended && reset && !waitForDelivery && resetsArriveAsCloses())
+        QSKIP("under wine a reset right behind what the peer wrote may never end the connection "
+              "for the program");
+    QVERIFY(ended);
+    if (reset && resetsArriveAsCloses()) {
+        // Wine tells of the reset as a reset or as an orderly close, by when it comes.
+        QVERIFY2(controls(*m_window).Estado->text() == caption ||
+                     controls(*m_window).Estado->text() == status::closedByPeer(),
+                 qPrintable(controls(*m_window).Estado->text()));
+    } else {
+        QCOMPARE(controls(*m_window).Estado->text(), caption);
+    }
     QCOMPARE(controls(*m_window).tcpClient->State(), int(SocketControl::StateClosed));
     const QString shown = boxText(*controls(*m_window).txtRcv);
     if (reset && !waitForDelivery) {
@@ -376,10 +381,12 @@ void TestFaults::proxyResetsWhileItsReplyIsAwaited()
     QTRY_COMPARE_WITH_TIMEOUT(controls(w).txtRcv->length(), part.size(), 10000);
     resetConnection(proxy.socket());
     QTRY_VERIFY_WITH_TIMEOUT(controls(w).cmdConnect->isEnabled(), 10000);
-    if (resetsArriveAsCloses())
-        QEXPECT_FAIL("", "wine reports the peer's reset as an orderly close", Continue);
-    QCOMPARE(controls(w).Estado->text(),
-             QStringLiteral("Conexión restablecida por el equipo remoto"));
+    const QString reset = QStringLiteral("Conexión restablecida por el equipo remoto");
+    // Wine tells of the reset as a reset or as an orderly close, by when it comes.
+    if (resetsArriveAsCloses() && controls(w).Estado->text() == status::closedByPeer())
+        QWARN("wine told of the reset as an orderly close");
+    else
+        QCOMPARE(controls(w).Estado->text(), reset);
     QCOMPARE(boxText(*controls(w).txtRcv), QString::fromLatin1(part));
     QVERIFY(!ConnectionPrivate::tunel_listo(w.connection()));
 }
