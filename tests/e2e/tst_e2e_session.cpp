@@ -248,6 +248,7 @@ private Q_SLOTS:
     void saveAndFind();
     void hexView_data();
     void hexView();
+    void sessionLog_data();
     void sessionLog();
 
 private:
@@ -601,8 +602,16 @@ void TestEndToEnd::hexView()
     QCOMPARE(brisol.exitCode(), 0);
 }
 
+void TestEndToEnd::sessionLog_data()
+{
+    QTest::addColumn<bool>("killed");
+    QTest::newRow("the window closed by its close box") << false;
+    QTest::newRow("the process killed mid-stream") << true;
+}
+
 void TestEndToEnd::sessionLog()
 {
+    QFETCH(bool, killed);
     LoopbackPeer peer;
     QSignalSpy accepted(&peer, &LoopbackPeer::accepted);
     QProcess brisol;
@@ -623,12 +632,23 @@ void TestEndToEnd::sessionLog()
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(log), 20000);
     // 64 MiB more and the close: a status line no longer green has them all.
     peer.socket()->write(stream.mid(256));
+    QFile file(log);
+    if (killed) {
+        // SIGKILL: whatever the file holds then is what came first.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(log).size() > (1 << 20), 60000);
+        brisol.kill();
+        QVERIFY(brisol.waitForFinished(20000));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray kept = file.readAll();
+        QVERIFY2(kept.size() > (1 << 20) && stream.startsWith(kept),
+                 qPrintable(QString::number(kept.size())));
+        return;
+    }
     peer.socket()->disconnectFromHost();
     QTRY_VERIFY_WITH_TIMEOUT(window.statusPixels(isGreen) == 0, 60000);
     run(QStringLiteral("wmctrl"), {QStringLiteral("-i"), QStringLiteral("-c"), window.id});
     QVERIFY(brisol.waitForFinished(20000));
     QCOMPARE(brisol.exitCode(), 0);
-    QFile file(log);
     QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == stream);
 }
 
