@@ -18,49 +18,6 @@ __m128i load(const void *at)
 }
 #endif
 
-} // namespace
-
-qsizetype findNul(const quint8 *bytes, qsizetype from, qsizetype count)
-{
-    qsizetype i = from;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    for (; i + 16 <= count; i += 16) {
-        const auto mask =
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(load(bytes + i), zero)));
-        if (mask != 0)
-            return i + std::countr_zero(mask);
-    }
-#endif
-    for (; i < count; ++i) {
-        if (bytes[i] == 0)
-            return i;
-    }
-    return count;
-}
-
-qsizetype countNuls(const quint8 *bytes, qsizetype count)
-{
-    qsizetype nuls = 0;
-    qsizetype i = 0;
-#if defined(__SSE2__)
-    // Each lane counts its NULs (a match is -1) for up to 255 blocks, then
-    // the lanes are summed.
-    const __m128i zero = _mm_setzero_si128();
-    while (i + 16 <= count) {
-        __m128i lanes = zero;
-        const qsizetype end = std::min(count - 15, i + 255 * 16);
-        for (; i < end; i += 16)
-            lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(load(bytes + i), zero));
-        const __m128i sums = _mm_sad_epu8(lanes, zero);
-        nuls += _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
-    }
-#endif
-    return nuls + std::count(bytes + i, bytes + count, quint8{0});
-}
-
-namespace {
-
 // Sets the marks of `bits`, which stand for the bytes from `at` on.
 inline void mark(quint64 *marks, qsizetype at, quint64 bits)
 {
@@ -134,6 +91,45 @@ qsizetype scanPiece(const quint8 *bytes, qsizetype count, [[maybe_unused]] quint
 }
 
 } // namespace
+
+qsizetype findNul(const quint8 *bytes, qsizetype from, qsizetype count)
+{
+    qsizetype i = from;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= count; i += 16) {
+        const auto mask =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(load(bytes + i), zero)));
+        if (mask != 0)
+            return i + std::countr_zero(mask);
+    }
+#endif
+    for (; i < count; ++i) {
+        if (bytes[i] == 0)
+            return i;
+    }
+    return count;
+}
+
+qsizetype countNuls(const quint8 *bytes, qsizetype count)
+{
+    qsizetype nuls = 0;
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    // Each lane counts its NULs (a match is -1) for up to 255 blocks, then
+    // the lanes are summed.
+    const __m128i zero = _mm_setzero_si128();
+    while (i + 16 <= count) {
+        __m128i lanes = zero;
+        const qsizetype end = std::min(count - 15, i + 255 * 16);
+        for (; i < end; i += 16)
+            lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(load(bytes + i), zero));
+        const __m128i sums = _mm_sad_epu8(lanes, zero);
+        nuls += _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
+    }
+#endif
+    return nuls + std::count(bytes + i, bytes + count, quint8{0});
+}
 
 qsizetype copyScanning(const quint8 *bytes, qsizetype count, quint8 *out, quint64 *marks,
                        qsizetype first)

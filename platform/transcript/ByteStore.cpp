@@ -89,14 +89,14 @@ void ByteStore::accountBlock(qsizetype count, qsizetype nuls)
     m_chars += count + platform::transcript::kNulExtraChars * nuls;
 }
 
-qsizetype ByteStore::account(const quint8 *bytes, qsizetype count, quint64 *marks)
+template <typename Pass> qsizetype ByteStore::byBlock(qsizetype count, quint64 *marks, Pass pass)
 {
     std::fill_n(marks, platform::transcript::bytescan::shapingWords(count), 0);
     qsizetype allNuls = 0;
     for (qsizetype done = 0; done < count;) {
+        // A block's NULs are counted apart; a block never crosses a chunk.
         const qsizetype take = std::min(count - done, kBlockBytes - (m_bytes & (kBlockBytes - 1)));
-        const qsizetype nuls =
-            platform::transcript::bytescan::scanning(bytes + done, take, marks, done);
+        const qsizetype nuls = pass(done, take);
         accountBlock(take, nuls);
         allNuls += nuls;
         done += take;
@@ -104,22 +104,19 @@ qsizetype ByteStore::account(const quint8 *bytes, qsizetype count, quint64 *mark
     return allNuls;
 }
 
+qsizetype ByteStore::account(const quint8 *bytes, qsizetype count, quint64 *marks)
+{
+    return byBlock(count, marks, [&](qsizetype done, qsizetype take) {
+        return platform::transcript::bytescan::scanning(bytes + done, take, marks, done);
+    });
+}
+
 qsizetype ByteStore::appendBytes(const quint8 *bytes, qsizetype count, quint64 *marks)
 {
-    std::fill_n(marks, platform::transcript::bytescan::shapingWords(count), 0);
-    qsizetype allNuls = 0;
-    for (qsizetype done = 0; done < count;) {
-        // A piece never crosses a block, so it never crosses a chunk either,
-        // and its NULs are counted as it is copied.
-        const qsizetype take = std::min(count - done, kBlockBytes - (m_bytes & (kBlockBytes - 1)));
+    return byBlock(count, marks, [&](qsizetype done, qsizetype take) {
         quint8 *at = chunkFor(m_bytes) + (m_bytes & (ChunkSlabs::kChunkBytes - 1));
-        const qsizetype nuls =
-            platform::transcript::bytescan::copyScanning(bytes + done, take, at, marks, done);
-        accountBlock(take, nuls);
-        allNuls += nuls;
-        done += take;
-    }
-    return allNuls;
+        return platform::transcript::bytescan::copyScanning(bytes + done, take, at, marks, done);
+    });
 }
 
 qsizetype ByteStore::appendFilled(qsizetype count, qsizetype most, quint64 *marks, const Fill &fill,

@@ -123,6 +123,9 @@ private:
     qsizetype account(const quint8 *bytes, qsizetype count, quint64 *marks);
     // The same for bytes that do not cross a block.
     void accountBlock(qsizetype count, qsizetype nuls);
+    // Clears count bytes' marks, then runs pass(done, take) on each stretch
+    // of them that ends a block or the bytes, and accounts its NULs.
+    template <typename Pass> qsizetype byBlock(qsizetype count, quint64 *marks, Pass pass);
 
     const quint8 *bytePointer(qsizetype byte) const
     {
