@@ -1,8 +1,11 @@
 // The boxes' font where "Fixedsys" is missing, as it is here: a monospace
-// font, every glyph as wide as the cell the boxes measure from it.
+// font, every glyph as wide as the cell the boxes measure from it; and so
+// where the system's fixed font is missing too and a proportional font
+// stands in for it, as under wine.
 
 #include "system/Fonts.h"
 
+#include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -19,6 +22,7 @@ private Q_SLOTS:
 
 void TestFonts::boxFontDrawsEveryGlyphInItsCell_data()
 {
+    QTest::addColumn<bool>("systemFixedMissing");
     QTest::addColumn<QString>("characters");
     QString ascii;
     for (char16_t c = 0x21; c < 0x7F; ++c)
@@ -26,15 +30,26 @@ void TestFonts::boxFontDrawsEveryGlyphInItsCell_data()
     QString latin1;
     for (char16_t c = 0xA1; c <= 0xFF; ++c)
         latin1.append(QChar(c));
-    QTest::newRow("printable ASCII") << ascii;
-    QTest::newRow("Latin-1 letters and signs") << latin1;
-    QTest::newRow("the NUL's picture and blanks") << QStringLiteral("\\x00 ");
+    for (const bool missing : {false, true}) {
+        const char *const where = missing ? "no fixed font: " : "";
+        QTest::addRow("%sprintable ASCII", where) << missing << ascii;
+        QTest::addRow("%sLatin-1 letters and signs", where) << missing << latin1;
+        QTest::addRow("%sthe NUL's picture and blanks", where)
+            << missing << QStringLiteral("\\x00 ");
+    }
 }
 
 void TestFonts::boxFontDrawsEveryGlyphInItsCell()
 {
+    QFETCH(bool, systemFixedMissing);
     QFETCH(QString, characters);
-    const QFont font = platform::system::fixedsysFont();
+    const QFont standIn = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    if (systemFixedMissing)
+        QVERIFY2(!QFontInfo(standIn).fixedPitch(), "the stand-in must be proportional");
+    const QFont font =
+        systemFixedMissing
+            ? platform::system::monospaceFont({QStringLiteral("No Such Mono")}, standIn, 9.0)
+            : platform::system::fixedsysFont();
     QVERIFY2(QFontInfo(font).family() != QStringLiteral("Fixedsys"),
              "this test is about a system without Fixedsys");
     QVERIFY2(QFontInfo(font).fixedPitch(), qPrintable(QFontInfo(font).family()));

@@ -19,25 +19,43 @@ bool installed(const QFont &font)
 
 } // namespace
 
-QFont fixedsysFont()
+QFont monospaceFont(const QStringList &families, const QFont &systemFixed, qreal pointSize)
 {
-    // Where Fixedsys is missing, the monospace fonts a Windows system has, in
-    // the order they read best at this size; then whatever the system calls
-    // its fixed font. A font that is not monospace would draw its glyphs
-    // narrower than the cells the boxes measure from it.
-    for (const char16_t *family : {u"Fixedsys", u"Consolas", u"Lucida Console", u"Courier New"}) {
-        QFont font(QString::fromUtf16(family));
-        font.setPointSizeF(9.0);
+    const auto styled = [pointSize](QFont font) {
+        font.setPointSizeF(pointSize);
         font.setWeight(QFont::Normal);
         font.setStyleHint(QFont::TypeWriter);
+        return font;
+    };
+    for (const QString &family : families) {
+        const QFont font = styled(QFont(family));
         if (installed(font) && QFontInfo(font).fixedPitch())
             return font;
     }
-    QFont fallback = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    fallback.setPointSizeF(9.0);
-    fallback.setWeight(QFont::Normal);
-    fallback.setStyleHint(QFont::TypeWriter);
+    // The system's fixed font may itself be missing and stood in for by a
+    // proportional one (wine's "Courier New" is whatever serif the host has).
+    const QFont fallback = styled(systemFixed);
+    if (QFontInfo(fallback).fixedPitch())
+        return fallback;
+    // Vertical variants ("@" names) and bitmap fonts of a few sizes aside.
+    for (const QString &family : QFontDatabase::families(QFontDatabase::Latin)) {
+        const QFont font = styled(QFont(family));
+        if (!family.startsWith(u'@') && QFontDatabase::isFixedPitch(family) &&
+            QFontDatabase::isSmoothlyScalable(family) && installed(font) &&
+            QFontInfo(font).fixedPitch())
+            return font;
+    }
     return fallback;
+}
+
+QFont fixedsysFont()
+{
+    // In the order they read best at this size. A font that is not
+    // monospace would draw its glyphs narrower than the cells the boxes
+    // measure from it.
+    return monospaceFont({QStringLiteral("Fixedsys"), QStringLiteral("Consolas"),
+                          QStringLiteral("Lucida Console"), QStringLiteral("Courier New")},
+                         QFontDatabase::systemFont(QFontDatabase::FixedFont), 9.0);
 }
 
 QFont msSansSerifFont(qreal pointSize)

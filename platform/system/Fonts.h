@@ -5,13 +5,20 @@
 
 #include <QFont>
 #include <QString>
+#include <QStringList>
 
 namespace platform::system {
 
 // "Fixedsys" 9 pt regular, else the first monospace font installed of
 // "Consolas", "Lucida Console" and "Courier New", else the system's fixed-width
-// font, at 9 pt.
+// font, at 9 pt: monospaceFont() with those.
 QFont fixedsysFont();
+
+// The first of `families` that is installed and monospace; else
+// `systemFixed` where what stands for it is monospace; else the first
+// scalable monospace family installed that writes Latin; else `systemFixed`.
+// Regular, at `pointSize`.
+QFont monospaceFont(const QStringList &families, const QFont &systemFixed, qreal pointSize);
 
 // "MS Sans Serif" regular, else the default sans serif, at that size (the
 // classic dialog font is 8 pt).
