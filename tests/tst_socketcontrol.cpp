@@ -86,12 +86,16 @@ private:
     int m_depth = 0;
 };
 
-// A port on which nothing listens.
+// A port on which nothing listens, bound and never listening for as long as
+// the test runs, so that no server and no connection's own end is given it.
 quint16 closedPort()
 {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost);
-    return server.serverPort();
+    static QTcpSocket *const reserved = [] {
+        auto *socket = new QTcpSocket(QCoreApplication::instance());
+        socket->bind(QHostAddress::LocalHost, 0, QAbstractSocket::DontShareAddress);
+        return socket;
+    }();
+    return reserved->localPort();
 }
 
 } // namespace
