@@ -49,6 +49,7 @@ private Q_SLOTS:
     void holdsEveryByte();
     void existingFile_data();
     void existingFile();
+    void writeFailure_data();
     void writeFailure();
     void fileThatCannotBeOpened();
     void exitWaitsForTheLog();
@@ -160,15 +161,41 @@ void TestSessionLog::existingFile()
     QTRY_COMPARE(fileBytes(path), expected);
 }
 
+void TestSessionLog::writeFailure_data()
+{
+    QTest::addColumn<QString>("filesystem");
+    QTest::addColumn<int>("size");
+    // tmpfs takes its writes through the cache alone; a disk's filesystem
+    // also around it.
+    QTest::newRow("written through the cache") << u"tmpfs"_s << (64 << 10);
+    QTest::newRow("written around the cache") << u"ext4"_s << (2 << 20);
+}
+
 void TestSessionLog::writeFailure()
 {
 #ifdef Q_OS_WIN
     QSKIP("no small filesystem to fill, and no /dev/full, under Windows");
 #endif
+    QFETCH(QString, filesystem);
+    QFETCH(int, size);
     // A full small filesystem where we may mount one, else /dev/full: ENOSPC.
     QTemporaryDir mountPoint;
-    const bool mounted = QProcess::execute(u"mount"_s, {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=64k"_s,
-                                                        u"tmpfs"_s, mountPoint.path()}) == 0;
+    bool mounted = false;
+    if (filesystem == u"tmpfs"_s) {
+        mounted =
+            QProcess::execute(u"mount"_s, {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=%1"_s.arg(size),
+                                           u"tmpfs"_s, mountPoint.path()}) == 0;
+    } else {
+        const QString image = m_dir.filePath(u"disco.img"_s);
+        QFile file(image);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
+        file.close();
+        mounted =
+            QProcess::execute(u"mkfs.ext4"_s, {u"-q"_s, u"-O"_s, u"^has_journal"_s, image}) == 0 &&
+            QProcess::execute(u"mount"_s, {u"-o"_s, u"loop"_s, image, mountPoint.path()}) == 0;
+        if (!mounted)
+            QSKIP("mounting a filesystem image was refused");
+    }
     auto unmount = qScopeGuard([&] { QProcess::execute(u"umount"_s, {mountPoint.path()}); });
     if (!mounted)
         qWarning("mounting a tmpfs was refused: the log goes to /dev/full");
@@ -176,7 +203,7 @@ void TestSessionLog::writeFailure()
     LoopbackPeer peer;
     connectTo(peer);
     QVERIFY(logger().start(path, SessionLogger::Existing::Append));
-    const QByteArray stream = allBytes().repeated(1 << 12);
+    const QByteArray stream = allBytes().repeated(size / 16);
     peer.send(stream);
     QTRY_COMPARE(lineText(), u"No se pudo escribir el registro: no queda espacio en el disco"_s);
     QVERIFY(!logger().isLogging());
@@ -185,7 +212,7 @@ void TestSessionLog::writeFailure()
     QVERIFY(!controls(*m_window).cmdConnect->isEnabled());
     QTRY_VERIFY(logger().children().isEmpty());
     const QByteArray kept = mounted ? fileBytes(path) : stream.left(1);
-    QVERIFY(kept.size() > 0 && kept.size() <= (64 << 10) && stream.startsWith(kept));
+    QVERIFY(kept.size() > 0 && kept.size() <= size && stream.startsWith(kept));
 }
 
 void TestSessionLog::fileThatCannotBeOpened()

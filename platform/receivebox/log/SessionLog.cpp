@@ -1,5 +1,7 @@
 #include "SessionLog.h"
 
+#include "DirectWrites.h"
+
 #include "system/ProcessExit.h"
 #include "transcript/ThreadPriority.h"
 
@@ -149,6 +151,7 @@ void SessionLog::finishAndDelete()
 void SessionLog::run()
 {
     platform::transcript::giveWay(platform::transcript::GiveWay::ToAll);
+    m_direct = DirectWrites::open(*m_file);
     std::vector<Piece> batch;
     for (;;) {
         {
@@ -158,6 +161,7 @@ void SessionLog::run()
                 m_idle.notify_all();
             m_wake.wait(lock, [this] { return !m_queue.empty() || m_ending; });
             if (m_queue.empty()) {
+                m_direct.reset();
                 if (m_deleteWhenDone)
                     QMetaObject::invokeMethod(this, &QObject::deleteLater, Qt::QueuedConnection);
                 return;
@@ -168,6 +172,12 @@ void SessionLog::run()
         for (const Piece &piece : batch)
             if (!m_failed && piece.size > 0 && !writeWhole(piece))
                 fail();
+        // Whatever comes next, the file holds every byte written so far.
+        if (m_direct && !m_failed) {
+            if (!m_direct->flush())
+                fail();
+            m_written.store(m_direct->inFile(), std::memory_order_relaxed);
+        }
         // The holders go here, after what they held is written.
         batch.clear();
     }
@@ -175,6 +185,11 @@ void SessionLog::run()
 
 bool SessionLog::writeWhole(const Piece &piece)
 {
+    if (m_direct) {
+        const bool wrote = m_direct->append(piece.bytes, piece.size);
+        m_written.store(m_direct->inFile(), std::memory_order_relaxed);
+        return wrote;
+    }
     qsizetype done = 0;
     while (done < piece.size) {
         // A short write (the disk filling up) writes what fits; the next
@@ -192,5 +207,9 @@ void SessionLog::fail()
 {
     m_failed = true;
     QMetaObject::invokeMethod(
-        this, [this, reason = reasonOf(*m_file)] { Q_EMIT failed(reason); }, Qt::QueuedConnection);
+        this,
+        [this, reason = m_direct ? m_direct->failure() : reasonOf(*m_file)] {
+            Q_EMIT failed(reason);
+        },
+        Qt::QueuedConnection);
 }

@@ -1,16 +1,15 @@
 #pragma once
 
 // A session log's writing: bytes handed on the user-interface thread go to a
-// file in the order handed, on a thread of its own, with plain unbuffered
-// writes (QFile::Unbuffered: write(2), WriteFile), at a priority below the
-// stream's (transcript/ThreadPriority.h). What the interface thread pays per handing is
-// a few words; every megabyte or so it passes them to the writer, never
-// waiting for it. The bytes themselves are never copied on that thread: they
-// are read where they lie, in the store's memory, which
-// must stay as it is until written. Below a store's end it does until the
-// store is emptied; whoever empties it first hands a holder of that memory
-// (keep(), a ByteStore::share), which the writer lets go once it has written
-// what came before.
+// file in the order handed, on a thread of its own, around the system's file
+// cache where it allows (DirectWrites.h), else with plain unbuffered writes
+// (QFile::Unbuffered: write(2), WriteFile), at a priority below the stream's
+// (transcript/ThreadPriority.h). What the interface thread pays per handing is a few words; every
+// megabyte or so it passes them to the writer, never waiting for it. The bytes themselves are never
+// copied on that thread: they are read where they lie, in the store's memory, which must stay as it
+// is until written. Below a store's end it does until the store is emptied; whoever empties it
+// first hands a holder of that memory (keep(), a ByteStore::share), which the writer lets go once
+// it has written what came before.
 //
 // The file is always a prefix of what was handed, whatever ends the process:
 // the writes go out in order, and what waits is only the places of bytes the
@@ -30,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+class DirectWrites;
 class QFile;
 
 class SessionLog final : public QObject
@@ -88,6 +88,8 @@ private:
     void fail();
 
     std::unique_ptr<QFile> m_file;
+    // The writer's own, where the file's system takes writes around its cache.
+    std::unique_ptr<DirectWrites> m_direct;
     // Handed and not yet passed: the interface thread's alone.
     std::vector<Piece> m_held;
     qsizetype m_heldBytes = 0;
