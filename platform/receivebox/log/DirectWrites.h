@@ -11,6 +11,7 @@
 // through the cache, at its place, to be written again whole once it fills.
 // The file's open mode (append or not) is restored when this is destroyed.
 
+#include <QFileDevice>
 #include <QString>
 
 #include <memory>
@@ -32,6 +33,8 @@ public:
     virtual bool flush() = 0;
     // Bytes of the file that come from appends, so far.
     virtual qsizetype inFile() const = 0;
-    // Why the last write failed, in Spanish.
-    virtual QString failure() const = 0;
+    // Why the last write failed, in the kinds Qt tells a file's failures
+    // apart by, and the system's own words for it.
+    virtual QFileDevice::FileError error() const = 0;
+    virtual QString errorString() const = 0;
 };

@@ -80,7 +80,7 @@ public:
             ::pwrite(m_fd, m_buffer + m_onDisk, static_cast<std::size_t>(m_fill - m_onDisk),
                      m_start + m_onDisk);
         const int error = errno;
-        if (::fcntl(m_fd, F_SETFL, (m_flags & ~O_APPEND) | O_DIRECT) != 0)
+        if (!m_cached && ::fcntl(m_fd, F_SETFL, (m_flags & ~O_APPEND) | O_DIRECT) != 0)
             return failed(errno);
         if (wrote != m_fill - m_onDisk)
             return failed(wrote < 0 ? error : ENOSPC);
@@ -93,21 +93,23 @@ public:
         return static_cast<qsizetype>(m_start + m_onDisk - m_base);
     }
 
-    QString failure() const override
+    QFileDevice::FileError error() const override
     {
         switch (m_error) {
         case ENOSPC:
         case EDQUOT:
-            return QStringLiteral("no queda espacio en el disco");
-        case EIO:
-            return QStringLiteral("error al escribir en el dispositivo");
+            return QFileDevice::ResourceError;
         case EACCES:
         case EPERM:
-            return QStringLiteral("permiso denegado");
+            return QFileDevice::PermissionsError;
+        case EIO:
+            return QFileDevice::WriteError;
         default:
-            return QString::fromLocal8Bit(std::strerror(m_error));
+            return QFileDevice::UnspecifiedError;
         }
     }
+
+    QString errorString() const override { return QString::fromLocal8Bit(std::strerror(m_error)); }
 
 private:
     // Writes the buffer's whole blocks and keeps the part block after them.
@@ -116,7 +118,16 @@ private:
         const qsizetype whole = m_fill & ~(kBlock - 1);
         if (whole == 0)
             return true;
-        const ssize_t wrote = ::pwrite(m_fd, m_buffer, static_cast<std::size_t>(whole), m_start);
+        ssize_t wrote = ::pwrite(m_fd, m_buffer, static_cast<std::size_t>(whole), m_start);
+        // A disk whose blocks are larger than ours refuses the write whole:
+        // the log goes on through the cache, as where the file's system
+        // takes no such writes at all.
+        if (wrote < 0 && errno == EINVAL && !m_cached) {
+            if (::fcntl(m_fd, F_SETFL, m_flags & ~O_APPEND) != 0)
+                return failed(errno);
+            m_cached = true;
+            wrote = ::pwrite(m_fd, m_buffer, static_cast<std::size_t>(whole), m_start);
+        }
         if (wrote != whole)
             return failed(wrote < 0 ? errno : ENOSPC);
         const qsizetype rest = m_fill - whole;
@@ -141,6 +152,7 @@ private:
     qsizetype m_fill = 0;   // bytes in the buffer
     qsizetype m_onDisk = 0; // of them, already in the file
     int m_error = 0;
+    bool m_cached = false; // the direct writes were refused: all through the cache
 };
 
 #endif

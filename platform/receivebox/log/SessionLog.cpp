@@ -22,26 +22,35 @@ constexpr qsizetype kPassBytes = qsizetype{1} << 20;
 
 } // namespace
 
-QString SessionLog::reasonOf(const QFile &file)
+QString SessionLog::reasonOf(QFileDevice::FileError error, const QString &systemText)
 {
     // Qt keeps the system's text, in the desktop's language; the window
-    // speaks Spanish whatever that is. Qt tells a full disk apart from
-    // other failures of a write, and no more.
-    switch (file.error()) {
+    // speaks Spanish whatever that is.
+    switch (error) {
     case QFileDevice::ResourceError:
         return QStringLiteral("no queda espacio en el disco");
     case QFileDevice::WriteError:
         return QStringLiteral("error al escribir en el dispositivo");
-    case QFileDevice::OpenError: {
+    case QFileDevice::PermissionsError:
+        return QStringLiteral("permiso denegado");
+    case QFileDevice::OpenError:
+        return QStringLiteral("no se pudo abrir el archivo");
+    default:
+        return systemText;
+    }
+}
+
+QString SessionLog::reasonOf(const QFile &file)
+{
+    // An open that failed says no more than that: a file or folder that
+    // cannot be written to is the likely cause, and the one a user can mend.
+    if (file.error() == QFileDevice::OpenError) {
         const QFileInfo info(file.fileName());
         const QFileInfo folder(info.absolutePath());
         if (info.exists() ? !info.isWritable() : folder.isDir() && !folder.isWritable())
-            return QStringLiteral("permiso denegado");
-        return QStringLiteral("no se pudo abrir el archivo");
+            return reasonOf(QFileDevice::PermissionsError, {});
     }
-    default:
-        return file.errorString();
-    }
+    return reasonOf(file.error(), file.errorString());
 }
 
 SessionLog::SessionLog(std::unique_ptr<QFile> file, QObject *parent)
@@ -208,8 +217,7 @@ void SessionLog::fail()
     m_failed = true;
     QMetaObject::invokeMethod(
         this,
-        [this, reason = m_direct ? m_direct->failure() : reasonOf(*m_file)] {
-            Q_EMIT failed(reason);
-        },
+        [this, reason = m_direct ? reasonOf(m_direct->error(), m_direct->errorString())
+                                 : reasonOf(*m_file)] { Q_EMIT failed(reason); },
         Qt::QueuedConnection);
 }

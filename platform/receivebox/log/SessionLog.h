@@ -19,6 +19,7 @@
 // handed. A write that fails ends the writing for good: the file keeps what
 // it had, failed() says why, and later handings are let go unread.
 
+#include <QFileDevice>
 #include <QObject>
 #include <QString>
 
@@ -60,6 +61,9 @@ public:
 
     // Why the file failed, in Spanish.
     static QString reasonOf(const QFile &file);
+    // A failure in Qt's kinds, in Spanish; the system's words where no kind
+    // fits.
+    static QString reasonOf(QFileDevice::FileError error, const QString &systemText);
 
     // Bytes in the file so far from this log; any thread.
     qsizetype written() const { return m_written.load(std::memory_order_relaxed); }
